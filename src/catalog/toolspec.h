@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One entry of the fixed tool catalogue: the command name, which is also the
+// tool's identity, and the words placed between the executable and the task.
+struct ToolSpec {
+    QString name;
+    QStringList args;
+
+    QString id() const { return name; }
+
+    // The catalogue, in display order. Built once on first use, never changed.
+    static const QList<ToolSpec>& all();
+};

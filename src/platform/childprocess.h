@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <sys/types.h>
+
+struct ChildProcessShared;
+
+// One child process whose standard output and standard error are one pipe,
+// read on a background thread, and whose end is watched on another.
+//
+// Delivery order, on the GUI thread: output(), zero or more times, in read
+// order; ended() once, after every output read before the end was seen.
+// Output read after the end (a background job still holding the pipe) keeps
+// arriving until end of stream, also after the ChildProcess object is gone:
+// the handlers decide what to ignore. Destroying it does not stop the child.
+class ChildProcess {
+public:
+    struct Handlers {
+        // Reader thread: turns the bytes of one read() into text; called once
+        // more with endOfStream set and no bytes. State it keeps is its own.
+        std::function<QString(QByteArrayView bytes, bool endOfStream)> transform;
+        // GUI thread: text of one or more reads, in order.
+        std::function<void(const QString& text)> output;
+        // GUI thread: the exit code, or the number of the signal that ended the child.
+        std::function<void(int status)> ended;
+    };
+
+    struct Options {
+        QByteArray program;
+        QList<QByteArray> arguments;
+        QList<QByteArray> environment; // the whole environment, "NAME=value"
+    };
+
+    // How long terminate() waits after SIGTERM before it sends SIGKILL.
+    static constexpr std::chrono::milliseconds terminateGracePeriod{3000};
+
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Call on the GUI thread. On failure returns null, sets *error to a
+    // readable description and nothing runs.
+    static std::shared_ptr<ChildProcess> start(const Options& options, Handlers handlers,
+                                               QString* error);
+
+    pid_t pid() const;
+    // False once the child has ended (whether or not its end was delivered).
+    bool isRunning() const;
+    // SIGTERM to the child's process group, then SIGKILL to the group if the
+    // child is still there after the grace period. Safe to call at any time:
+    // no signal is sent once the child has been reaped.
+    void terminate();
+
+private:
+    explicit ChildProcess(std::shared_ptr<ChildProcessShared> shared);
+    std::shared_ptr<ChildProcessShared> m_shared;
+};

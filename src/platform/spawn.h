@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <sys/types.h>
+
+// Starting a program with posix_spawn. The child gets exactly the given
+// arguments and environment, the descriptors below on 0, 1 and 2 and nothing
+// else, default signal dispositions and an empty signal mask, and keeps the
+// parent's working directory.
+struct SpawnRequest {
+    QByteArray program;              // absolute path; no PATH search
+    QList<QByteArray> arguments;     // argv[1..]
+    std::optional<QList<QByteArray>> environment; // "NAME=value" entries; none = inherit
+    int stdinFd = -1;                // -1: the null device
+    int stdoutFd = -1;               // -1: the null device
+    int stderrFd = -1;               // -1: the null device
+    bool newProcessGroup = true;     // the child leads a group of its own
+};
+
+struct SpawnResult {
+    pid_t pid = -1;
+    int error = 0; // errno of the failed spawn; 0 on success
+    bool ok() const { return error == 0 && pid > 0; }
+};
+
+SpawnResult spawnProcess(const SpawnRequest& request);
+
+// The system's readable text for an errno value, e.g. "Argument list too long".
+QString systemErrorText(int error);
+
+// Decodes a wait status the way the runner reports it: the exit code, or the
+// number of the signal that ended the child.
+int terminationStatusFromWaitStatus(int waitStatus);
