@@ -25,7 +25,9 @@ public:
     constexpr std::int32_t status() const { return m_status; }
 
 private:
-    constexpr explicit RunState(Case c, std::int32_t status = 0) : m_case(c), m_status(status) {}
+    constexpr explicit RunState(Case c, std::int32_t status = 0)
+        : m_case(c)
+        , m_status(status) {}
 
     Case m_case;
     std::int32_t m_status;

@@ -9,6 +9,7 @@
 //
 
 #include "platform/childprocess.h"
+#include "platform/mainthread.h"
 
 #include <QObject>
 
@@ -27,9 +28,8 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
         int status = 0;
     };
 
-    // Receives the posted drains on the GUI thread; deleted with deleteLater()
-    // so that the last owner may be a background thread.
-    std::unique_ptr<QObject, void (*)(QObject*)> receiver{nullptr, nullptr};
+    // Receives the posted drains on the GUI thread.
+    MainThread::Receiver receiver;
     ChildProcess::Handlers handlers; // output/ended: GUI thread only
 
     std::mutex mutex;

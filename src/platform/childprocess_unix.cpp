@@ -24,8 +24,7 @@ namespace {
 
 constexpr qsizetype readChunkSize = 64 * 1024;
 
-void reapLocked(ChildProcessShared& s)
-{
+void reapLocked(ChildProcessShared& s) {
     int status = 0;
     pid_t r;
     do {
@@ -35,11 +34,11 @@ void reapLocked(ChildProcessShared& s)
     s.reaped.notify_all();
 }
 
-void readerLoop(std::shared_ptr<ChildProcessShared> s, UniqueFd fd)
-{
+void readerLoop(std::shared_ptr<ChildProcessShared> s, UniqueFd fd) {
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
     for (;;) {
-        const long n = readRetrying(fd.get(), buffer.data(), static_cast<unsigned long>(buffer.size()));
+        const long n =
+            readRetrying(fd.get(), buffer.data(), static_cast<unsigned long>(buffer.size()));
         if (n <= 0)
             break;
         s->push({false, s->handlers.transform(QByteArrayView(buffer.constData(), n), false), 0});
@@ -49,8 +48,7 @@ void readerLoop(std::shared_ptr<ChildProcessShared> s, UniqueFd fd)
         s->push({false, std::move(tail), 0});
 }
 
-void watcherLoop(std::shared_ptr<ChildProcessShared> s)
-{
+void watcherLoop(std::shared_ptr<ChildProcessShared> s) {
     siginfo_t info{};
     int rc;
     do {
@@ -69,8 +67,7 @@ void watcherLoop(std::shared_ptr<ChildProcessShared> s)
     s->push({true, QString(), status});
 }
 
-void terminatorLoop(std::shared_ptr<ChildProcessShared> s)
-{
+void terminatorLoop(std::shared_ptr<ChildProcessShared> s) {
     std::unique_lock lock(s->mutex);
     s->reaped.wait_for(lock, ChildProcess::terminateGracePeriod, [&] { return s->isReaped; });
     if (s->isReaped)
@@ -83,8 +80,7 @@ void terminatorLoop(std::shared_ptr<ChildProcessShared> s)
 
 } // namespace
 
-void ChildProcessShared::push(Event event)
-{
+void ChildProcessShared::push(Event event) {
     {
         std::lock_guard lock(mutex);
         pending.push_back(std::move(event));
@@ -93,11 +89,10 @@ void ChildProcessShared::push(Event event)
     }
     // The unit owns the state until it has run: a reader that drops the last
     // other reference meanwhile cannot free it under the drain.
-    MainThread::post(receiver.get(), [self = shared_from_this()]() { self->drain(); });
+    receiver.post([self = shared_from_this()]() { self->drain(); });
 }
 
-void ChildProcessShared::drain()
-{
+void ChildProcessShared::drain() {
     std::vector<Event> events;
     {
         std::lock_guard lock(mutex);
@@ -126,15 +121,13 @@ void ChildProcessShared::drain()
     flush();
 }
 
-ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared) : m_shared(std::move(shared))
-{
-}
+ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)
+    : m_shared(std::move(shared)) {}
 
 ChildProcess::~ChildProcess() = default;
 
 std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handlers handlers,
-                                                  QString* error)
-{
+                                                  QString* error) {
     Q_ASSERT(MainThread::isCurrent());
     PipeFds pipe;
     if (!makePipe(pipe)) {
@@ -160,7 +153,6 @@ std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handle
     }
 
     auto shared = std::make_shared<ChildProcessShared>();
-    shared->receiver = {new QObject, [](QObject* o) { o->deleteLater(); }};
     shared->handlers = std::move(handlers);
     shared->pid = spawned.pid;
 
@@ -169,19 +161,16 @@ std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handle
     return std::shared_ptr<ChildProcess>(new ChildProcess(std::move(shared)));
 }
 
-pid_t ChildProcess::pid() const
-{
+pid_t ChildProcess::pid() const {
     return m_shared->pid;
 }
 
-bool ChildProcess::isRunning() const
-{
+bool ChildProcess::isRunning() const {
     std::lock_guard lock(m_shared->mutex);
     return !m_shared->exited;
 }
 
-void ChildProcess::terminate()
-{
+void ChildProcess::terminate() {
     std::lock_guard lock(m_shared->mutex);
     if (m_shared->isReaped)
         return;

@@ -12,13 +12,13 @@
 // else, default signal dispositions and an empty signal mask, and keeps the
 // parent's working directory.
 struct SpawnRequest {
-    QByteArray program;              // absolute path; no PATH search
-    QList<QByteArray> arguments;     // argv[1..]
+    QByteArray program;                           // absolute path; no PATH search
+    QList<QByteArray> arguments;                  // argv[1..]
     std::optional<QList<QByteArray>> environment; // "NAME=value" entries; none = inherit
-    int stdinFd = -1;                // -1: the null device
-    int stdoutFd = -1;               // -1: the null device
-    int stderrFd = -1;               // -1: the null device
-    bool newProcessGroup = true;     // the child leads a group of its own
+    int stdinFd = -1;                             // -1: the null device
+    int stdoutFd = -1;                            // -1: the null device
+    int stderrFd = -1;                            // -1: the null device
+    bool newProcessGroup = true;                  // the child leads a group of its own
 };
 
 struct SpawnResult {

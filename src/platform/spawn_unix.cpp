@@ -13,8 +13,7 @@ extern char** environ;
 
 namespace {
 
-std::vector<char*> pointerList(const QList<QByteArray>& items, const QByteArray* first)
-{
+std::vector<char*> pointerList(const QList<QByteArray>& items, const QByteArray* first) {
     std::vector<char*> list;
     list.reserve(items.size() + 2);
     if (first)
@@ -27,8 +26,7 @@ std::vector<char*> pointerList(const QList<QByteArray>& items, const QByteArray*
 
 } // namespace
 
-SpawnResult spawnProcess(const SpawnRequest& request)
-{
+SpawnResult spawnProcess(const SpawnRequest& request) {
     SpawnResult result;
     UniqueFd null = openNullDevice();
     if (!null.valid()) {
@@ -83,13 +81,11 @@ SpawnResult spawnProcess(const SpawnRequest& request)
     return result;
 }
 
-QString systemErrorText(int error)
-{
+QString systemErrorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-int terminationStatusFromWaitStatus(int waitStatus)
-{
+int terminationStatusFromWaitStatus(int waitStatus) {
     if (WIFEXITED(waitStatus))
         return WEXITSTATUS(waitStatus);
     if (WIFSIGNALED(waitStatus))

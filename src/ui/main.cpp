@@ -1,8 +1,7 @@
 #include <QApplication>
 #include <QLabel>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevane"));
     QLabel placeholder(QStringLiteral("Brevane"));

@@ -1,0 +1,136 @@
+#include "runner/toolrunner.h"
+
+#include "platform/childprocess.h"
+#include "text/escapes.h"
+#include "text/utf8.h"
+
+#include <QPointer>
+#include <QProcessEnvironment>
+#include <QTimer>
+
+namespace {
+
+const QByteArray shellProgram = QByteArrayLiteral("/bin/zsh");
+
+// The path and the task reach the tool through the environment, inside double
+// quotes, so the shell never parses either of them.
+QByteArray scriptFor(const ToolSpec& spec) {
+    QByteArray script = QByteArrayLiteral("exec \"$BV_BIN\" ");
+    script += spec.args.join(QLatin1Char(' ')).toUtf8();
+    script += QByteArrayLiteral(" \"$BV_TASK\"");
+    return script;
+}
+
+QList<QByteArray> environmentFor(const QString& path, const QString& task) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("BV_BIN"), path);
+    env.insert(QStringLiteral("BV_TASK"), task);
+    env.insert(QStringLiteral("NO_COLOR"), QStringLiteral("1"));
+    env.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));
+    QList<QByteArray> entries;
+    const QStringList keys = env.keys();
+    entries.reserve(keys.size());
+    for (const QString& key : keys)
+        entries.push_back(key.toLocal8Bit() + '=' + env.value(key).toLocal8Bit());
+    return entries;
+}
+
+} // namespace
+
+ToolRunner::ToolRunner(ToolSpec spec, QObject* parent)
+    : QObject(parent)
+    , m_spec(std::move(spec)) {}
+
+// Deliberately leaves a running child alone: closing a window does not stop its tools.
+ToolRunner::~ToolRunner() = default;
+
+void ToolRunner::setPath(std::optional<QString> path) {
+    Q_EMIT objectWillChange();
+    m_path = std::move(path);
+}
+
+void ToolRunner::setOutput(QString output) {
+    Q_EMIT objectWillChange();
+    m_output = std::move(output);
+    ++m_outputGeneration;
+}
+
+void ToolRunner::appendOutput(const QString& text) {
+    Q_EMIT objectWillChange();
+    m_output += text;
+}
+
+void ToolRunner::setState(RunState state) {
+    Q_EMIT objectWillChange();
+    m_state = state;
+}
+
+void ToolRunner::run(const QString& task) {
+    if (!m_path)
+        return;
+    setOutput(QString());
+    setState(RunState::running());
+    const quint64 runId = ++m_runId;
+
+    ChildProcess::Options options;
+    options.program = shellProgram;
+    options.arguments = {QByteArrayLiteral("-lc"), scriptFor(m_spec)};
+    options.environment = environmentFor(*m_path, task);
+
+    // The transform runs on the reader thread and owns its decoding state;
+    // the GUI-thread handlers reach the runner only through a QPointer.
+    auto decoder = std::make_shared<Utf8Decoder>();
+    auto cleaner = std::make_shared<EscapeCleaner>();
+    ChildProcess::Handlers handlers;
+    handlers.transform = [decoder, cleaner](QByteArrayView bytes, bool endOfStream) {
+        if (endOfStream)
+            return cleaner->clean(decoder->finish()) + cleaner->finish();
+        return cleaner->clean(decoder->decode(bytes));
+    };
+    QPointer<ToolRunner> self(this);
+    handlers.output = [self, runId](const QString& text) {
+        if (self)
+            self->handleOutput(runId, text);
+    };
+    // The end handler must compare against the very child it belongs to, but
+    // the child exists only after start(): it is filled in right below.
+    auto child = std::make_shared<std::weak_ptr<ChildProcess>>();
+    handlers.ended = [self, runId, child](int status) {
+        if (self)
+            self->handleEnd(runId, child->lock(), status);
+    };
+
+    QString error;
+    std::shared_ptr<ChildProcess> process =
+        ChildProcess::start(options, std::move(handlers), &error);
+    if (!process) {
+        setOutput(QStringLiteral("Failed to launch: ") + error);
+        setState(RunState::failed());
+        return;
+    }
+    *child = process;
+    m_process = std::move(process);
+}
+
+void ToolRunner::handleOutput(quint64 runId, const QString& text) {
+    // A stopped child, or one from an earlier run, must not write into the
+    // transcript of the current run.
+    if (runId != m_runId)
+        return;
+    if (!m_state.isRunning() && !m_state.isDone())
+        return;
+    appendOutput(text);
+}
+
+void ToolRunner::handleEnd(quint64 runId, const std::shared_ptr<ChildProcess>& child, int status) {
+    if (runId != m_runId || !m_process || m_process != child)
+        return;
+    // Output still on its way (often the last lines) lands before `done`.
+    QTimer::singleShot(endPause, this, [this, child, status] {
+        if (m_state.isStopped())
+            return;
+        setState(RunState::done(status));
+        if (m_process == child)
+            m_process.reset();
+    });
+}
