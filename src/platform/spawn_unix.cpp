@@ -41,6 +41,11 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     posix_spawn_file_actions_adddup2(&actions, pick(request.stdinFd), 0);
     posix_spawn_file_actions_adddup2(&actions, pick(request.stdoutFd), 1);
     posix_spawn_file_actions_adddup2(&actions, pick(request.stderrFd), 2);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Our own descriptors are close-on-exec already; this also keeps from the
+    // child whatever Brevane itself inherited without that flag.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);

@@ -1,0 +1,140 @@
+#include "platform/childprocess.h"
+#include "platform/mainthread.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+struct Collected {
+    QString text;
+    int status = -1000;
+    bool ended = false;
+};
+
+std::shared_ptr<ChildProcess> startScript(const QByteArray& script, Collected& out,
+                                          QString* error = nullptr) {
+    ChildProcess::Options options;
+    options.program = "/bin/sh";
+    options.arguments = {"-c", script};
+    options.environment = {"PATH=/usr/bin:/bin"};
+    ChildProcess::Handlers handlers;
+    handlers.transform = [](QByteArrayView bytes, bool) { return QString::fromLatin1(bytes); };
+    handlers.output = [&out](const QString& text) { out.text += text; };
+    handlers.ended = [&out](int status) {
+        out.status = status;
+        out.ended = true;
+    };
+    return ChildProcess::start(options, std::move(handlers), error);
+}
+
+} // namespace
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void childSeesOnlyItsThreeStandardDescriptors() {
+        // Two children at once: neither may inherit the other's pipe.
+        Collected first, second;
+        auto a = startScript("exec sleep 5", first);
+        auto b = startScript("ls /proc/self/fd; ls -l /proc/self/fd/0", second);
+        QVERIFY(a && b);
+        QTRY_VERIFY_WITH_TIMEOUT(second.ended, 10000);
+        // ls itself opens the directory it lists: one more entry, 3.
+        const QStringList fds = second.text.split(QLatin1Char('\n')).mid(0, 4);
+        QCOMPARE(fds, (QStringList{"0", "1", "2", "3"}));
+        QVERIFY2(second.text.contains(QStringLiteral("/dev/null")), qPrintable(second.text));
+        QVERIFY(a->isRunning());
+        a->terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(first.ended, 10000);
+        QCOMPARE(first.status, SIGTERM);
+        QVERIFY(!a->isRunning());
+    }
+
+    void launchFailureIsReportedAtOnce() {
+        ChildProcess::Options options;
+        options.program = "/nonexistent/brevane-tool";
+        QString error;
+        bool called = false;
+        ChildProcess::Handlers handlers;
+        handlers.transform = [](QByteArrayView, bool) { return QString(); };
+        handlers.output = [&](const QString&) { called = true; };
+        handlers.ended = [&](int) { called = true; };
+        QVERIFY(!ChildProcess::start(options, std::move(handlers), &error));
+        QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
+        QTest::qWait(50);
+        QVERIFY(!called);
+    }
+
+    void outputReadBeforeTheEndComesFirst() {
+        Collected out;
+        auto child = startScript("i=0; while [ $i -lt 200 ]; do echo line$i; i=$((i+1)); done; "
+                                 "exit 7",
+                                 out);
+        QVERIFY(child);
+        QString textAtEnd;
+        QTRY_VERIFY_WITH_TIMEOUT(out.ended, 10000);
+        textAtEnd = out.text;
+        QCOMPARE(out.status, 7);
+        QVERIFY(textAtEnd.startsWith(QStringLiteral("line0\n")));
+        QVERIFY(textAtEnd.endsWith(QStringLiteral("line199\n")));
+    }
+
+    void terminateReachesTheWholeGroupAndEscalates() {
+        FakeHome home;
+        Collected out;
+        const QByteArray script = "trap '' TERM; sleep 1000 & echo $! > '" +
+                                  QFile::encodeName(home.filePath(QStringLiteral("grandchild"))) +
+                                  "'; echo ready; while :; do sleep 0.05; done";
+        auto child = startScript(script, out);
+        QVERIFY(child);
+        QTRY_VERIFY_WITH_TIMEOUT(out.text.contains(QStringLiteral("ready")), 10000);
+        const pid_t grandchild = home.read(QStringLiteral("grandchild")).trimmed().toInt();
+        QVERIFY(grandchild > 0);
+        QElapsedTimer timer;
+        timer.start();
+        child->terminate();
+        child->terminate(); // a second request changes nothing
+        QTRY_VERIFY_WITH_TIMEOUT(out.ended, ChildProcess::terminateGracePeriod.count() + 5000);
+        QCOMPARE(out.status, SIGKILL);
+        QVERIFY(timer.elapsed() >= ChildProcess::terminateGracePeriod.count() - 100);
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(grandchild, 0) != 0, 5000);
+        child->terminate(); // reaped by now: must not signal anything
+    }
+
+    void handOverKeepsOrderAndPausesDoNotBlock() {
+        QObject context;
+        QStringList order;
+        MainThread::postAfter(&context, std::chrono::milliseconds(100),
+                              [&] { order << QStringLiteral("late"); });
+        std::thread worker([&] {
+            for (int i = 0; i < 100; ++i)
+                MainThread::post(&context, [&order, i] { order << QString::number(i); });
+        });
+        worker.join();
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 101, 5000);
+        QCOMPARE(order.last(), QStringLiteral("late"));
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(order[i], QString::number(i));
+    }
+
+    void unitsForADestroyedContextAreDropped() {
+        bool ran = false;
+        {
+            QObject context;
+            MainThread::post(&context, [&] { ran = true; });
+        }
+        QCoreApplication::processEvents();
+        QTest::qWait(20);
+        QVERIFY(!ran);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
