@@ -315,8 +315,10 @@ private Q_SLOTS:
         QVERIFY(shell > 0);
         QVERIFY(job > 0);
         // Reaped before find() returned: the pid no longer exists at all.
-        QCOMPARE(::kill(shell, 0), -1);
-        QCOMPARE(errno, ESRCH);
+        const int rc = ::kill(shell, 0);
+        const int error = errno;
+        QCOMPARE(rc, -1);
+        QCOMPARE(error, ESRCH);
         // The group was killed; the orphaned job is reaped by someone else.
         QTRY_VERIFY_WITH_TIMEOUT(isGone(job), 10'000);
     }
