@@ -29,6 +29,9 @@ struct SpawnResult {
 
 SpawnResult spawnProcess(const SpawnRequest& request);
 
+// This process's own environment, "NAME=value" entries as raw bytes.
+QList<QByteArray> currentEnvironment();
+
 // The system's readable text for an errno value, e.g. "Argument list too long".
 QString systemErrorText(int error);
 

@@ -86,6 +86,13 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     return result;
 }
 
+QList<QByteArray> currentEnvironment() {
+    QList<QByteArray> entries;
+    for (char** e = environ; *e; ++e)
+        entries.push_back(QByteArray(*e));
+    return entries;
+}
+
 QString systemErrorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }

@@ -1,12 +1,15 @@
 #include "runner/toolrunner.h"
 
 #include "platform/childprocess.h"
+#include "platform/spawn.h"
 #include "text/escapes.h"
 #include "text/utf8.h"
 
+#include <QFile>
 #include <QPointer>
-#include <QProcessEnvironment>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -22,16 +25,20 @@ QByteArray scriptFor(const ToolSpec& spec) {
 }
 
 QList<QByteArray> environmentFor(const QString& path, const QString& task) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("BV_BIN"), path);
-    env.insert(QStringLiteral("BV_TASK"), task);
-    env.insert(QStringLiteral("NO_COLOR"), QStringLiteral("1"));
-    env.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));
+    // Inherited entries are copied as raw bytes: a value that is not valid
+    // text must reach the tool unchanged.
+    const QList<QByteArray> own = {"BV_BIN=" + QFile::encodeName(path), "BV_TASK=" + task.toUtf8(),
+                                   QByteArrayLiteral("NO_COLOR=1"), QByteArrayLiteral("TERM=dumb")};
     QList<QByteArray> entries;
-    const QStringList keys = env.keys();
-    entries.reserve(keys.size());
-    for (const QString& key : keys)
-        entries.push_back(key.toLocal8Bit() + '=' + env.value(key).toLocal8Bit());
+    for (const QByteArray& entry : currentEnvironment()) {
+        const bool replaced = std::any_of(own.begin(), own.end(), [&](const QByteArray& mine) {
+            const qsizetype nameEnd = mine.indexOf('=') + 1;
+            return entry.startsWith(QByteArrayView(mine).first(nameEnd));
+        });
+        if (!replaced)
+            entries.push_back(entry);
+    }
+    entries += own;
     return entries;
 }
 
