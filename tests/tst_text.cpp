@@ -140,6 +140,7 @@ private Q_SLOTS:
         // Had the carry survived, this would complete a euro sign.
         QCOMPARE(decoder.decode("\xAC"), fffd);
         QCOMPARE(decoder.decode("\xE2"), QString());
+        QCOMPARE(decoder.decode(QByteArrayView()), QString()); // null data, carry kept
         QCOMPARE(decoder.decode("\x82"), QString());
         QCOMPARE(decoder.decode("\xAC!"), QStringLiteral("\u20AC!"));
         QCOMPARE(decoder.finish(), QString());

@@ -126,6 +126,10 @@ QString decodeUtf8(QByteArrayView bytes) {
 }
 
 QString Utf8Decoder::decode(QByteArrayView chunk) {
+    // Nothing to add to the carry; an empty view may also hold a null data
+    // pointer, which memcpy must never see.
+    if (chunk.isEmpty())
+        return {};
     const unsigned char* p = bytesOf(chunk);
     const unsigned char* const end = p + chunk.size();
     QString text(chunk.size() + m_carryLength, Qt::Uninitialized);
