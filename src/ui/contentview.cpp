@@ -1,0 +1,220 @@
+#include "ui/contentview.h"
+
+#include "model/brevanemodel.h"
+#include "text/trim.h"
+#include "ui/busyindicator.h"
+#include "ui/columnview.h"
+#include "ui/tasktextedit.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <functional>
+#include <utility>
+
+namespace {
+
+constexpr int rootSpacing = 12;
+constexpr int rootMargin = 14;
+constexpr int controlSpacing = 8;
+constexpr int columnSpacing = 10;
+constexpr int spinnerDiameter = 24;
+constexpr int iconSize = 16;
+
+// The platform's destructive-action red.
+const QColor destructiveRed(0xd9, 0x2d, 0x20);
+
+// A theme icon when the platform has one (the offscreen and minimal
+// platforms usually don't), otherwise `draw` painted into a 16×16 square at
+// one and two pixels per point.
+QIcon symbolIcon(const char* themeName, const QColor& colour,
+                 const std::function<void(QPainter&)>& draw) {
+    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
+    if (!themed.isNull())
+        return themed;
+    QIcon icon;
+    for (const int scale : {1, 2}) {
+        QPixmap pixmap(iconSize * scale, iconSize * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour);
+        draw(painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QIcon playIcon(const QColor& colour) {
+    return symbolIcon("media-playback-start", colour, [](QPainter& p) {
+        QPainterPath path;
+        path.moveTo(4.5, 2.5);
+        path.lineTo(13.5, 8);
+        path.lineTo(4.5, 13.5);
+        path.closeSubpath();
+        p.drawPath(path);
+    });
+}
+
+QIcon stopIcon(const QColor& colour) {
+    return symbolIcon("media-playback-stop", colour,
+                      [](QPainter& p) { p.drawRoundedRect(QRectF(3.5, 3.5, 9, 9), 1.5, 1.5); });
+}
+
+QIcon reloadIcon(const QColor& colour) {
+    return symbolIcon("view-refresh", colour, [&colour](QPainter& p) {
+        // Most of a circle, open at the top right, with an arrowhead at its end.
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(colour, 1.6, Qt::SolidLine, Qt::RoundCap));
+        const QRectF ring(2.5, 2.5, 11, 11);
+        p.drawArc(ring, 60 * 16, 290 * 16);
+        p.setPen(Qt::NoPen);
+        p.setBrush(colour);
+        QPainterPath head;
+        head.moveTo(9.2, 0.8);
+        head.lineTo(13.6, 3.2);
+        head.lineTo(9.6, 6.4);
+        head.closeSubpath();
+        p.drawPath(head);
+    });
+}
+
+QPushButton* makeButton(const QIcon& icon, const QString& text) {
+    auto* button = new QPushButton(icon, text);
+    button->setIconSize(QSize(iconSize, iconSize));
+    // A click leaves the keyboard in the task field, as on the platforms'
+    // own buttons, and a button disabled by its click doesn't push focus on.
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+} // namespace
+
+ContentView::ContentView(QWidget* parent)
+    : QWidget(parent)
+    , m_model(new BrevaneModel(this)) {
+    setMinimumSize(minimumContentSize);
+
+    auto* root = new QVBoxLayout(this);
+    root->setSpacing(rootSpacing);
+    root->setContentsMargins(rootMargin, rootMargin, rootMargin, rootMargin);
+
+    const QColor textColour = palette().color(QPalette::ButtonText);
+    m_taskField = new TaskTextEdit;
+    m_run = makeButton(playIcon(textColour), tr("Run"));
+    m_run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    m_stop = makeButton(stopIcon(destructiveRed), tr("Stop"));
+    QPalette stopPalette = m_stop->palette();
+    // Disabled keeps the palette's grey, like any other disabled button.
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        stopPalette.setColor(group, QPalette::ButtonText, destructiveRed);
+    m_stop->setPalette(stopPalette);
+    m_rescan = makeButton(reloadIcon(textColour), QString());
+    m_rescan->setToolTip(tr("Rescan for installed tools"));
+    m_rescan->setAccessibleName(m_rescan->toolTip());
+
+    auto* controls = new QHBoxLayout;
+    controls->setSpacing(controlSpacing);
+    controls->addWidget(m_taskField, 1, Qt::AlignTop);
+    for (QPushButton* button : {m_run, m_stop, m_rescan})
+        controls->addWidget(button, 0, Qt::AlignTop);
+    root->addLayout(controls);
+
+    m_spinnerPage = new QWidget;
+    auto* spinnerLayout = new QVBoxLayout(m_spinnerPage);
+    spinnerLayout->setContentsMargins(0, 0, 0, 0);
+    spinnerLayout->addStretch(1);
+    spinnerLayout->addWidget(new BusyIndicator(spinnerDiameter), 0, Qt::AlignHCenter);
+    spinnerLayout->addWidget(new QLabel(tr("Looking for installed tools…")), 0, Qt::AlignHCenter);
+    spinnerLayout->addStretch(1);
+
+    // Made once: a rescan shows these same columns again, scroll positions
+    // and all.
+    m_columnsPage = new QWidget;
+    auto* columnsLayout = new QHBoxLayout(m_columnsPage);
+    columnsLayout->setContentsMargins(0, 0, 0, 0);
+    columnsLayout->setSpacing(columnSpacing);
+    for (ToolRunner* runner : m_model->runners()) {
+        auto* column = new ColumnView(runner);
+        columnsLayout->addWidget(column, 1);
+        m_columns.push_back(column);
+    }
+
+    m_pages = new QStackedWidget;
+    m_pages->addWidget(m_spinnerPage);
+    m_pages->addWidget(m_columnsPage);
+    root->addWidget(m_pages, 1);
+
+    connect(m_model, &BrevaneModel::objectWillChange, this, &ContentView::handleModelWillChange);
+    connect(m_taskField, &TaskTextEdit::textEdited, m_model, &BrevaneModel::setTask);
+    connect(m_taskField, &TaskTextEdit::submitRequested, this, &ContentView::handleRunRequested);
+    connect(m_run, &QPushButton::clicked, this, &ContentView::handleRunRequested);
+    connect(m_stop, &QPushButton::clicked, m_model, &BrevaneModel::stopAll);
+    connect(m_rescan, &QPushButton::clicked, this, &ContentView::handleRescanRequested);
+
+    m_taskField->setFocus();
+    render();
+}
+
+ContentView::~ContentView() {
+    // The columns go before the runners they observe.
+    delete m_pages;
+    delete m_model;
+}
+
+bool ContentView::showsSpinner() const {
+    return m_pages->currentWidget() == m_spinnerPage;
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!std::exchange(m_scannedOnShow, true))
+        m_model->scan();
+}
+
+void ContentView::handleModelWillChange() {
+    // The model hasn't changed yet: read it on the next turn, once for a burst.
+    if (std::exchange(m_renderPending, true))
+        return;
+    QMetaObject::invokeMethod(this, &ContentView::render, Qt::QueuedConnection);
+}
+
+bool ContentView::runDisabled() const {
+    return trimmedBlanksAndLineBreaks(m_model->task()).isEmpty() || !m_model->anyInstalled() ||
+           m_model->anyRunning();
+}
+
+bool ContentView::rescanDisabled() const {
+    return m_model->scanning() || m_model->anyRunning();
+}
+
+void ContentView::render() {
+    m_renderPending = false;
+    m_taskField->setTextKeepingCursor(m_model->task());
+    m_run->setEnabled(!runDisabled());
+    m_stop->setEnabled(m_model->anyRunning());
+    m_rescan->setEnabled(!rescanDisabled());
+    m_pages->setCurrentWidget(m_model->scanning() ? m_spinnerPage : m_columnsPage);
+}
+
+// The conditions are checked again here, not only through the buttons'
+// enablement, which lags the model until the next render: start() must never
+// reach a runner that is still running.
+void ContentView::handleRunRequested() {
+    if (!runDisabled())
+        m_model->start();
+}
+
+void ContentView::handleRescanRequested() {
+    if (!rescanDisabled())
+        m_model->scan();
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class BrevaneModel;
+class BusyIndicator;
+class ColumnView;
+class QPushButton;
+class QStackedWidget;
+class TaskTextEdit;
+
+// The content of a main window: the task field with Run, Stop and Rescan
+// above either a spinner (while the tools are being looked for) or one column
+// per tool in catalogue order. Owns the window's model for its whole life and
+// looks for the tools the first time it is shown.
+//
+// Renders on the model's objectWillChange(): a change only marks the view
+// dirty, and one render on the next event-loop turn derives the field's
+// text, every button's enablement and the page shown.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    // The content area never gets smaller than this.
+    static constexpr QSize minimumContentSize{900, 520};
+
+    explicit ContentView(QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    BrevaneModel* model() const { return m_model; }
+    TaskTextEdit* taskField() const { return m_taskField; }
+    QPushButton* runButton() const { return m_run; }
+    QPushButton* stopButton() const { return m_stop; }
+    QPushButton* rescanButton() const { return m_rescan; }
+    // One per runner, in the model's order; made once with the view.
+    const QList<ColumnView*>& columns() const { return m_columns; }
+    // True while the spinner page is shown instead of the columns.
+    bool showsSpinner() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void handleModelWillChange();
+    void render();
+    void handleRunRequested();
+    void handleRescanRequested();
+    bool runDisabled() const;
+    bool rescanDisabled() const;
+
+    BrevaneModel* m_model;
+    TaskTextEdit* m_taskField;
+    QPushButton* m_run;
+    QPushButton* m_stop;
+    QPushButton* m_rescan;
+    QStackedWidget* m_pages;
+    QWidget* m_spinnerPage;
+    QWidget* m_columnsPage;
+    QList<ColumnView*> m_columns;
+    bool m_renderPending = false;
+    bool m_scannedOnShow = false;
+};

@@ -1,0 +1,74 @@
+#include "ui/mainwindow.h"
+
+#include "ui/contentview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , m_content(new ContentView) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(tr("Brevane"));
+    setCentralWidget(m_content);
+    buildMenus();
+}
+
+MainWindow::~MainWindow() = default;
+
+MainWindow* MainWindow::open() {
+    auto* window = new MainWindow;
+    window->show();
+    return window;
+}
+
+void MainWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* newWindow = file->addAction(tr("New Window"), this, [] { MainWindow::open(); });
+    newWindow->setShortcut(QKeySequence::New);
+    QAction* closeWindow = file->addAction(tr("Close Window"), this, &QWidget::close);
+    closeWindow->setShortcut(QKeySequence::Close);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("Quit"), qApp, &QCoreApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    // The standard edit commands act on whatever has the keyboard: the task
+    // field or a transcript. Slots are looked up by name so that any widget
+    // offering them (QPlainTextEdit, QLineEdit, a transcript view) is served.
+    struct EditCommand {
+        const char* title;
+        QKeySequence::StandardKey key;
+        const char* slot;
+    };
+    const EditCommand commands[] = {
+        {QT_TR_NOOP("Undo"), QKeySequence::Undo, "undo"},
+        {QT_TR_NOOP("Redo"), QKeySequence::Redo, "redo"},
+        {nullptr, QKeySequence::UnknownKey, nullptr},
+        {QT_TR_NOOP("Cut"), QKeySequence::Cut, "cut"},
+        {QT_TR_NOOP("Copy"), QKeySequence::Copy, "copy"},
+        {QT_TR_NOOP("Paste"), QKeySequence::Paste, "paste"},
+        {QT_TR_NOOP("Select All"), QKeySequence::SelectAll, "selectAll"},
+    };
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    for (const EditCommand& command : commands) {
+        if (!command.title) {
+            edit->addSeparator();
+            continue;
+        }
+        QAction* action = edit->addAction(tr(command.title), this,
+                                          [slot = command.slot] { invokeOnFocus(slot); });
+        action->setShortcut(command.key);
+    }
+}
+
+void MainWindow::invokeOnFocus(const char* slot) {
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        return;
+    const QByteArray signature = QByteArray(slot) + "()";
+    if (focus->metaObject()->indexOfMethod(signature.constData()) >= 0)
+        QMetaObject::invokeMethod(focus, slot);
+}

@@ -1,0 +1,117 @@
+#include "ui/tasktextedit.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
+#include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Room between the rounded border and the text.
+constexpr qreal textMargin = 5;
+
+bool isReturnKey(const QKeyEvent* event) {
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+} // namespace
+
+TaskTextEdit::TaskTextEdit(QWidget* parent)
+    : QPlainTextEdit(parent) {
+    setPlaceholderText(tr("Type a task for every agent…"));
+    setTabChangesFocus(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    document()->setDocumentMargin(textMargin);
+    // The platform's rounded-border field; the highlight marks keyboard focus.
+    setStyleSheet(
+        QStringLiteral("TaskTextEdit { border: 1px solid palette(mid); border-radius: 6px;"
+                       " background: palette(base); }"
+                       "TaskTextEdit:focus { border: 1px solid palette(highlight); }"));
+    connect(this, &QPlainTextEdit::textChanged, this, &TaskTextEdit::handleTextChanged);
+    updateHeight();
+}
+
+QString TaskTextEdit::text() const {
+    // toPlainText() would also turn no-break spaces into spaces, changing the task.
+    QString raw = document()->toRawText();
+    raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return raw;
+}
+
+void TaskTextEdit::setTextKeepingCursor(const QString& text) {
+    if (text == this->text())
+        return;
+    const int position = textCursor().position();
+    {
+        QScopedValueRollback guard(m_settingText, true);
+        // Through a cursor rather than setPlainText(), so undo history survives.
+        QTextCursor all(document());
+        all.select(QTextCursor::Document);
+        all.insertText(text);
+    }
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(std::min(position, document()->characterCount() - 1));
+    setTextCursor(cursor);
+}
+
+int TaskTextEdit::visibleLineCount() const {
+    return m_visibleLines;
+}
+
+void TaskTextEdit::keyPressEvent(QKeyEvent* event) {
+    if (!isReturnKey(event)) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers & (Qt::ShiftModifier | Qt::AltModifier))
+        insertPlainText(QStringLiteral("\n"));
+    else if (modifiers == Qt::NoModifier)
+        Q_EMIT submitRequested();
+    // Control/Command-Return reaches the field only when Run's shortcut is
+    // disabled; it must then do nothing rather than break the line.
+    event->accept();
+}
+
+void TaskTextEdit::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    // A new width re-wraps the text, which may change the line count.
+    updateHeight();
+}
+
+void TaskTextEdit::changeEvent(QEvent* event) {
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        updateHeight();
+}
+
+void TaskTextEdit::handleTextChanged() {
+    updateHeight();
+    if (!m_settingText)
+        Q_EMIT textEdited(text());
+}
+
+void TaskTextEdit::updateHeight() {
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    int lines = 0;
+    for (QTextBlock block = document()->firstBlock(); block.isValid() && lines < maxLines;
+         block = block.next()) {
+        layout->blockBoundingRect(block); // lays the block out at the current width
+        lines += std::max(1, block.layout()->lineCount());
+    }
+    m_visibleLines = std::clamp(lines, 1, maxLines);
+
+    const QMargins margins = contentsMargins();
+    const qreal text =
+        m_visibleLines * QFontMetricsF(font()).lineSpacing() + 2 * document()->documentMargin();
+    const int height = int(std::ceil(text)) + margins.top() + margins.bottom();
+    if (height != this->height() || height != minimumHeight())
+        setFixedHeight(height);
+}
