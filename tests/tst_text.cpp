@@ -10,7 +10,8 @@ namespace {
 
 const QString fffd(QChar(0xFFFD));
 
-QString regexReference(const QString& text) {
+QString regexReference(const QString& text)
+{
     static const QRegularExpression pattern(QStringLiteral("\x1b\\[[0-9;?]*[ -/]*[@-~]"));
     return QString(text).replace(pattern, QString());
 }
@@ -19,7 +20,8 @@ QString regexReference(const QString& text) {
 // pair of offsets, and one unit at a time, and checks each result against
 // `whole`.
 template <typename Stream, typename Input>
-void checkEveryCut(const Input& input, const QString& whole) {
+void checkEveryCut(const Input& input, const QString& whole)
+{
     const auto run = [&](const QList<qsizetype>& cuts) {
         Stream stream;
         QString out;
@@ -64,7 +66,8 @@ struct EscapeStream : EscapeCleaner {
 class TestText : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void decodesUtf8_data() {
+    void decodesUtf8_data()
+    {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("expected");
         const QString f = fffd;
@@ -107,14 +110,16 @@ private Q_SLOTS:
             << QByteArray(15, 'y') + "\xC3\xA9" << QString(15, u'y') + u'\u00E9';
     }
 
-    void decodesUtf8() {
+    void decodesUtf8()
+    {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, expected);
         QCOMPARE(decodeUtf8(bytes), expected);
         checkEveryCut<Utf8Stream>(QByteArrayView(bytes), expected);
     }
 
-    void decodesValidUtf8LikeQt() {
+    void decodesValidUtf8LikeQt()
+    {
         QRandomGenerator random(20240611);
         for (int round = 0; round < 300; ++round) {
             QString text;
@@ -132,7 +137,8 @@ private Q_SLOTS:
         }
     }
 
-    void decoderStartsAfreshAfterFinish() {
+    void decoderStartsAfreshAfterFinish()
+    {
         Utf8Decoder decoder;
         QCOMPARE(decoder.decode("\xE2\x82"), QString());
         QCOMPARE(decoder.finish(), fffd);
@@ -146,7 +152,8 @@ private Q_SLOTS:
         QCOMPARE(decoder.finish(), QString());
     }
 
-    void removesEscapes_data() {
+    void removesEscapes_data()
+    {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         const QString e(QChar(0x1B));
@@ -175,7 +182,8 @@ private Q_SLOTS:
         QTest::newRow("back to back") << e + "[1m" + e + "[2m" + e + "[K" << QString();
     }
 
-    void removesEscapes() {
+    void removesEscapes()
+    {
         QFETCH(QString, input);
         QFETCH(QString, expected);
         QCOMPARE(regexReference(input), expected); // the rows state what the pattern means
@@ -183,7 +191,8 @@ private Q_SLOTS:
         checkEveryCut<EscapeStream>(QStringView(input), expected);
     }
 
-    void removesEscapesLikeTheRegex() {
+    void removesEscapesLikeTheRegex()
+    {
         const QString alphabet =
             QStringLiteral("\x1b\x1b\x1b[[[0123456789;;??  //@@~~>:!Amz\r\n\u00E9");
         QRandomGenerator random(7);
@@ -209,7 +218,8 @@ private Q_SLOTS:
         }
     }
 
-    void holdsLongUnfinishedSequences() {
+    void holdsLongUnfinishedSequences()
+    {
         const QString parameters = QStringLiteral("1;").repeated(50000);
         const QString e(QChar(0x1B));
         for (const QString& ending : {QStringLiteral("m"), QStringLiteral("<")}) {
@@ -228,7 +238,8 @@ private Q_SLOTS:
         QCOMPARE(cleaner.clean(u"[1m"), QStringLiteral("[1m"));
     }
 
-    void blanksAreTabAndSpaceSeparators() {
+    void blanksAreTabAndSpaceSeparators()
+    {
         QList<char32_t> blanks;
         QList<char32_t> breaks;
         for (char32_t c = 0; c <= 0x10FFFF; ++c) {
@@ -243,7 +254,8 @@ private Q_SLOTS:
         QCOMPARE(breaks, (QList<char32_t>{0x0A, 0x0B, 0x0C, 0x0D, 0x85, 0x2028, 0x2029}));
     }
 
-    void trims_data() {
+    void trims_data()
+    {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("blanks");
         QTest::addColumn<QString>("blanksAndBreaks");
@@ -261,7 +273,8 @@ private Q_SLOTS:
             << QStringLiteral("\U0001F600");
     }
 
-    void trims() {
+    void trims()
+    {
         QFETCH(QString, input);
         QFETCH(QString, blanks);
         QFETCH(QString, blanksAndBreaks);
@@ -269,7 +282,8 @@ private Q_SLOTS:
         QCOMPARE(trimmedBlanksAndLineBreaks(input), blanksAndBreaks);
     }
 
-    void splitsNonEmptyLines_data() {
+    void splitsNonEmptyLines_data()
+    {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("empty") << QString() << QStringList();
@@ -284,7 +298,8 @@ private Q_SLOTS:
         QTest::newRow("text untrimmed") << QStringLiteral("  x  \n") << QStringList{"  x  "};
     }
 
-    void splitsNonEmptyLines() {
+    void splitsNonEmptyLines()
+    {
         QFETCH(QString, input);
         QFETCH(QStringList, lines);
         QCOMPARE(nonEmptyLines(input), lines);

@@ -7,13 +7,16 @@ constexpr char16_t escape = 0x1B;
 // The three character classes of ESC \[[0-9;?]*[ -/]*[@-~]. They do not
 // overlap, so the pattern never needs to backtrack: a candidate either runs
 // into a final byte or fails at the first character no class admits.
-bool isParameter(char16_t c) {
+bool isParameter(char16_t c)
+{
     return (c >= u'0' && c <= u'9') || c == u';' || c == u'?';
 }
-bool isIntermediate(char16_t c) {
+bool isIntermediate(char16_t c)
+{
     return c >= 0x20 && c <= 0x2F;
 }
-bool isFinal(char16_t c) {
+bool isFinal(char16_t c)
+{
     return c >= 0x40 && c <= 0x7E;
 }
 
@@ -33,7 +36,8 @@ enum class EscapeCleaner::Phase : unsigned char {
 // (end when it is still incomplete). None of the characters it accepts is
 // ESC, so after a failure the next candidate can only start at the failing
 // character or later.
-const char16_t* EscapeCleaner::advance(Phase& phase, const char16_t* p, const char16_t* end) {
+const char16_t* EscapeCleaner::advance(Phase& phase, const char16_t* p, const char16_t* end)
+{
     for (; p < end; ++p) {
         const char16_t c = *p;
         switch (phase) {
@@ -62,14 +66,16 @@ const char16_t* EscapeCleaner::advance(Phase& phase, const char16_t* p, const ch
     return end;
 }
 
-QString removeEscapes(QStringView text) {
+QString removeEscapes(QStringView text)
+{
     EscapeCleaner cleaner;
     QString out = cleaner.clean(text);
     out += cleaner.finish();
     return out;
 }
 
-QString EscapeCleaner::clean(QStringView chunk) {
+QString EscapeCleaner::clean(QStringView chunk)
+{
     const char16_t* p = chunk.utf16();
     const char16_t* const end = p + chunk.size();
     QString out;
@@ -111,6 +117,7 @@ QString EscapeCleaner::clean(QStringView chunk) {
     return out;
 }
 
-QString EscapeCleaner::finish() {
+QString EscapeCleaner::finish()
+{
     return std::exchange(m_held, QString());
 }

@@ -2,11 +2,13 @@
 
 #include <QChar>
 
-bool isBlank(char32_t c) {
+bool isBlank(char32_t c)
+{
     return c == U'\t' || QChar::category(c) == QChar::Separator_Space;
 }
 
-bool isLineBreak(char32_t c) {
+bool isLineBreak(char32_t c)
+{
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
@@ -14,7 +16,8 @@ namespace {
 
 // Every blank and line break lies in the BMP, so testing UTF-16 units one by
 // one is exact: a surrogate half is never one of them.
-template <typename Pred> QString trimmedWhere(QStringView text, Pred drop) {
+template <typename Pred> QString trimmedWhere(QStringView text, Pred drop)
+{
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && drop(text[begin].unicode()))
@@ -26,15 +29,18 @@ template <typename Pred> QString trimmedWhere(QStringView text, Pred drop) {
 
 } // namespace
 
-QString trimmedBlanks(QStringView text) {
+QString trimmedBlanks(QStringView text)
+{
     return trimmedWhere(text, isBlank);
 }
 
-QString trimmedBlanksAndLineBreaks(QStringView text) {
+QString trimmedBlanksAndLineBreaks(QStringView text)
+{
     return trimmedWhere(text, [](char32_t c) { return isBlank(c) || isLineBreak(c); });
 }
 
-QStringList nonEmptyLines(QStringView text) {
+QStringList nonEmptyLines(QStringView text)
+{
     QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {

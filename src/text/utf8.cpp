@@ -44,7 +44,8 @@ struct Sequence {
 
 // Reads one non-ASCII sequence at p (p < end). An ill-formed one stops at the
 // first byte that cannot continue it, so that byte starts the next sequence.
-inline Sequence readSequence(const unsigned char* p, const unsigned char* end) {
+inline Sequence readSequence(const unsigned char* p, const unsigned char* end)
+{
     const Lead lead = leads[*p];
     if (lead.length == 0)
         return {Outcome::Invalid, 1, 0};
@@ -60,7 +61,8 @@ inline Sequence readSequence(const unsigned char* p, const unsigned char* end) {
     return {Outcome::Complete, lead.length, c};
 }
 
-inline char16_t* put(char16_t* out, const Sequence& s) {
+inline char16_t* put(char16_t* out, const Sequence& s)
+{
     if (s.outcome != Outcome::Complete) {
         *out++ = replacementCharacter;
     } else if (s.codePoint < 0x10000) {
@@ -76,7 +78,8 @@ inline char16_t* put(char16_t* out, const Sequence& s) {
 // yields more than one). Stops before an incomplete trailing sequence and
 // points *rest at it (*rest == end when there is none).
 char16_t* decodeRun(const unsigned char* p, const unsigned char* end, char16_t* out,
-                    const unsigned char** rest) {
+                    const unsigned char** rest)
+{
     constexpr std::uint64_t highBits = 0x8080808080808080u;
     while (p < end) {
         if (*p < 0x80) {
@@ -108,13 +111,15 @@ char16_t* decodeRun(const unsigned char* p, const unsigned char* end, char16_t* 
     return out;
 }
 
-const unsigned char* bytesOf(QByteArrayView v) {
+const unsigned char* bytesOf(QByteArrayView v)
+{
     return reinterpret_cast<const unsigned char*>(v.data());
 }
 
 } // namespace
 
-QString decodeUtf8(QByteArrayView bytes) {
+QString decodeUtf8(QByteArrayView bytes)
+{
     QString text(bytes.size(), Qt::Uninitialized);
     auto* begin = reinterpret_cast<char16_t*>(text.data());
     const unsigned char* rest = nullptr;
@@ -125,7 +130,8 @@ QString decodeUtf8(QByteArrayView bytes) {
     return text;
 }
 
-QString Utf8Decoder::decode(QByteArrayView chunk) {
+QString Utf8Decoder::decode(QByteArrayView chunk)
+{
     // Nothing to add to the carry; an empty view may also hold a null data
     // pointer, which memcpy must never see.
     if (chunk.isEmpty())
@@ -162,7 +168,8 @@ QString Utf8Decoder::decode(QByteArrayView chunk) {
     return text;
 }
 
-QString Utf8Decoder::finish() {
+QString Utf8Decoder::finish()
+{
     if (m_carryLength == 0)
         return {};
     m_carryLength = 0;

@@ -6,7 +6,8 @@
 
 #include <QRegularExpression>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     static const QRegularExpression pattern(QStringLiteral("\x1b\\[[0-9;?]*[ -/]*[@-~]"));
     const Input input(data, size);
     const QByteArrayView bytes(input.payload.data(), qsizetype(input.payload.size()));

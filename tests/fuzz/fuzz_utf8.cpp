@@ -3,7 +3,8 @@
 #include "fuzzinput.h"
 #include "text/utf8.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     const Input input(data, size);
     const QByteArrayView bytes(input.payload.data(), qsizetype(input.payload.size()));
     const QString whole = decodeUtf8(bytes);

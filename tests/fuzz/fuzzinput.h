@@ -17,7 +17,8 @@ struct Input {
     std::vector<char> payload;
     std::vector<std::uint16_t> rawCuts;
 
-    Input(const std::uint8_t* data, std::size_t size) {
+    Input(const std::uint8_t* data, std::size_t size)
+    {
         FuzzedDataProvider provider(data, size);
         const int count = provider.ConsumeIntegralInRange(0, 8);
         for (int i = 0; i < count && provider.remaining_bytes() > 0; ++i)
@@ -25,7 +26,8 @@ struct Input {
         payload = provider.ConsumeRemainingBytes<char>();
     }
 
-    std::vector<qsizetype> cuts(qsizetype length) const {
+    std::vector<qsizetype> cuts(qsizetype length) const
+    {
         std::vector<qsizetype> out;
         for (std::uint16_t raw : rawCuts)
             out.push_back(raw % (length + 1));
@@ -37,7 +39,8 @@ struct Input {
 // Hands `whole` to `feed` in pieces cut at `cuts` and concatenates what it
 // returns.
 template <typename View, typename Feed>
-QString feedInPieces(View whole, const std::vector<qsizetype>& cuts, Feed feed) {
+QString feedInPieces(View whole, const std::vector<qsizetype>& cuts, Feed feed)
+{
     QString out;
     qsizetype from = 0;
     for (qsizetype cut : cuts) {
@@ -49,7 +52,8 @@ QString feedInPieces(View whole, const std::vector<qsizetype>& cuts, Feed feed) 
 }
 
 // Aborts, so libFuzzer records the input, when a property does not hold.
-inline void require(bool holds, const char* what) {
+inline void require(bool holds, const char* what)
+{
     if (!holds) {
         fprintf(stderr, "property broken: %s\n", what);
         abort();
