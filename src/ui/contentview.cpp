@@ -2,8 +2,8 @@
 
 #include "model/brevanemodel.h"
 #include "text/trim.h"
-#include "ui/busyindicator.h"
 #include "ui/columnview.h"
+#include "ui/spinner.h"
 #include "ui/tasktextedit.h"
 
 #include <QHBoxLayout>
@@ -34,7 +34,8 @@ const QColor destructiveRed(0xd9, 0x2d, 0x20);
 // platforms usually don't), otherwise `draw` painted into a 16×16 square at
 // one and two pixels per point.
 QIcon symbolIcon(const char* themeName, const QColor& colour,
-                 const std::function<void(QPainter&)>& draw) {
+                 const std::function<void(QPainter&)>& draw)
+{
     const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
     if (!themed.isNull())
         return themed;
@@ -54,7 +55,8 @@ QIcon symbolIcon(const char* themeName, const QColor& colour,
     return icon;
 }
 
-QIcon playIcon(const QColor& colour) {
+QIcon playIcon(const QColor& colour)
+{
     return symbolIcon("media-playback-start", colour, [](QPainter& p) {
         QPainterPath path;
         path.moveTo(4.5, 2.5);
@@ -65,12 +67,14 @@ QIcon playIcon(const QColor& colour) {
     });
 }
 
-QIcon stopIcon(const QColor& colour) {
+QIcon stopIcon(const QColor& colour)
+{
     return symbolIcon("media-playback-stop", colour,
                       [](QPainter& p) { p.drawRoundedRect(QRectF(3.5, 3.5, 9, 9), 1.5, 1.5); });
 }
 
-QIcon reloadIcon(const QColor& colour) {
+QIcon reloadIcon(const QColor& colour)
+{
     return symbolIcon("view-refresh", colour, [&colour](QPainter& p) {
         // Most of a circle, open at the top right, with an arrowhead at its end.
         p.setBrush(Qt::NoBrush);
@@ -88,7 +92,16 @@ QIcon reloadIcon(const QColor& colour) {
     });
 }
 
-QPushButton* makeButton(const QIcon& icon, const QString& text) {
+// The columns' spinner, drawn larger: it stands alone in the window.
+Spinner* makeSpinner()
+{
+    auto* spinner = new Spinner;
+    spinner->setFixedSize(spinnerDiameter, spinnerDiameter);
+    return spinner;
+}
+
+QPushButton* makeButton(const QIcon& icon, const QString& text)
+{
     auto* button = new QPushButton(icon, text);
     button->setIconSize(QSize(iconSize, iconSize));
     // A click leaves the keyboard in the task field, as on the platforms'
@@ -101,7 +114,8 @@ QPushButton* makeButton(const QIcon& icon, const QString& text) {
 
 ContentView::ContentView(QWidget* parent)
     : QWidget(parent)
-    , m_model(new BrevaneModel(this)) {
+    , m_model(new BrevaneModel(this))
+{
     setMinimumSize(minimumContentSize);
 
     auto* root = new QVBoxLayout(this);
@@ -133,7 +147,7 @@ ContentView::ContentView(QWidget* parent)
     auto* spinnerLayout = new QVBoxLayout(m_spinnerPage);
     spinnerLayout->setContentsMargins(0, 0, 0, 0);
     spinnerLayout->addStretch(1);
-    spinnerLayout->addWidget(new BusyIndicator(spinnerDiameter), 0, Qt::AlignHCenter);
+    spinnerLayout->addWidget(makeSpinner(), 0, Qt::AlignHCenter);
     spinnerLayout->addWidget(new QLabel(tr("Looking for installed tools…")), 0, Qt::AlignHCenter);
     spinnerLayout->addStretch(1);
 
@@ -165,39 +179,46 @@ ContentView::ContentView(QWidget* parent)
     render();
 }
 
-ContentView::~ContentView() {
+ContentView::~ContentView()
+{
     // The columns go before the runners they observe.
     delete m_pages;
     delete m_model;
 }
 
-bool ContentView::showsSpinner() const {
+bool ContentView::showsSpinner() const
+{
     return m_pages->currentWidget() == m_spinnerPage;
 }
 
-void ContentView::showEvent(QShowEvent* event) {
+void ContentView::showEvent(QShowEvent* event)
+{
     QWidget::showEvent(event);
     if (!std::exchange(m_scannedOnShow, true))
         m_model->scan();
 }
 
-void ContentView::handleModelWillChange() {
+void ContentView::handleModelWillChange()
+{
     // The model hasn't changed yet: read it on the next turn, once for a burst.
     if (std::exchange(m_renderPending, true))
         return;
     QMetaObject::invokeMethod(this, &ContentView::render, Qt::QueuedConnection);
 }
 
-bool ContentView::runDisabled() const {
+bool ContentView::runDisabled() const
+{
     return trimmedBlanksAndLineBreaks(m_model->task()).isEmpty() || !m_model->anyInstalled() ||
            m_model->anyRunning();
 }
 
-bool ContentView::rescanDisabled() const {
+bool ContentView::rescanDisabled() const
+{
     return m_model->scanning() || m_model->anyRunning();
 }
 
-void ContentView::render() {
+void ContentView::render()
+{
     m_renderPending = false;
     m_taskField->setTextKeepingCursor(m_model->task());
     m_run->setEnabled(!runDisabled());
@@ -209,12 +230,14 @@ void ContentView::render() {
 // The conditions are checked again here, not only through the buttons'
 // enablement, which lags the model until the next render: start() must never
 // reach a runner that is still running.
-void ContentView::handleRunRequested() {
+void ContentView::handleRunRequested()
+{
     if (!runDisabled())
         m_model->start();
 }
 
-void ContentView::handleRescanRequested() {
+void ContentView::handleRescanRequested()
+{
     if (!rescanDisabled())
         m_model->scan();
 }

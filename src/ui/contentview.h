@@ -4,7 +4,6 @@
 #include <QWidget>
 
 class BrevaneModel;
-class BusyIndicator;
 class ColumnView;
 class QPushButton;
 class QStackedWidget;

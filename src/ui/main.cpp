@@ -15,7 +15,8 @@ namespace {
 // Where a translation for the user's locale may be found: beside the
 // executable (inside a macOS bundle too) or in the installed data directory.
 // None is shipped; a found one is used.
-QStringList translationDirs() {
+QStringList translationDirs()
+{
     const QString app = QCoreApplication::applicationDirPath();
     return {app + QStringLiteral("/translations"),
             app + QStringLiteral("/../Resources/translations"),
@@ -24,7 +25,8 @@ QStringList translationDirs() {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("brevane"));

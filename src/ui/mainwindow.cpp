@@ -9,7 +9,8 @@
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
-    , m_content(new ContentView) {
+    , m_content(new ContentView)
+{
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Brevane"));
     setCentralWidget(m_content);
@@ -18,13 +19,15 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow() = default;
 
-MainWindow* MainWindow::open() {
+MainWindow* MainWindow::open()
+{
     auto* window = new MainWindow;
     window->show();
     return window;
 }
 
-void MainWindow::buildMenus() {
+void MainWindow::buildMenus()
+{
     QMenu* file = menuBar()->addMenu(tr("&File"));
     QAction* newWindow = file->addAction(tr("New Window"), this, [] { MainWindow::open(); });
     newWindow->setShortcut(QKeySequence::New);
@@ -64,7 +67,8 @@ void MainWindow::buildMenus() {
     }
 }
 
-void MainWindow::invokeOnFocus(const char* slot) {
+void MainWindow::invokeOnFocus(const char* slot)
+{
     QWidget* focus = QApplication::focusWidget();
     if (!focus)
         return;

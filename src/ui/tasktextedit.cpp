@@ -15,14 +15,16 @@ namespace {
 // Room between the rounded border and the text.
 constexpr qreal textMargin = 5;
 
-bool isReturnKey(const QKeyEvent* event) {
+bool isReturnKey(const QKeyEvent* event)
+{
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
 } // namespace
 
 TaskTextEdit::TaskTextEdit(QWidget* parent)
-    : QPlainTextEdit(parent) {
+    : QPlainTextEdit(parent)
+{
     setPlaceholderText(tr("Type a task for every agent…"));
     setTabChangesFocus(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -38,14 +40,16 @@ TaskTextEdit::TaskTextEdit(QWidget* parent)
     updateHeight();
 }
 
-QString TaskTextEdit::text() const {
+QString TaskTextEdit::text() const
+{
     // toPlainText() would also turn no-break spaces into spaces, changing the task.
     QString raw = document()->toRawText();
     raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
     return raw;
 }
 
-void TaskTextEdit::setTextKeepingCursor(const QString& text) {
+void TaskTextEdit::setTextKeepingCursor(const QString& text)
+{
     if (text == this->text())
         return;
     const int position = textCursor().position();
@@ -61,11 +65,13 @@ void TaskTextEdit::setTextKeepingCursor(const QString& text) {
     setTextCursor(cursor);
 }
 
-int TaskTextEdit::visibleLineCount() const {
+int TaskTextEdit::visibleLineCount() const
+{
     return m_visibleLines;
 }
 
-void TaskTextEdit::keyPressEvent(QKeyEvent* event) {
+void TaskTextEdit::keyPressEvent(QKeyEvent* event)
+{
     if (!isReturnKey(event)) {
         QPlainTextEdit::keyPressEvent(event);
         return;
@@ -80,25 +86,29 @@ void TaskTextEdit::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
-void TaskTextEdit::resizeEvent(QResizeEvent* event) {
+void TaskTextEdit::resizeEvent(QResizeEvent* event)
+{
     QPlainTextEdit::resizeEvent(event);
     // A new width re-wraps the text, which may change the line count.
     updateHeight();
 }
 
-void TaskTextEdit::changeEvent(QEvent* event) {
+void TaskTextEdit::changeEvent(QEvent* event)
+{
     QPlainTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         updateHeight();
 }
 
-void TaskTextEdit::handleTextChanged() {
+void TaskTextEdit::handleTextChanged()
+{
     updateHeight();
     if (!m_settingText)
         Q_EMIT textEdited(text());
 }
 
-void TaskTextEdit::updateHeight() {
+void TaskTextEdit::updateHeight()
+{
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
     int lines = 0;
     for (QTextBlock block = document()->firstBlock(); block.isValid() && lines < maxLines;
