@@ -108,8 +108,13 @@ void ToolRunner::run(const QString& task) {
     };
 
     QString error;
-    std::shared_ptr<ChildProcess> process =
-        ChildProcess::start(options, std::move(handlers), &error);
+    std::shared_ptr<ChildProcess> process;
+    // exec() would end the environment entry at the first NUL and hand the
+    // tool a shortened task without a word: refuse to launch instead.
+    if (task.contains(QChar(u'\0')))
+        error = QStringLiteral("the task contains a NUL character, which no program can receive");
+    else
+        process = ChildProcess::start(options, std::move(handlers), &error);
     if (!process) {
         setOutput(QStringLiteral("Failed to launch: ") + error);
         setState(RunState::failed());
