@@ -1,9 +1,18 @@
 #pragma once
 
+#include <QColor>
 #include <QPointer>
 #include <QWidget>
 
+#include <limits>
+
+class ElidedLabel;
+class QLabel;
+class QPushButton;
+class Spinner;
+class StatusDot;
 class ToolRunner;
+class TranscriptView;
 
 // One tool's column: header (status dot, name, spinner, Copy), path line,
 // status line, divider, and either the not-installed notice or the live
@@ -15,8 +24,52 @@ public:
     explicit ColumnView(ToolRunner* runner, QWidget* parent = nullptr);
     ~ColumnView() override;
 
-    ToolRunner* runner() const { return m_runner; }
+    ToolRunner* runner() const;
+
+    // The transcript, for the window's Edit menu (copy, select all).
+    TranscriptView* transcript() const { return m_transcript; }
+    // Renders so far, the first one in the constructor included.
+    int renderCount() const { return m_renderCount; }
+    QColor dotColor() const;
+
+    static constexpr int padding = 10;
+    static constexpr int spacing = 8;
+    static constexpr qreal cornerRadius = 10;
+
+public Q_SLOTS:
+    // Empties the clipboard, then puts the whole transcript on it as plain text.
+    void copyOutput();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void scheduleRender();
+    void render();
+    void renderTranscript(bool installed);
+    void applyColours();
+
     QPointer<ToolRunner> m_runner;
+    bool m_renderPending = false;
+    int m_renderCount = 0;
+
+    // What the transcript held at the previous render: an append keeps the
+    // generation and grows the length; a new run changes the generation.
+    static constexpr quint64 noGeneration = std::numeric_limits<quint64>::max();
+    quint64 m_shownGeneration = noGeneration;
+    qsizetype m_shownLength = 0;
+    bool m_transcriptWasShown = false;
+
+    StatusDot* m_dot = nullptr;
+    QLabel* m_name = nullptr;
+    Spinner* m_spinner = nullptr;
+    QPushButton* m_copy = nullptr;
+    ElidedLabel* m_pathLine = nullptr;
+    QLabel* m_statusLine = nullptr;
+    QWidget* m_notice = nullptr;
+    QLabel* m_noticeIcon = nullptr;
+    QLabel* m_noticeTitle = nullptr;
+    QLabel* m_noticeHint = nullptr;
+    TranscriptView* m_transcript = nullptr;
 };

@@ -1,0 +1,245 @@
+#include "ui/columnview.h"
+
+#include "platform/clipboard.h"
+#include "runner/toolrunner.h"
+#include "ui/elidedlabel.h"
+#include "ui/icons.h"
+#include "ui/spinner.h"
+#include "ui/statusdot.h"
+#include "ui/statuslabel.h"
+#include "ui/transcriptview.h"
+
+#include <QBoxLayout>
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+namespace {
+
+// The platform's system green and gray, as on macOS.
+const QColor installedColor(52, 199, 89);
+const QColor missingColor(142, 142, 147);
+
+// Caption text is this much smaller than body text.
+constexpr qreal captionScale = 0.85;
+// The notice's icon is this many body lines tall.
+constexpr int noticeIconLines = 2;
+
+QFont scaled(QFont font, qreal factor)
+{
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * factor);
+    else
+        font.setPixelSize(qRound(font.pixelSize() * factor));
+    return font;
+}
+
+QFont bold(QFont font)
+{
+    font.setBold(true);
+    return font;
+}
+
+void setTextIfChanged(QLabel* label, const QString& text)
+{
+    // Equal text would still cost a relayout per render during a flood.
+    if (label->text() != text)
+        label->setText(text);
+}
+
+QLabel* makeLabel(QWidget* parent, const QFont& font, const QString& name)
+{
+    auto* label = new QLabel(parent);
+    label->setFont(font);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+} // namespace
+
+ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
+    : QWidget(parent)
+    , m_runner(runner)
+{
+    const QFont caption = scaled(font(), captionScale);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(padding, padding, padding, padding);
+    column->setSpacing(spacing);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(spacing);
+    m_dot = new StatusDot(this);
+    m_dot->setObjectName(QStringLiteral("statusDot"));
+    m_name = makeLabel(this, bold(font()), QStringLiteral("nameLabel"));
+    m_spinner = new Spinner(this);
+    m_spinner->setObjectName(QStringLiteral("spinner"));
+    m_spinner->hide();
+    m_copy = new QPushButton(tr("Copy"), this);
+    m_copy->setObjectName(QStringLiteral("copyButton"));
+    connect(m_copy, &QPushButton::clicked, this, &ColumnView::copyOutput);
+    header->addWidget(m_dot, 0, Qt::AlignVCenter);
+    header->addWidget(m_name, 0, Qt::AlignVCenter);
+    header->addStretch(1);
+    header->addWidget(m_spinner, 0, Qt::AlignVCenter);
+    header->addWidget(m_copy, 0, Qt::AlignVCenter);
+    column->addLayout(header);
+
+    m_pathLine = new ElidedLabel(this);
+    m_pathLine->setObjectName(QStringLiteral("pathLine"));
+    m_pathLine->setFont(caption);
+    column->addWidget(m_pathLine);
+
+    m_statusLine = makeLabel(this, caption, QStringLiteral("statusLine"));
+    m_statusLine->setWordWrap(true);
+    column->addWidget(m_statusLine);
+
+    auto* divider = new QFrame(this);
+    divider->setObjectName(QStringLiteral("divider"));
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Plain);
+    column->addWidget(divider);
+
+    m_notice = new QWidget(this);
+    m_notice->setObjectName(QStringLiteral("notice"));
+    auto* notice = new QVBoxLayout(m_notice);
+    notice->setContentsMargins(0, 0, 0, 0);
+    notice->setSpacing(spacing);
+    m_noticeIcon = makeLabel(m_notice, font(), QStringLiteral("noticeIcon"));
+    m_noticeTitle = makeLabel(m_notice, bold(font()), QStringLiteral("noticeTitle"));
+    m_noticeHint = makeLabel(m_notice, caption, QStringLiteral("noticeHint"));
+    m_noticeHint->setText(tr("Install it and relaunch or rescan to include it."));
+    notice->addStretch(1);
+    for (QLabel* label : {m_noticeIcon, m_noticeTitle, m_noticeHint}) {
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(label != m_noticeIcon);
+        notice->addWidget(label);
+    }
+    notice->addStretch(1);
+    column->addWidget(m_notice, 1);
+
+    m_transcript = new TranscriptView(this);
+    m_transcript->setObjectName(QStringLiteral("transcript"));
+    m_transcript->setPlaceholderText(tr("Output will appear here."));
+    column->addWidget(m_transcript, 1);
+
+    applyColours();
+
+    if (runner) {
+        connect(runner, &ToolRunner::objectWillChange, this, &ColumnView::scheduleRender);
+        // A runner that goes away leaves an empty column, not a dangling transcript.
+        connect(runner, &QObject::destroyed, this, &ColumnView::scheduleRender);
+    }
+    // The source reads the runner's own string each time: the view never
+    // holds a reference that would make the runner's next append copy it.
+    m_transcript->setSource([this]() -> QStringView {
+        return m_runner ? QStringView(m_runner->output()) : QStringView();
+    });
+    render();
+}
+
+ColumnView::~ColumnView() = default;
+
+ToolRunner* ColumnView::runner() const
+{
+    return m_runner;
+}
+
+QColor ColumnView::dotColor() const
+{
+    return m_dot->color();
+}
+
+void ColumnView::copyOutput()
+{
+    if (m_runner)
+        Clipboard::setPlainText(m_runner->output());
+}
+
+void ColumnView::scheduleRender()
+{
+    // The runner announces a change before making it: read it only once
+    // the current event is done, and only once for a burst of changes.
+    if (std::exchange(m_renderPending, true))
+        return;
+    QMetaObject::invokeMethod(this, &ColumnView::render, Qt::QueuedConnection);
+}
+
+void ColumnView::render()
+{
+    m_renderPending = false;
+    ++m_renderCount;
+    const ToolRunner* runner = m_runner.data();
+    const std::optional<QString> path = runner ? runner->path() : std::nullopt;
+    const RunState state = runner ? runner->state() : RunState::idle();
+    const bool installed = path.has_value();
+    const QString name = runner ? runner->spec().name : QString();
+
+    m_dot->setColor(installed ? installedColor : missingColor);
+    setTextIfChanged(m_name, name);
+    m_spinner->setVisible(state.isRunning());
+    m_copy->setEnabled(runner && !runner->output().isEmpty());
+    m_pathLine->setText(installed ? *path : QStringLiteral("\u2014"));
+    setTextIfChanged(m_statusLine, statusLabel(path, state));
+    setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
+    m_notice->setVisible(!installed);
+    renderTranscript(installed);
+}
+
+void ColumnView::renderTranscript(bool installed)
+{
+    const quint64 generation = m_runner ? m_runner->outputGeneration() : noGeneration;
+    const qsizetype length = m_runner ? m_runner->output().size() : 0;
+    const bool changed = generation != m_shownGeneration || length != m_shownLength;
+    // Only a new run rebuilds the index; an append costs the appended text.
+    if (generation != m_shownGeneration || length < m_shownLength)
+        m_transcript->resetText();
+    else if (length > m_shownLength)
+        m_transcript->extendText();
+    m_transcript->setVisible(installed);
+    // A transcript appearing for the first time stays where it starts.
+    if (installed && m_transcriptWasShown && changed)
+        m_transcript->scrollToEnd();
+    m_transcriptWasShown = installed;
+    m_shownGeneration = generation;
+    m_shownLength = length;
+}
+
+void ColumnView::applyColours()
+{
+    const QColor secondary = palette().color(QPalette::PlaceholderText);
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_pathLine, m_statusLine, m_notice}) {
+        QPalette colours = widget->palette();
+        colours.setColor(QPalette::WindowText, secondary);
+        widget->setPalette(colours);
+    }
+    QFrame* divider = findChild<QFrame*>(QStringLiteral("divider"));
+    QPalette dividerColours = divider->palette();
+    QColor line = palette().color(QPalette::WindowText);
+    line.setAlphaF(0.15);
+    dividerColours.setColor(QPalette::WindowText, line);
+    divider->setPalette(dividerColours);
+
+    const int iconSize = noticeIconLines * fontMetrics().height();
+    m_noticeIcon->setPixmap(Icons::notInstalled(iconSize, secondary, devicePixelRatioF()));
+    m_copy->setIcon(Icons::copy(palette().color(QPalette::ButtonText)));
+}
+
+void ColumnView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyColours();
+}
+
+void ColumnView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::AlternateBase));
+    painter.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
+}
