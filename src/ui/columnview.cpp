@@ -182,7 +182,7 @@ void ColumnView::render()
     setTextIfChanged(m_name, name);
     m_spinner->setVisible(state.isRunning());
     m_copy->setEnabled(runner && !runner->output().isEmpty());
-    m_pathLine->setText(installed ? *path : QStringLiteral("\u2014"));
+    setTextIfChanged(m_pathLine, installed ? *path : QStringLiteral("\u2014"));
     setTextIfChanged(m_statusLine, statusLabel(path, state));
     setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
     m_notice->setVisible(!installed);

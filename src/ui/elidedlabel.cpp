@@ -4,29 +4,22 @@
 #include <QPainter>
 
 ElidedLabel::ElidedLabel(QWidget* parent)
-    : QWidget(parent)
+    : QLabel(parent)
 {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
     // The full text's width must not widen the column: any width will do.
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
-void ElidedLabel::setText(const QString& text)
-{
-    if (text == m_text)
-        return;
-    m_text = text;
-    updateGeometry();
-    update();
-}
-
 QString ElidedLabel::displayedText() const
 {
-    return fontMetrics().elidedText(m_text, Qt::ElideMiddle, width());
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
 }
 
 QSize ElidedLabel::sizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(m_text), fontMetrics().height()};
+    return {fontMetrics().horizontalAdvance(text()), fontMetrics().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const
@@ -38,5 +31,5 @@ void ElidedLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
+    painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
 }

@@ -1,17 +1,16 @@
 #pragma once
 
-#include <QWidget>
+#include <QLabel>
 
-// One line of text that is cut in the middle, with an ellipsis, to fit the
+// A one-line label that is cut in the middle, with an ellipsis, to fit the
 // width it is given: the start and the end stay visible. It elides again
-// whenever its width changes; text() keeps the whole text.
-class ElidedLabel : public QWidget {
+// whenever its width changes, while text() keeps the whole text for anyone
+// reading the label (tests, accessibility).
+class ElidedLabel : public QLabel {
     Q_OBJECT
 public:
     explicit ElidedLabel(QWidget* parent = nullptr);
 
-    QString text() const { return m_text; }
-    void setText(const QString& text);
     // What is drawn at the current width.
     QString displayedText() const;
 
@@ -20,7 +19,4 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString m_text;
 };
