@@ -4,7 +4,59 @@
 #include <QThread>
 #include <QTimer>
 
+#include <mutex>
+#include <utility>
+#include <vector>
+
 namespace MainThread {
+
+namespace {
+
+// The units that receivers hand over wait here under a std::mutex, and only
+// a wake-up without payload goes through Qt's event queue. That queue is
+// guarded by futex-based locks that ThreadSanitizer cannot see in an
+// uninstrumented Qt, so a unit passed through it looks unordered with its
+// own run on the GUI thread; this lock it sees. One queue for all receivers
+// keeps their units in the order they were posted.
+class HandOver : public QObject {
+    Q_OBJECT
+public:
+    // Made by the first Receiver, on the GUI thread. Never destroyed: a
+    // background thread may still post while the program exits.
+    static HandOver* instance() {
+        static HandOver* const s = new HandOver;
+        return s;
+    }
+
+    void post(std::function<void()> unit) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_units.push_back(std::move(unit));
+            if (std::exchange(m_wakePosted, true))
+                return;
+        }
+        QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+    }
+
+private:
+    // GUI thread. Units a unit posts wait for the next wake-up.
+    Q_INVOKABLE void drain() {
+        std::vector<std::function<void()>> units;
+        {
+            std::lock_guard lock(m_mutex);
+            units.swap(m_units);
+            m_wakePosted = false;
+        }
+        for (std::function<void()>& unit : units)
+            unit();
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::function<void()>> m_units;
+    bool m_wakePosted = false;
+};
+
+} // namespace
 
 void post(QObject* context, std::function<void()> unit) {
     QMetaObject::invokeMethod(context, std::move(unit), Qt::QueuedConnection);
@@ -19,10 +71,12 @@ void postAfter(QObject* context, std::chrono::milliseconds pause, std::function<
 
 Receiver::Receiver()
     // deleteLater(): the last copy may be dropped on a background thread.
-    : m_object(new QObject, [](QObject* o) { o->deleteLater(); }) {}
+    : m_object(new QObject, [](QObject* o) { o->deleteLater(); }) {
+    HandOver::instance();
+}
 
 void Receiver::post(std::function<void()> unit) const {
-    MainThread::post(m_object.get(), std::move(unit));
+    HandOver::instance()->post(std::move(unit));
 }
 
 bool isCurrent() {
@@ -31,3 +85,5 @@ bool isCurrent() {
 }
 
 } // namespace MainThread
+
+#include "mainthread.moc"
