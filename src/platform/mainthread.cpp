@@ -23,12 +23,14 @@ class HandOver : public QObject {
 public:
     // Made by the first Receiver, on the GUI thread. Never destroyed: a
     // background thread may still post while the program exits.
-    static HandOver* instance() {
+    static HandOver* instance()
+    {
         static HandOver* const s = new HandOver;
         return s;
     }
 
-    void post(std::function<void()> unit) {
+    void post(std::function<void()> unit)
+    {
         {
             std::lock_guard lock(m_mutex);
             m_units.push_back(std::move(unit));
@@ -40,7 +42,8 @@ public:
 
 private:
     // GUI thread. Units a unit posts wait for the next wake-up.
-    Q_INVOKABLE void drain() {
+    Q_INVOKABLE void drain()
+    {
         std::vector<std::function<void()>> units;
         {
             std::lock_guard lock(m_mutex);
@@ -58,11 +61,13 @@ private:
 
 } // namespace
 
-void post(QObject* context, std::function<void()> unit) {
+void post(QObject* context, std::function<void()> unit)
+{
     QMetaObject::invokeMethod(context, std::move(unit), Qt::QueuedConnection);
 }
 
-void postAfter(QObject* context, std::chrono::milliseconds pause, std::function<void()> unit) {
+void postAfter(QObject* context, std::chrono::milliseconds pause, std::function<void()> unit)
+{
     // The timer is started on the GUI thread so that it belongs to its event loop.
     post(context, [context, pause, unit = std::move(unit)]() mutable {
         QTimer::singleShot(pause, context, std::move(unit));
@@ -71,15 +76,18 @@ void postAfter(QObject* context, std::chrono::milliseconds pause, std::function<
 
 Receiver::Receiver()
     // deleteLater(): the last copy may be dropped on a background thread.
-    : m_object(new QObject, [](QObject* o) { o->deleteLater(); }) {
+    : m_object(new QObject, [](QObject* o) { o->deleteLater(); })
+{
     HandOver::instance();
 }
 
-void Receiver::post(std::function<void()> unit) const {
+void Receiver::post(std::function<void()> unit) const
+{
     HandOver::instance()->post(std::move(unit));
 }
 
-bool isCurrent() {
+bool isCurrent()
+{
     const QCoreApplication* app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
 }
