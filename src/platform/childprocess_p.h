@@ -14,9 +14,9 @@
 #include <QObject>
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 // State shared by the GUI thread, the reader thread, the end watcher and the
 // terminator. Each background thread holds it through a shared_ptr, so it
@@ -40,7 +40,7 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
     bool terminating = false; // terminate() was called: reaping waits for the group kill
     bool groupKilled = false;
     bool wakePosted = false;
-    std::vector<Event> pending;
+    std::deque<Event> pending;
 
     void push(Event event); // any thread
     void drain();           // GUI thread

@@ -23,8 +23,11 @@
 namespace {
 
 constexpr qsizetype readChunkSize = 64 * 1024;
+// Characters of output handed to the GUI thread in one turn of its event loop.
+constexpr qsizetype maxDeliveredPerTurn = 256 * 1024;
 
-void reapLocked(ChildProcessShared& s) {
+void reapLocked(ChildProcessShared& s)
+{
     int status = 0;
     pid_t r;
     do {
@@ -34,7 +37,8 @@ void reapLocked(ChildProcessShared& s) {
     s.reaped.notify_all();
 }
 
-void readerLoop(std::shared_ptr<ChildProcessShared> s, UniqueFd fd) {
+void readerLoop(std::shared_ptr<ChildProcessShared> s, UniqueFd fd)
+{
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
     for (;;) {
         const long n =
@@ -48,7 +52,8 @@ void readerLoop(std::shared_ptr<ChildProcessShared> s, UniqueFd fd) {
         s->push({false, std::move(tail), 0});
 }
 
-void watcherLoop(std::shared_ptr<ChildProcessShared> s) {
+void watcherLoop(std::shared_ptr<ChildProcessShared> s)
+{
     siginfo_t info{};
     int rc;
     do {
@@ -67,7 +72,8 @@ void watcherLoop(std::shared_ptr<ChildProcessShared> s) {
     s->push({true, QString(), status});
 }
 
-void terminatorLoop(std::shared_ptr<ChildProcessShared> s) {
+void terminatorLoop(std::shared_ptr<ChildProcessShared> s)
+{
     std::unique_lock lock(s->mutex);
     s->reaped.wait_for(lock, ChildProcess::terminateGracePeriod, [&] { return s->isReaped; });
     if (s->isReaped)
@@ -80,7 +86,8 @@ void terminatorLoop(std::shared_ptr<ChildProcessShared> s) {
 
 } // namespace
 
-void ChildProcessShared::push(Event event) {
+void ChildProcessShared::push(Event event)
+{
     {
         std::lock_guard lock(mutex);
         pending.push_back(std::move(event));
@@ -92,12 +99,22 @@ void ChildProcessShared::push(Event event) {
     receiver.post([self = shared_from_this()]() { self->drain(); });
 }
 
-void ChildProcessShared::drain() {
+void ChildProcessShared::drain()
+{
+    // A slice at a time: under a flood the reader gets ahead of the GUI
+    // thread, and delivering all it has queued at once would stall the window.
     std::vector<Event> events;
+    bool more = false;
     {
         std::lock_guard lock(mutex);
-        events.swap(pending);
-        wakePosted = false;
+        qsizetype taken = 0;
+        while (!pending.empty() && taken < maxDeliveredPerTurn) {
+            taken += pending.front().text.size();
+            events.push_back(std::move(pending.front()));
+            pending.pop_front();
+        }
+        more = !pending.empty();
+        wakePosted = more;
     }
     // Join consecutive texts: a burst of reads costs one delivery.
     QString text;
@@ -119,15 +136,21 @@ void ChildProcessShared::drain() {
         }
     }
     flush();
+    // Posted last, so that what this slice scheduled (a render) runs first.
+    if (more)
+        receiver.post([self = shared_from_this()]() { self->drain(); });
 }
 
 ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)
-    : m_shared(std::move(shared)) {}
+    : m_shared(std::move(shared))
+{
+}
 
 ChildProcess::~ChildProcess() = default;
 
 std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handlers handlers,
-                                                  QString* error) {
+                                                  QString* error)
+{
     Q_ASSERT(MainThread::isCurrent());
     PipeFds pipe;
     if (!makePipe(pipe)) {
@@ -161,16 +184,19 @@ std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handle
     return std::shared_ptr<ChildProcess>(new ChildProcess(std::move(shared)));
 }
 
-pid_t ChildProcess::pid() const {
+pid_t ChildProcess::pid() const
+{
     return m_shared->pid;
 }
 
-bool ChildProcess::isRunning() const {
+bool ChildProcess::isRunning() const
+{
     std::lock_guard lock(m_shared->mutex);
     return !m_shared->exited;
 }
 
-void ChildProcess::terminate() {
+void ChildProcess::terminate()
+{
     std::lock_guard lock(m_shared->mutex);
     if (m_shared->isReaped)
         return;
