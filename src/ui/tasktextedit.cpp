@@ -118,10 +118,12 @@ void TaskTextEdit::updateHeight()
     }
     m_visibleLines = std::clamp(lines, 1, maxLines);
 
+    // Whole pixels per line and one spare, as QPlainTextEdit counts them when
+    // it decides whether the last line fits (else a scroll bar would show).
     const QMargins margins = contentsMargins();
-    const qreal text =
-        m_visibleLines * QFontMetricsF(font()).lineSpacing() + 2 * document()->documentMargin();
-    const int height = int(std::ceil(text)) + margins.top() + margins.bottom();
+    const int text = m_visibleLines * int(std::ceil(QFontMetricsF(font()).lineSpacing())) +
+                     2 * int(std::ceil(document()->documentMargin())) + 1;
+    const int height = text + margins.top() + margins.bottom();
     if (height != this->height() || height != minimumHeight())
         setFixedHeight(height);
 }
