@@ -4,9 +4,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <deque>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 namespace MainThread {
 
@@ -16,8 +16,9 @@ namespace {
 // a wake-up without payload goes through Qt's event queue. That queue is
 // guarded by futex-based locks that ThreadSanitizer cannot see in an
 // uninstrumented Qt, so a unit passed through it looks unordered with its
-// own run on the GUI thread; this lock it sees. One queue for all receivers
-// keeps their units in the order they were posted.
+// own run on the GUI thread; this lock it sees. Each unit gets a wake-up of
+// its own and each wake-up runs the oldest unit, so units keep their place
+// among all other events, as if they had been posted themselves.
 class HandOver : public QObject {
     Q_OBJECT
 public:
@@ -34,29 +35,27 @@ public:
         {
             std::lock_guard lock(m_mutex);
             m_units.push_back(std::move(unit));
-            if (std::exchange(m_wakePosted, true))
-                return;
         }
-        QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "runOldest", Qt::QueuedConnection);
     }
 
 private:
-    // GUI thread. Units a unit posts wait for the next wake-up.
-    Q_INVOKABLE void drain()
+    // GUI thread.
+    Q_INVOKABLE void runOldest()
     {
-        std::vector<std::function<void()>> units;
+        std::function<void()> unit;
         {
             std::lock_guard lock(m_mutex);
-            units.swap(m_units);
-            m_wakePosted = false;
+            if (m_units.empty())
+                return;
+            unit = std::move(m_units.front());
+            m_units.pop_front();
         }
-        for (std::function<void()>& unit : units)
-            unit();
+        unit();
     }
 
     std::mutex m_mutex;
-    std::vector<std::function<void()>> m_units;
-    bool m_wakePosted = false;
+    std::deque<std::function<void()>> m_units;
 };
 
 } // namespace
