@@ -17,7 +17,6 @@
 #include <QFile>
 #include <QPushButton>
 #include <QStyleFactory>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
@@ -36,19 +35,20 @@ const QString task = QStringLiteral("Explain what scripts/run does, step by step
 const QByteArray claudeScript = R"(cat <<'END'
 I read scripts/run and the files it calls.
 
-scripts/run does four things, in order:
+It does four things, in order:
 
-1. Runs scripts/install-deps, which installs Qt 6,
-   CMake, Ninja and a compiler when they are missing
-   (apt-get on Debian/Ubuntu, Homebrew on macOS).
-2. Configures a Release build in build-release/
-   with Ninja, tests switched off.
+1. Runs scripts/install-deps, which adds
+   Qt 6, CMake, Ninja and a compiler when
+   they are missing (apt-get or Homebrew).
+2. Configures a Release build in
+   build-release/ with tests switched off.
 3. Builds only the brevane target.
-4. Launches the app: build-release/brevane on Linux,
-   or the app bundle through `open -W` on macOS.
+4. Launches the app: the binary on Linux,
+   the app bundle via `open -W` on macOS.
 
-It passes its own arguments on to the app and stops
-at the first failing step (set -euo pipefail).
+It passes its arguments on to the app and
+stops at the first step that fails
+(set -euo pipefail).
 END
 )";
 
@@ -60,7 +60,7 @@ Reading scripts/install-deps...
 scripts/run is a small Bash wrapper. It first
 makes sure the build dependencies are present,
 END
-exec sleep 600
+exec sleep 60
 )";
 
 bool writeTool(const QString& path, const QByteArray& body)
@@ -114,13 +114,14 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Brevane"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    QTemporaryDir home;
-    if (!home.isValid())
-        fail("no temporary directory");
-    qputenv("HOME", QFile::encodeName(home.path()));
-    const QString bin = home.filePath(QStringLiteral(".local/bin/"));
-    if (!writeTool(bin + QStringLiteral("claude"), claudeScript) ||
-        !writeTool(bin + QStringLiteral("gemini"), geminiScript))
+    // A fixed home, so that the paths in the picture don't change from one
+    // rendering to the next.
+    QDir root(QDir::tempPath() + QStringLiteral("/brevane-screenshot"));
+    root.removeRecursively();
+    const QString home = root.filePath(QStringLiteral("alex"));
+    qputenv("HOME", QFile::encodeName(home));
+    if (!writeTool(home + QStringLiteral("/.local/bin/claude"), claudeScript) ||
+        !writeTool(home + QStringLiteral("/.npm-global/bin/gemini"), geminiScript))
         fail("cannot write the stand-in tools");
 
     MainWindow window;
@@ -147,6 +148,7 @@ int main(int argc, char** argv)
     if (!window.grab().save(QString::fromLocal8Bit(argv[1])))
         fail("cannot write the image");
     model->stopAll();
+    root.removeRecursively();
     std::fflush(stdout);
     // Like the app: reader threads are detached, so end without teardown.
     ::_exit(0);

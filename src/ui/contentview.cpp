@@ -30,66 +30,67 @@ constexpr int iconSize = 16;
 // The platform's destructive-action red.
 const QColor destructiveRed(0xd9, 0x2d, 0x20);
 
+// Paints a symbol in a 16×16 square with the given colour.
+using DrawSymbol = std::function<void(QPainter&, const QColor&)>;
+
 // A theme icon when the platform has one (the offscreen and minimal
-// platforms usually don't), otherwise `draw` painted into a 16×16 square at
-// one and two pixels per point.
-QIcon symbolIcon(const char* themeName, const QColor& colour,
-                 const std::function<void(QPainter&)>& draw)
+// platforms usually don't), otherwise `draw` painted at one and two pixels
+// per point, in `colour` and, for a disabled button, in `disabled`: the
+// style's generated disabled look keeps a dark symbol too dark.
+QIcon symbolIcon(const char* themeName, const QColor& colour, const QColor& disabled,
+                 const DrawSymbol& draw)
 {
     const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
     if (!themed.isNull())
         return themed;
     QIcon icon;
-    for (const int scale : {1, 2}) {
-        QPixmap pixmap(iconSize * scale, iconSize * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(colour);
-        draw(painter);
-        painter.end();
-        icon.addPixmap(pixmap);
+    for (const auto& [mode, modeColour] :
+         {std::pair{QIcon::Normal, colour}, std::pair{QIcon::Disabled, disabled}}) {
+        for (const int scale : {1, 2}) {
+            QPixmap pixmap(iconSize * scale, iconSize * scale);
+            pixmap.setDevicePixelRatio(scale);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(modeColour);
+            draw(painter, modeColour);
+            painter.end();
+            icon.addPixmap(pixmap, mode);
+        }
     }
     return icon;
 }
 
-QIcon playIcon(const QColor& colour)
+void drawPlay(QPainter& p, const QColor&)
 {
-    return symbolIcon("media-playback-start", colour, [](QPainter& p) {
-        QPainterPath path;
-        path.moveTo(4.5, 2.5);
-        path.lineTo(13.5, 8);
-        path.lineTo(4.5, 13.5);
-        path.closeSubpath();
-        p.drawPath(path);
-    });
+    QPainterPath path;
+    path.moveTo(4.5, 2.5);
+    path.lineTo(13.5, 8);
+    path.lineTo(4.5, 13.5);
+    path.closeSubpath();
+    p.drawPath(path);
 }
 
-QIcon stopIcon(const QColor& colour)
+void drawStop(QPainter& p, const QColor&)
 {
-    return symbolIcon("media-playback-stop", colour,
-                      [](QPainter& p) { p.drawRoundedRect(QRectF(3.5, 3.5, 9, 9), 1.5, 1.5); });
+    p.drawRoundedRect(QRectF(3.5, 3.5, 9, 9), 1.5, 1.5);
 }
 
-QIcon reloadIcon(const QColor& colour)
+// Most of a circle, open at the top right, with an arrowhead at its end.
+void drawReload(QPainter& p, const QColor& colour)
 {
-    return symbolIcon("view-refresh", colour, [&colour](QPainter& p) {
-        // Most of a circle, open at the top right, with an arrowhead at its end.
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(colour, 1.6, Qt::SolidLine, Qt::RoundCap));
-        const QRectF ring(2.5, 2.5, 11, 11);
-        p.drawArc(ring, 60 * 16, 290 * 16);
-        p.setPen(Qt::NoPen);
-        p.setBrush(colour);
-        QPainterPath head;
-        head.moveTo(9.2, 0.8);
-        head.lineTo(13.6, 3.2);
-        head.lineTo(9.6, 6.4);
-        head.closeSubpath();
-        p.drawPath(head);
-    });
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(colour, 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(QRectF(2.5, 2.5, 11, 11), 60 * 16, 290 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    QPainterPath head;
+    head.moveTo(9.2, 0.8);
+    head.lineTo(13.6, 3.2);
+    head.lineTo(9.6, 6.4);
+    head.closeSubpath();
+    p.drawPath(head);
 }
 
 // The columns' spinner, drawn larger: it stands alone in the window.
@@ -123,16 +124,20 @@ ContentView::ContentView(QWidget* parent)
     root->setContentsMargins(rootMargin, rootMargin, rootMargin, rootMargin);
 
     const QColor textColour = palette().color(QPalette::ButtonText);
+    const QColor disabledColour = palette().color(QPalette::Disabled, QPalette::ButtonText);
     m_taskField = new TaskTextEdit;
-    m_run = makeButton(playIcon(textColour), tr("Run"));
+    m_run = makeButton(symbolIcon("media-playback-start", textColour, disabledColour, drawPlay),
+                       tr("Run"));
     m_run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
-    m_stop = makeButton(stopIcon(destructiveRed), tr("Stop"));
+    m_stop = makeButton(symbolIcon("media-playback-stop", destructiveRed, disabledColour, drawStop),
+                        tr("Stop"));
     QPalette stopPalette = m_stop->palette();
     // Disabled keeps the palette's grey, like any other disabled button.
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
         stopPalette.setColor(group, QPalette::ButtonText, destructiveRed);
     m_stop->setPalette(stopPalette);
-    m_rescan = makeButton(reloadIcon(textColour), QString());
+    m_rescan =
+        makeButton(symbolIcon("view-refresh", textColour, disabledColour, drawReload), QString());
     m_rescan->setToolTip(tr("Rescan for installed tools"));
     m_rescan->setAccessibleName(m_rescan->toolTip());
 

@@ -13,7 +13,7 @@
 namespace {
 
 // Room between the rounded border and the text.
-constexpr qreal textMargin = 5;
+constexpr qreal textMargin = 4;
 
 bool isReturnKey(const QKeyEvent* event)
 {
