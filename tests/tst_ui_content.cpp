@@ -9,7 +9,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -67,17 +66,10 @@ QAction* findAction(const QWidget* in, const QString& text)
     return findByText<QAction>(in, text);
 }
 
-// Waits for a scan through the event loop alone. QTRY_*, qWaitFor and
-// qWaitForWindowActive flush deferred deletes out of turn, which can delete
-// the scan's receiver (dropped by its thread with deleteLater()) before the
-// result queued to it arrives; so no QTest wait runs while a scan may end.
+// Waits for the scan under way to end.
 bool waitForScan(BrevaneModel* model)
 {
-    QSignalSpy spy(model, &BrevaneModel::objectWillChange);
-    const QDeadlineTimer until(deadline);
-    while (model->scanning() && !until.hasExpired())
-        spy.wait(50);
-    return !model->scanning();
+    return QTest::qWaitFor([model] { return !model->scanning(); }, deadline);
 }
 
 bool anyRunning(const ContentView& view)
@@ -97,9 +89,9 @@ class TestContentView : public QObject {
         view.model()->setShellTimeout(10s);
         view.resize(1500, 700);
         view.show();
-        QVERIFY(waitForScan(view.model()));
         view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&view));
+        QVERIFY(waitForScan(view.model()));
         QTRY_VERIFY(!view.showsSpinner());
     }
 
