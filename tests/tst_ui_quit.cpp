@@ -1,0 +1,305 @@
+#include "processprobe.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRect>
+#include <QScopeGuard>
+#include <QTest>
+#include <QtEndian>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// Quits the real application, as a user does, while three tools run: the
+// app (BREVANE_APP) runs on Qt's VNC platform, and the test types into it as
+// a VNC client: the task, Return, and then File > Quit from the keyboard.
+// Nothing in the app exists for the test's sake.
+
+namespace {
+
+constexpr int deadline = 20000; // ms
+constexpr qint64 quitLimitMs = 1000;
+
+// X keysyms, as a VNC client sends keys.
+constexpr quint32 keyReturn = 0xff0d;
+constexpr quint32 keyUp = 0xff52;
+constexpr quint32 keyAltLeft = 0xffe9;
+
+// A minimal RFB 3.3 client (RFC 6143): no security, raw 32-bit pixels, key
+// events, and updates of small regions, which tell when a menu has opened.
+class VncKeyboard {
+public:
+    ~VncKeyboard()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    // Succeeds once the server at `port` has accepted and greeted us.
+    bool connectTo(quint16 port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            return false;
+        }
+        QByteArray version = receive(12);
+        if (!version.startsWith("RFB 003."))
+            return false;
+        send("RFB 003.003\n");
+        if (receive(4) != QByteArray("\0\0\0\1", 4)) // security type: none
+            return false;
+        send(QByteArray(1, '\1')); // shared session
+        const QByteArray init = receive(24);
+        if (init.size() != 24)
+            return false;
+        const quint32 nameLength = qFromBigEndian<quint32>(init.constData() + 20);
+        if (receive(qsizetype(nameLength)).size() != qsizetype(nameLength))
+            return false;
+        // SetPixelFormat: 32 bits per pixel, depth 24, little-endian true
+        // colour; then SetEncodings: raw only.
+        send(QByteArray::fromHex("00000000"
+                                 "20180001"
+                                 "00ff00ff00ff"
+                                 "100800"
+                                 "000000"));
+        send(QByteArray::fromHex("02000001"
+                                 "00000000"));
+        return true;
+    }
+
+    // The pixels of a rectangle: at once, or (incremental) once they change.
+    QByteArray region(const QRect& r, bool incremental)
+    {
+        char request[10] = {3, char(incremental ? 1 : 0)};
+        qToBigEndian(quint16(r.x()), request + 2);
+        qToBigEndian(quint16(r.y()), request + 4);
+        qToBigEndian(quint16(r.width()), request + 6);
+        qToBigEndian(quint16(r.height()), request + 8);
+        send(QByteArray(request, 10));
+        const QByteArray header = receive(4);
+        if (header.size() != 4 || header[0] != 0) // FramebufferUpdate
+            return QByteArray();
+        QByteArray pixels;
+        for (int n = qFromBigEndian<quint16>(header.constData() + 2); n > 0; --n) {
+            const QByteArray rect = receive(12);
+            if (rect.size() != 12)
+                return QByteArray();
+            const qsizetype size = qsizetype(qFromBigEndian<quint16>(rect.constData() + 4)) *
+                                   qFromBigEndian<quint16>(rect.constData() + 6) * 4;
+            pixels += receive(size);
+        }
+        return pixels;
+    }
+
+    void key(quint32 keysym, bool down)
+    {
+        char message[8] = {4, char(down ? 1 : 0), 0, 0};
+        qToBigEndian(keysym, message + 4);
+        send(QByteArray(message, 8));
+    }
+    void tap(quint32 keysym)
+    {
+        key(keysym, true);
+        key(keysym, false);
+    }
+    void type(const QByteArray& latin1)
+    {
+        for (char c : latin1)
+            tap(quint32(uchar(c)));
+    }
+
+private:
+    void send(const QByteArray& bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n =
+                ::send(m_fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            done += n;
+        }
+    }
+    QByteArray receive(qsizetype size)
+    {
+        QByteArray bytes;
+        while (bytes.size() < size) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, deadline) <= 0)
+                break;
+            char buffer[256];
+            const ssize_t n =
+                ::recv(m_fd, buffer, size_t(std::min<qsizetype>(256, size - bytes.size())), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            bytes.append(buffer, n);
+        }
+        return bytes;
+    }
+
+    int m_fd = -1;
+};
+
+// A TCP port nobody listens on right now.
+quint16 freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+const char* const toolNames[] = {"claude", "gemini", "hermes"};
+
+// What in the app's standard error would mean it did not end cleanly.
+const char* const crashMarkers[] = {"Sanitizer",          "runtime error", "terminate called",
+                                    "Segmentation fault", "Aborted",       "ASSERT",
+                                    "QThread: Destroyed", "double free",   "core dumped"};
+
+} // namespace
+
+class TestQuit : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void quitLeavesToolsRunning_data()
+    {
+        QTest::addColumn<bool>("chatty");
+        // Quiet tools wrote once and wait: they must outlive the app.
+        QTest::newRow("quiet tools") << false;
+        // Tools that keep printing keep the readers posting while the app
+        // goes away; they themselves die of SIGPIPE afterwards, as any
+        // program writing to a closed pipe does.
+        QTest::newRow("chatty tools") << true;
+    }
+    void quitLeavesToolsRunning()
+    {
+        QFETCH(bool, chatty);
+        FakeHome home;
+        const QByteArray body =
+            QByteArray("echo started\n"
+                       "echo $$ > \"$HOME/pid.$$\" && mv \"$HOME/pid.$$\" \"$HOME/pid-$(basename "
+                       "\"$0\")\"\n") +
+            (chatty ? "while :; do echo tick; sleep 0.01; done\n"
+                    : "while [ ! -e \"$HOME/release\" ]; do sleep 0.1; done\n");
+        for (const char* name : toolNames)
+            home.writeTool(QStringLiteral(".local/bin/") + QLatin1String(name), body);
+        QDir().mkpath(home.filePath(QStringLiteral("run")));
+        QFile::setPermissions(home.filePath(QStringLiteral("run")), QFileDevice::ReadOwner |
+                                                                        QFileDevice::WriteOwner |
+                                                                        QFileDevice::ExeOwner);
+
+        const quint16 port = freePort();
+        QVERIFY(port != 0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                   QStringLiteral("vnc:size=1200x800:port=%1").arg(port));
+        env.remove(QStringLiteral("ZDOTDIR"));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(BREVANE_APP), {});
+        QVERIFY2(app.waitForStarted(deadline), qPrintable(app.errorString()));
+
+        QList<pid_t> tools;
+        auto cleanUp = qScopeGuard([&] {
+            home.writeFile(QStringLiteral("release"), "");
+            for (pid_t pid : std::as_const(tools))
+                ::kill(-pid, SIGKILL);
+            if (app.state() != QProcess::NotRunning) {
+                app.kill();
+                app.waitForFinished(deadline);
+            }
+        });
+
+        VncKeyboard keyboard;
+        QVERIFY(QTest::qWaitFor([&] { return keyboard.connectTo(port); }, deadline));
+        // The field has the focus. Return runs the task once the scan has
+        // found the tools and does nothing before, so it is repeated.
+        keyboard.type("go");
+        auto allStarted = [&] {
+            for (const char* name : toolNames) {
+                if (ProcessProbe::pidFrom(home.read(QStringLiteral("pid-") + name)) <= 0)
+                    return false;
+            }
+            return true;
+        };
+        QElapsedTimer sinceReturn;
+        sinceReturn.start();
+        keyboard.tap(keyReturn);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                if (sinceReturn.hasExpired(200)) {
+                    keyboard.tap(keyReturn);
+                    sinceReturn.restart();
+                }
+                return allStarted();
+            },
+            deadline));
+        for (const char* name : toolNames)
+            tools << ProcessProbe::pidFrom(home.read(QStringLiteral("pid-") + name));
+        QVERIFY(app.state() == QProcess::Running);
+
+        // File > Quit: Alt+F opens the menu, Up selects its last item. Keys
+        // go to whatever has the keyboard when the app reads them, so Up waits
+        // until the menu shows: a patch of the task field, right of the text,
+        // that only the open menu covers.
+        const QRect underMenu(70, 50, 40, 8);
+        const QByteArray before = keyboard.region(underMenu, false);
+        QVERIFY(!before.isEmpty());
+        keyboard.key(keyAltLeft, true);
+        keyboard.tap('f');
+        keyboard.key(keyAltLeft, false);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QByteArray now = keyboard.region(underMenu, true);
+                return !now.isEmpty() && now != before;
+            },
+            deadline));
+        keyboard.tap(keyUp);
+        QElapsedTimer sinceQuit;
+        sinceQuit.start();
+        keyboard.tap(keyReturn);
+        QVERIFY(app.waitForFinished(deadline));
+        const qint64 quitMs = sinceQuit.elapsed();
+        const QByteArray errors = app.readAllStandardError();
+        qInfo("quit took %lld ms", quitMs);
+
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY2(quitMs <= quitLimitMs, qPrintable(QString::number(quitMs)));
+        for (const char* marker : crashMarkers)
+            QVERIFY2(!errors.contains(marker), errors.constData());
+        if (!chatty) {
+            for (pid_t pid : std::as_const(tools))
+                QVERIFY2(!ProcessProbe::gone(pid), qPrintable(QString::number(pid)));
+        }
+    }
+};
+
+QTEST_MAIN(TestQuit)
+#include "tst_ui_quit.moc"
