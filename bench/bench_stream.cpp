@@ -1,0 +1,384 @@
+// Streams three fake tools into a real Brevane window on the offscreen
+// platform and prints figures, one line per case: the wall time from Run until
+// every column shows its whole transcript, throughput, the worst GUI-thread
+// stall (largest gap of a 5 ms heartbeat), and peak resident memory. Each
+// measured run is a process of its own, so that its peak memory is its own.
+//
+//   bench_stream [runs]          every case, medians of `runs` (default 3),
+//                                and the same flood through tmux beside it
+//   bench_stream --case NAME ... one run of one case (used by the above)
+
+#include "model/brevanemodel.h"
+#include "text/escapes.h"
+#include "text/utf8.h"
+#include "ui/columnview.h"
+#include "ui/contentview.h"
+#include "ui/transcriptview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype floodBytes = 20 * 1024 * 1024;
+constexpr int drizzleLines = 200'000;
+constexpr int idleSeconds = 10;
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double peakRssMiB()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+#if defined(__APPLE__)
+    return double(u.ru_maxrss) / (1024.0 * 1024.0);
+#else
+    return double(u.ru_maxrss) / 1024.0;
+#endif
+}
+
+QByteArray floodData()
+{
+    // Lines of about 90 characters; one in ten in colour; some multi-byte text.
+    QRandomGenerator rng(42);
+    const QByteArray words[] = {"agent",  "build", "patch", "review",   "naïve",  "→",
+                                "日本語", "tests", "ok",    "refactor", "módulo", "λ"};
+    QByteArray out;
+    out.reserve(floodBytes + 256);
+    int line = 0;
+    while (out.size() < floodBytes) {
+        QByteArray text = QByteArray::number(line) + ": ";
+        while (text.size() < 88)
+            text += words[rng.bounded(int(std::size(words)))] + ' ';
+        if (line % 10 == 0)
+            text = "\x1b[32m" + text + "\x1b[0m";
+        out += text + '\n';
+        ++line;
+    }
+    return out;
+}
+
+// The drizzling tool: one write() per short line.
+int drizzle(int lines)
+{
+    char buf[64];
+    for (int i = 0; i < lines; ++i) {
+        const int n = std::snprintf(buf, sizeof buf, "drizzle line %d\n", i);
+        if (::write(1, buf, size_t(n)) != n)
+            return 1;
+    }
+    return 0;
+}
+
+// One measured run inside a real window.
+int runCase(const QString& name, qsizetype expectedLength)
+{
+    ContentView view;
+    view.resize(1500, 900);
+    view.show();
+    BrevaneModel* model = view.model();
+    while (model->scanning())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // The columns' first paint (fonts, glyph caches) is not part of a run.
+    QCoreApplication::processEvents();
+    view.repaint();
+
+    QElapsedTimer clock;
+    qint64 lastBeat = 0;
+    qint64 worstGap = 0;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.setInterval(5);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        worstGap = std::max(worstGap, now - lastBeat);
+        lastBeat = now;
+    });
+
+    qint64 firstOutputNs = -1;
+    for (ToolRunner* runner : model->runners())
+        QObject::connect(runner, &ToolRunner::objectWillChange, runner, [&, runner] {
+            if (firstOutputNs < 0 && runner->state().isRunning() && clock.isValid())
+                QTimer::singleShot(0, runner, [&, runner] {
+                    if (firstOutputNs < 0 && !runner->output().isEmpty())
+                        firstOutputNs = clock.nsecsElapsed();
+                });
+        });
+
+    auto allShown = [&] {
+        for (ColumnView* column : view.columns()) {
+            const ToolRunner* runner = column->runner();
+            if (!runner->state().isDone() || runner->output().size() != expectedLength ||
+                column->transcript()->indexedLength() != expectedLength)
+                return false;
+        }
+        return true;
+    };
+
+    model->setTask(QStringLiteral("bench"));
+    const double cpuBefore = cpuSeconds();
+    clock.start();
+    heartbeat.start();
+    model->start();
+    if (name == QLatin1String("idle")) {
+        QTimer::singleShot(idleSeconds * 1000, qApp, &QCoreApplication::quit);
+        heartbeat.stop(); // the heartbeat itself would be the only CPU user
+        const double before = cpuSeconds();
+        QCoreApplication::exec();
+        const double used = cpuSeconds() - before;
+        model->stopAll();
+        std::printf("idle cpu_s=%.4f seconds=%d\n", used, idleSeconds);
+        return 0;
+    }
+    if (name == QLatin1String("first")) {
+        while (firstOutputNs < 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        std::printf("first first_ms=%.2f\n", double(firstOutputNs) / 1e6);
+        while (model->anyRunning())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return 0;
+    }
+    while (!allShown())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double wallMs = double(clock.nsecsElapsed()) / 1e6;
+    const double cpu = cpuSeconds() - cpuBefore;
+    std::printf("%s wall_ms=%.1f stall_ms=%.1f rss_mib=%.1f cpu_s=%.2f chars=%lld\n",
+                qPrintable(name), wallMs, double(worstGap) / 1e6, peakRssMiB(), cpu,
+                static_cast<long long>(expectedLength));
+    return 0;
+}
+
+struct Figures {
+    QMap<QString, double> values;
+};
+
+Figures parse(const QByteArray& line)
+{
+    Figures f;
+    for (const QByteArray& part : line.trimmed().split(' ')) {
+        const qsizetype eq = part.indexOf('=');
+        if (eq > 0)
+            f.values.insert(QString::fromLatin1(part.left(eq)), part.mid(eq + 1).toDouble());
+    }
+    return f;
+}
+
+double median(QList<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+Figures runChild(const QString& self, const QString& home, const QString& name, qsizetype expected)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("ZDOTDIR"));
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(self, {QStringLiteral("--case"), name, QString::number(expected)});
+    p.waitForFinished(-1);
+    return parse(p.readAllStandardOutput());
+}
+
+void writeTools(const QString& home, const QByteArray& body)
+{
+    for (const char* name : {"claude", "gemini", "hermes"}) {
+        const QString path = home + QStringLiteral("/.local/bin/") + QLatin1String(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write("#!/bin/sh\n" + body);
+        f.close();
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+}
+
+double barZshStartMs()
+{
+    QList<double> times;
+    for (int i = 0; i < 9; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QProcess::execute(QStringLiteral("/bin/zsh"),
+                          {QStringLiteral("-lc"), QStringLiteral("true")});
+        times << double(t.nsecsElapsed()) / 1e6;
+    }
+    return median(times);
+}
+
+// The same three floods through tmux panes, timed until the three cats end.
+double tmuxFloodMs(const QString& file)
+{
+    if (QProcess::execute(QStringLiteral("sh"),
+                          {QStringLiteral("-c"), QStringLiteral("command -v tmux >/dev/null")}) !=
+        0)
+        return -1;
+    const QString sock = QStringLiteral("brevane-bench-%1").arg(::getpid());
+    auto tmux = [&](QStringList args) {
+        QProcess::execute(QStringLiteral("tmux"),
+                          QStringList{QStringLiteral("-L"), sock, QStringLiteral("-f"),
+                                      QStringLiteral("/dev/null")} +
+                              args);
+    };
+    auto pane = [&](int i) {
+        return QStringLiteral("cat '%1'; tmux -L %2 wait-for -S done%3; sleep 100")
+            .arg(file, sock)
+            .arg(i);
+    };
+    QElapsedTimer t;
+    t.start();
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-x"),
+          QStringLiteral("240"), QStringLiteral("-y"), QStringLiteral("60"), pane(1)});
+    tmux({QStringLiteral("split-window"), QStringLiteral("-h"), pane(2)});
+    tmux({QStringLiteral("split-window"), QStringLiteral("-h"), pane(3)});
+    for (int i = 1; i <= 3; ++i)
+        tmux({QStringLiteral("wait-for"), QStringLiteral("done%1").arg(i)});
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    tmux({QStringLiteral("kill-server")});
+    return ms;
+}
+
+int orchestrate(const QString& self, int runs)
+{
+    QTemporaryDir home;
+    QDir(home.path()).mkpath(QStringLiteral(".local/bin"));
+    QFile(home.filePath(QStringLiteral(".zprofile"))).open(QIODevice::WriteOnly);
+
+    const QByteArray flood = floodData();
+    const QString floodFile = home.filePath(QStringLiteral("flood.txt"));
+    {
+        QFile f(floodFile);
+        f.open(QIODevice::WriteOnly);
+        f.write(flood);
+    }
+    const qsizetype floodChars = removeEscapes(decodeUtf8(flood)).size();
+    QByteArray drizzleText;
+    for (int i = 0; i < drizzleLines; ++i)
+        drizzleText += "drizzle line " + QByteArray::number(i) + '\n';
+
+    std::printf("machine: %d cores, %s\n", int(sysconf(_SC_NPROCESSORS_ONLN)),
+                qPrintable(QSysInfo::prettyProductName()));
+    std::printf("%-9s %10s %10s %12s %10s %9s\n", "case", "wall_ms", "MiB/s", "stall_ms", "rss_MiB",
+                "cpu_s");
+    auto report = [&](const char* name, const QList<Figures>& all, double mib) {
+        QList<double> wall, stall, rss, cpu;
+        for (const Figures& f : all) {
+            wall << f.values.value(QStringLiteral("wall_ms"));
+            stall << f.values.value(QStringLiteral("stall_ms"));
+            rss << f.values.value(QStringLiteral("rss_mib"));
+            cpu << f.values.value(QStringLiteral("cpu_s"));
+        }
+        const double w = median(wall);
+        std::printf("%-9s %10.0f %10.1f %12.1f %10.0f %9.2f\n", name, w, mib / (w / 1000.0),
+                    *std::max_element(stall.begin(), stall.end()), median(rss), median(cpu));
+        std::fflush(stdout);
+        return w;
+    };
+
+    writeTools(home.path(), "exec cat '" + QFile::encodeName(floodFile) + "'\n");
+    QList<Figures> floods;
+    for (int i = 0; i < runs; ++i)
+        floods << runChild(self, home.path(), QStringLiteral("flood"), floodChars);
+    const double floodMs = report("flood", floods, 3.0 * double(flood.size()) / (1 << 20));
+
+    writeTools(home.path(), "exec '" + QFile::encodeName(self) + "' --drizzle " +
+                                QByteArray::number(drizzleLines) + "\n");
+    QList<Figures> drizzles;
+    for (int i = 0; i < runs; ++i)
+        drizzles << runChild(self, home.path(), QStringLiteral("drizzle"), drizzleText.size());
+    report("drizzle", drizzles, 3.0 * double(drizzleText.size()) / (1 << 20));
+
+    writeTools(home.path(), "exec sleep " + QByteArray::number(idleSeconds + 5) + "\n");
+    const Figures idle = runChild(self, home.path(), QStringLiteral("idle"), 0);
+    std::printf("idle: %.3f CPU seconds in %d s with three silent tools\n",
+                idle.values.value(QStringLiteral("cpu_s")), idleSeconds);
+
+    writeTools(home.path(), "echo hello\n");
+    QList<double> firsts;
+    for (int i = 0; i < std::max(runs, 5); ++i)
+        firsts << runChild(self, home.path(), QStringLiteral("first"), 0)
+                      .values.value(QStringLiteral("first_ms"));
+    const double bare = barZshStartMs();
+    std::printf("first output: %.1f ms from Run; bare /bin/zsh -lc true: %.1f ms (+%.1f ms)\n",
+                median(firsts), bare, median(firsts) - bare);
+
+    QList<double> tmuxTimes;
+    for (int i = 0; i < runs; ++i) {
+        const double ms = tmuxFloodMs(floodFile);
+        if (ms < 0)
+            break;
+        tmuxTimes << ms;
+    }
+    if (tmuxTimes.isEmpty()) {
+        std::printf("tmux: not installed, no comparison\n");
+    } else {
+        const double t = median(tmuxTimes);
+        std::printf("tmux flood (3 panes, 2000 lines kept each): %.0f ms; Brevane/tmux = %.2f\n", t,
+                    floodMs / t);
+    }
+    return 0;
+}
+
+} // namespace
+
+// With BENCH_TRACE_SLOW=ms set, names every event that kept the GUI thread
+// busy longer than that: the first place to look when a stall grows.
+class TracingApp : public QApplication {
+public:
+    TracingApp(int& argc, char** argv)
+        : QApplication(argc, argv)
+        , m_thresholdMs(qEnvironmentVariableIntValue("BENCH_TRACE_SLOW"))
+    {
+    }
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (m_thresholdMs <= 0)
+            return QApplication::notify(receiver, event);
+        QElapsedTimer timer;
+        timer.start();
+        const int type = event->type();
+        const QByteArray receiverClass = receiver->metaObject()->className();
+        const bool result = QApplication::notify(receiver, event);
+        if (timer.elapsed() >= m_thresholdMs)
+            std::fprintf(stderr, "slow event %d to %s: %lld ms\n", type, receiverClass.constData(),
+                         static_cast<long long>(timer.elapsed()));
+        return result;
+    }
+
+private:
+    int m_thresholdMs;
+};
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--drizzle") == 0)
+        return drizzle(std::atoi(argv[2]));
+    if (argc == 4 && std::strcmp(argv[1], "--case") == 0) {
+        TracingApp app(argc, argv);
+        return runCase(QString::fromLatin1(argv[2]), std::atoll(argv[3]));
+    }
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    return orchestrate(QCoreApplication::applicationFilePath(), runs);
+}
