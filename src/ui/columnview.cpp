@@ -4,6 +4,7 @@
 #include "runner/toolrunner.h"
 #include "ui/elidedlabel.h"
 #include "ui/icons.h"
+#include "ui/painting.h"
 #include "ui/spinner.h"
 #include "ui/statusdot.h"
 #include "ui/statuslabel.h"
@@ -13,6 +14,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 
@@ -202,7 +204,7 @@ void ColumnView::renderTranscript(bool installed)
     m_transcript->setVisible(installed);
     // A transcript appearing for the first time stays where it starts.
     if (installed && m_transcriptWasShown && changed)
-        m_transcript->scrollToEnd();
+        m_transcript->scheduleScrollToEnd();
     m_transcriptWasShown = installed;
     m_shownGeneration = generation;
     m_shownLength = length;
@@ -235,11 +237,9 @@ void ColumnView::changeEvent(QEvent* event)
         applyColours();
 }
 
-void ColumnView::paintEvent(QPaintEvent*)
+void ColumnView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(palette().color(QPalette::AlternateBase));
-    painter.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
+    fillRoundedRect(painter, rect(), cornerRadius, event->rect(),
+                    palette().color(QPalette::AlternateBase));
 }

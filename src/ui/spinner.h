@@ -1,16 +1,20 @@
 #pragma once
 
-#include <QBasicTimer>
+#include <QPixmap>
 #include <QWidget>
 
 #include <chrono>
+#include <vector>
 
 // A small indeterminate progress indicator: spokes that fade round a circle.
-// It animates only while visible, so a hidden spinner costs no CPU.
+// It animates only while visible, so a hidden spinner costs no CPU. All
+// spinners step together on one clock, so that a window showing several
+// repaints once per step rather than once per spinner.
 class Spinner : public QWidget {
     Q_OBJECT
 public:
     explicit Spinner(QWidget* parent = nullptr);
+    ~Spinner() override;
 
     QSize sizeHint() const override;
 
@@ -22,9 +26,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
 
 private:
-    QBasicTimer m_timer;
-    int m_step = 0;
+    void drawFrames();
+
+    // One picture per step, drawn once: stroking round-capped spokes at
+    // every step would cost several times the blit.
+    std::vector<QPixmap> m_frames;
+    QColor m_framesColor;
+    QSize m_framesSize;
+    qreal m_framesRatio = 0;
 };

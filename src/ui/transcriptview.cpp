@@ -1,14 +1,19 @@
 #include "ui/transcriptview.h"
 
 #include "platform/clipboard.h"
+#include "ui/painting.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTimerEvent>
 #include <QtMath>
@@ -55,6 +60,87 @@ bool isWordCharacter(QChar ch)
 
 } // namespace
 
+// The one clock that paces every view's frames. A view asks for a frame
+// after taking in text; when the frame is due, the views that asked apply
+// their changes and paint, one view per event-loop turn, so that input and
+// timers get a turn between two paints. The paint is forced rather than
+// left to the posted, low-priority update request, which a flood of posted
+// output can hold back for long.
+class TranscriptFrameClock : public QObject {
+public:
+    static void request(TranscriptView* view)
+    {
+        TranscriptFrameClock* clock = instance();
+        if (!clock || contains(clock->m_painting, view) || contains(clock->m_waiting, view))
+            return;
+        clock->m_waiting.push_back(view);
+        if (!clock->m_timer.isActive())
+            clock->startTimer();
+    }
+
+    static void forget(TranscriptView* view)
+    {
+        if (!s_clock)
+            return;
+        std::erase(s_clock->m_waiting, view);
+        std::erase(s_clock->m_painting, view);
+    }
+
+protected:
+    void timerEvent(QTimerEvent* event) override
+    {
+        if (event->timerId() != m_timer.timerId())
+            return;
+        m_timer.stop();
+        if (m_painting.empty()) {
+            m_sinceFrame.start();
+            m_painting = std::exchange(m_waiting, {});
+        }
+        if (!m_painting.empty()) {
+            TranscriptView* view = m_painting.front();
+            m_painting.erase(m_painting.begin());
+            view->applyFrame();
+            if (view->isVisible())
+                QCoreApplication::sendPostedEvents(view->window(), QEvent::UpdateRequest);
+        }
+        if (!m_painting.empty() || !m_waiting.empty())
+            startTimer();
+    }
+
+private:
+    using QObject::QObject;
+
+    static TranscriptFrameClock* instance()
+    {
+        // Owned by the application, so that no timer outlives its event loop.
+        if (!s_clock && QCoreApplication::instance())
+            s_clock = new TranscriptFrameClock(QCoreApplication::instance());
+        return s_clock;
+    }
+
+    static bool contains(const std::vector<TranscriptView*>& views, TranscriptView* view)
+    {
+        return std::find(views.begin(), views.end(), view) != views.end();
+    }
+
+    // The rest of a frame goes on at the next turn; a new frame waits until
+    // the interval since the last one has passed.
+    void startTimer()
+    {
+        qint64 wait = 0;
+        if (m_painting.empty() && m_sinceFrame.isValid())
+            wait =
+                std::max<qint64>(0, TranscriptView::frameInterval.count() - m_sinceFrame.elapsed());
+        m_timer.start(int(wait), this);
+    }
+
+    static inline QPointer<TranscriptFrameClock> s_clock;
+    QBasicTimer m_timer;
+    QElapsedTimer m_sinceFrame;
+    std::vector<TranscriptView*> m_waiting;
+    std::vector<TranscriptView*> m_painting;
+};
+
 TranscriptView::TranscriptView(QWidget* parent)
     : QAbstractScrollArea(parent)
 {
@@ -69,14 +155,13 @@ TranscriptView::TranscriptView(QWidget* parent)
     viewport()->setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
 
-    m_repaintTimer.setSingleShot(true);
-    // A direct repaint, not update(): while a flood keeps the event queue
-    // busy, a posted low-priority update request could wait for a long time.
-    connect(&m_repaintTimer, &QTimer::timeout, viewport(), [this] { viewport()->repaint(); });
     updateMetrics();
 }
 
-TranscriptView::~TranscriptView() = default;
+TranscriptView::~TranscriptView()
+{
+    TranscriptFrameClock::forget(this);
+}
 
 void TranscriptView::setSource(Source source)
 {
@@ -90,7 +175,7 @@ void TranscriptView::setPlaceholderText(const QString& text)
         return;
     m_placeholder = text;
     if (m_indexed == 0)
-        scheduleRepaint();
+        viewport()->update();
 }
 
 void TranscriptView::resetText()
@@ -104,8 +189,8 @@ void TranscriptView::resetText()
     m_indexed = 0;
     moveSelection(0, 0);
     indexTail(text());
-    updateScrollRange();
-    scheduleRepaint();
+    m_rangeStale = true;
+    scheduleFrame();
 }
 
 void TranscriptView::extendText()
@@ -118,8 +203,8 @@ void TranscriptView::extendText()
     if (all.size() == m_indexed)
         return;
     indexTail(all);
-    updateScrollRange();
-    scheduleRepaint();
+    m_rangeStale = true;
+    scheduleFrame();
 }
 
 void TranscriptView::indexTail(QStringView all)
@@ -211,19 +296,32 @@ void TranscriptView::updateScrollRange()
     verticalScrollBar()->setRange(0, int(maximum));
 }
 
-void TranscriptView::scheduleRepaint()
+void TranscriptView::scheduleFrame()
 {
-    if (m_repaintTimer.isActive())
-        return;
-    const qint64 since =
-        m_sinceLastPaint.isValid() ? m_sinceLastPaint.elapsed() : frameInterval.count();
-    m_repaintTimer.start(int(std::max<qint64>(0, frameInterval.count() - since)));
+    TranscriptFrameClock::request(this);
+}
+
+void TranscriptView::applyFrame()
+{
+    if (std::exchange(m_rangeStale, false))
+        updateScrollRange();
+    if (std::exchange(m_endScrollPending, false))
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    viewport()->update();
 }
 
 void TranscriptView::scrollToEnd()
 {
+    m_endScrollPending = false;
+    m_rangeStale = false;
     updateScrollRange();
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TranscriptView::scheduleScrollToEnd()
+{
+    m_endScrollPending = true;
+    scheduleFrame();
 }
 
 TranscriptView::Row TranscriptView::rowAt(qint64 row) const
@@ -408,10 +506,8 @@ bool TranscriptView::event(QEvent* event)
     }
     case QEvent::Paint: {
         QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(palette().color(QPalette::Base));
-        painter.drawRoundedRect(QRectF(rect()), backgroundRadius, backgroundRadius);
+        fillRoundedRect(painter, rect(), backgroundRadius, static_cast<QPaintEvent*>(event)->rect(),
+                        palette().color(QPalette::Base));
         break;
     }
     default:
@@ -422,7 +518,6 @@ bool TranscriptView::event(QEvent* event)
 
 void TranscriptView::paintEvent(QPaintEvent* event)
 {
-    m_sinceLastPaint.start();
     QPainter painter(viewport());
     painter.setFont(font());
     const QStringView all = text();
@@ -491,7 +586,7 @@ void TranscriptView::resizeEvent(QResizeEvent*)
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(std::max(1, viewport()->height()));
     // A view scrolled to its end stays there; one whose text fits stays at the top.
-    const bool atEnd = bar->maximum() > 0 && bar->value() >= bar->maximum();
+    const bool atEnd = m_endScrollPending || (bar->maximum() > 0 && bar->value() >= bar->maximum());
     qsizetype topOffset = -1;
     if (columns != m_columns) {
         // Keep the text at the top of the view in place as rows rewrap.
@@ -503,6 +598,8 @@ void TranscriptView::resizeEvent(QResizeEvent*)
         m_columns = columns;
         recountRows();
     }
+    m_rangeStale = false;
+    m_endScrollPending = false;
     updateScrollRange();
     if (atEnd)
         bar->setValue(bar->maximum());
@@ -520,7 +617,7 @@ void TranscriptView::changeEvent(QEvent* event)
 
 void TranscriptView::scrollContentsBy(int, int)
 {
-    scheduleRepaint();
+    viewport()->update();
 }
 
 void TranscriptView::mousePressEvent(QMouseEvent* event)

@@ -2,9 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
-#include <QElapsedTimer>
 #include <QStringView>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -19,7 +17,11 @@
 // width character by character, as in a terminal, in a monospaced font.
 //
 // The owner tells the view about every change of the text: extendText()
-// after an append, resetText() after anything else.
+// after an append, resetText() after anything else. What that changes on
+// screen (rows, scroll range, following the end) is applied at the next
+// frame: every view in the application paints on one shared clock, at most
+// once per frameInterval, so a flood into several views costs one paint
+// pass per window and frame however often text arrives.
 class TranscriptView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -57,6 +59,8 @@ public:
     qint64 rowCount() const { return m_rowStarts.back(); }
     int columnCount() const { return m_columns; }
     int resetCount() const { return m_resetCount; }
+    // True while changes wait for the next frame to reach the screen.
+    bool frameDue() const { return m_rangeStale || m_endScrollPending; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -65,15 +69,19 @@ public:
     static constexpr int padding = 8;
     // Tab stops lie every this many character cells.
     static constexpr int tabWidth = 8;
-    // Paints come at most this often while text streams in.
-    static constexpr std::chrono::milliseconds frameInterval{16};
+    // Frames come at most this often while text streams in (as a terminal
+    // batches a flood); a change after a quiet spell shows at once.
+    static constexpr std::chrono::milliseconds frameInterval{40};
 
 public Q_SLOTS:
     // Puts the selected text on the clipboard as plain text; nothing without a selection.
     void copy();
     void selectAll();
-    // Scrolls so that the last row is at the bottom of the view.
+    // Scrolls so that the last row is at the bottom of the view, now.
     void scrollToEnd();
+    // Scrolls to the end at the next frame, with the paint that shows the
+    // text just taken in: for following output as it streams.
+    void scheduleScrollToEnd();
 
 Q_SIGNALS:
     // Fires when a selection appears or disappears, so that an Edit menu
@@ -95,6 +103,8 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    friend class TranscriptFrameClock;
+
     // One row of the wrapped text: a slice of one line.
     struct Row {
         qsizetype line = 0;
@@ -111,7 +121,8 @@ private:
     void recountRows();
     void updateMetrics();
     void updateScrollRange();
-    void scheduleRepaint();
+    void scheduleFrame();
+    void applyFrame();
 
     Row rowAt(qint64 row) const;
     qsizetype cellOfOffset(QStringView all, qsizetype line, qsizetype offset) const;
@@ -150,6 +161,7 @@ private:
     QPoint m_lastDragPos;
     QBasicTimer m_dragScroll;
 
-    QTimer m_repaintTimer;
-    QElapsedTimer m_sinceLastPaint;
+    // Deferred to the next frame.
+    bool m_rangeStale = false;
+    bool m_endScrollPending = false;
 };
