@@ -17,7 +17,9 @@
 
 // The window model's side of a runner: giving it a path, as a scan does.
 struct ToolRunnerTestAccess {
-    static void setPath(ToolRunner& r, std::optional<QString> path) { r.setPath(std::move(path)); }
+    static void setPath(ToolRunner& r, const QString& path) { r.setPath(path); }
+    // As a rescan that no longer finds the tool.
+    static void clearPath(ToolRunner& r) { r.setPath(std::nullopt); }
 };
 using Access = ToolRunnerTestAccess;
 
@@ -182,7 +184,7 @@ private Q_SLOTS:
         Setup s("echo some output; exit 1\n");
         s.runToEnd();
         QVERIFY(!s.runner.output().isEmpty());
-        Access::setPath(s.runner, std::nullopt);
+        Access::clearPath(s.runner);
         QTRY_COMPARE(s.statusLine()->text(), QStringLiteral("Not installed"));
         QCOMPARE(s.column->dotColor(), QColor(142, 142, 147));
         QCOMPARE(s.pathLine()->text(), QString(QChar(0x2014)));
@@ -199,7 +201,7 @@ private Q_SLOTS:
     {
         Setup s(linesThenWait(1));
         s.runner.run(QStringLiteral("task"));
-        Access::setPath(s.runner, std::nullopt);
+        Access::clearPath(s.runner);
         QTRY_COMPARE(s.statusLine()->text(), QStringLiteral("Not installed"));
         QVERIFY(!s.spinner()->isHidden());
         QVERIFY(!s.notice()->isHidden());
