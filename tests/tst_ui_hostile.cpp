@@ -303,7 +303,11 @@ private Q_SLOTS:
                     for (const char* kind : {"tool-", "child-"})
                         pids << ProcessProbe::pidFrom(rig.home.read(QLatin1String(kind) + name));
                 }
-                return !pids.contains(0);
+                const QList<ToolRunner*>& runners = rig.model()->runners();
+                return !pids.contains(0) &&
+                       std::all_of(runners.begin(), runners.end(), [](const ToolRunner* r) {
+                           return r->output() == QStringLiteral("started\n");
+                       });
             },
             deadline));
         QTRY_VERIFY_WITH_TIMEOUT(rig.view()->stopButton()->isEnabled(), deadline);
