@@ -264,23 +264,28 @@ private Q_SLOTS:
             tools << ProcessProbe::pidFrom(home.read(QStringLiteral("pid-") + name));
         QVERIFY(app.state() == QProcess::Running);
 
-        // File > Quit: Alt+F opens the menu, Up selects its last item. Keys
-        // go to whatever has the keyboard when the app reads them, so Up waits
-        // until the menu shows: a patch of the task field, right of the text,
-        // that only the open menu covers.
-        const QRect underMenu(70, 50, 40, 8);
-        const QByteArray before = keyboard.region(underMenu, false);
-        QVERIFY(!before.isEmpty());
-        keyboard.key(keyAltLeft, true);
-        keyboard.tap('f');
-        keyboard.key(keyAltLeft, false);
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                const QByteArray now = keyboard.region(underMenu, true);
-                return !now.isEmpty() && now != before;
-            },
-            deadline));
-        keyboard.tap(keyUp);
+        // File > Quit: Alt+F opens the menu with its first item selected, Up
+        // selects its last. Keys sent in one burst can overtake the menu's
+        // own steps (Return then picks New Window), so each step waits until
+        // the screen shows the one before: first a patch of the task field,
+        // right of the text, that the open menu covers; then the menu's lower
+        // rows, which change once the selection has moved there.
+        auto waitForChange = [&](const QRect& patch, auto&& press) {
+            const QByteArray before = keyboard.region(patch, false);
+            press();
+            return !before.isEmpty() && QTest::qWaitFor(
+                                            [&] {
+                                                const QByteArray now = keyboard.region(patch, true);
+                                                return !now.isEmpty() && now != before;
+                                            },
+                                            deadline);
+        };
+        QVERIFY(waitForChange(QRect(70, 50, 40, 8), [&] {
+            keyboard.key(keyAltLeft, true);
+            keyboard.tap('f');
+            keyboard.key(keyAltLeft, false);
+        }));
+        QVERIFY(waitForChange(QRect(5, 55, 55, 50), [&] { keyboard.tap(keyUp); }));
         QElapsedTimer sinceQuit;
         sinceQuit.start();
         keyboard.tap(keyReturn);
