@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@ namespace {
 constexpr qsizetype floodBytes = 20 * 1024 * 1024;
 constexpr int drizzleLines = 200'000;
 constexpr int idleSeconds = 10;
+constexpr std::chrono::milliseconds caseDeadline{120'000};
 
 double cpuSeconds()
 {
@@ -95,6 +97,13 @@ int runCase(const QString& name, qsizetype expectedLength)
     view.resize(1500, 900);
     view.show();
     BrevaneModel* model = view.model();
+    // A tool that never prints (a login profile that exits, say) must not
+    // hang the whole benchmark.
+    QTimer::singleShot(caseDeadline, qApp, [name] {
+        std::fprintf(stderr, "%s: no result within %lld s\n", qPrintable(name),
+                     static_cast<long long>(caseDeadline.count() / 1000));
+        std::exit(2);
+    });
     while (model->scanning())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     // The columns' first paint (fonts, glyph caches) is not part of a run.
