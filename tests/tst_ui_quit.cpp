@@ -32,6 +32,15 @@ constexpr quint32 keyReturn = 0xff0d;
 constexpr quint32 keyUp = 0xff52;
 constexpr quint32 keyAltLeft = 0xffe9;
 
+// The unsigned big-endian number in bytes [offset, offset + size) of `bytes`.
+quint32 bigEndian(const QByteArray& bytes, qsizetype offset, qsizetype size)
+{
+    quint32 value = 0;
+    for (qsizetype i = offset; i < offset + size; ++i)
+        value = (value << 8) | uchar(bytes.at(i));
+    return value;
+}
+
 // A minimal RFB 3.3 client (RFC 6143): no security, raw 32-bit pixels, key
 // events, and updates of small regions, which tell when a menu has opened.
 class VncKeyboard {
@@ -65,7 +74,7 @@ public:
         const QByteArray init = receive(24);
         if (init.size() != 24)
             return false;
-        const quint32 nameLength = qFromBigEndian<quint32>(init.constData() + 20);
+        const quint32 nameLength = bigEndian(init, 20, 4);
         if (receive(qsizetype(nameLength)).size() != qsizetype(nameLength))
             return false;
         // SetPixelFormat: 32 bits per pixel, depth 24, little-endian true
@@ -93,12 +102,11 @@ public:
         if (header.size() != 4 || header[0] != 0) // FramebufferUpdate
             return QByteArray();
         QByteArray pixels;
-        for (int n = qFromBigEndian<quint16>(header.constData() + 2); n > 0; --n) {
+        for (quint32 n = bigEndian(header, 2, 2); n > 0; --n) {
             const QByteArray rect = receive(12);
             if (rect.size() != 12)
                 return QByteArray();
-            const qsizetype size = qsizetype(qFromBigEndian<quint16>(rect.constData() + 4)) *
-                                   qFromBigEndian<quint16>(rect.constData() + 6) * 4;
+            const qsizetype size = qsizetype(bigEndian(rect, 4, 2)) * bigEndian(rect, 6, 2) * 4;
             pixels += receive(size);
         }
         return pixels;
