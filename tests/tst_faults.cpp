@@ -253,7 +253,7 @@ private Q_SLOTS:
         for (int i : {0, 2}) {
             QVERIFY(rig.runner(i)->state().isFailed());
             QCOMPARE(rig.runner(i)->output(),
-                     QStringLiteral("Failed to launch: the task contains a NUL character, "
+                     QStringLiteral("Failed to launch: The task contains a NUL character, "
                                     "which no program can receive"));
         }
         QVERIFY(rig.home.read(QStringLiteral("args-claude")).isEmpty());

@@ -17,14 +17,16 @@ const QByteArray shellProgram = QByteArrayLiteral("/bin/zsh");
 
 // The path and the task reach the tool through the environment, inside double
 // quotes, so the shell never parses either of them.
-QByteArray scriptFor(const ToolSpec& spec) {
+QByteArray scriptFor(const ToolSpec& spec)
+{
     QByteArray script = QByteArrayLiteral("exec \"$BV_BIN\" ");
     script += spec.args.join(QLatin1Char(' ')).toUtf8();
     script += QByteArrayLiteral(" \"$BV_TASK\"");
     return script;
 }
 
-QList<QByteArray> environmentFor(const QString& path, const QString& task) {
+QList<QByteArray> environmentFor(const QString& path, const QString& task)
+{
     // Inherited entries are copied as raw bytes: a value that is not valid
     // text must reach the tool unchanged.
     const QList<QByteArray> own = {"BV_BIN=" + QFile::encodeName(path), "BV_TASK=" + task.toUtf8(),
@@ -46,33 +48,40 @@ QList<QByteArray> environmentFor(const QString& path, const QString& task) {
 
 ToolRunner::ToolRunner(ToolSpec spec, QObject* parent)
     : QObject(parent)
-    , m_spec(std::move(spec)) {}
+    , m_spec(std::move(spec))
+{
+}
 
 // Deliberately leaves a running child alone: closing a window does not stop its tools.
 ToolRunner::~ToolRunner() = default;
 
-void ToolRunner::setPath(std::optional<QString> path) {
+void ToolRunner::setPath(std::optional<QString> path)
+{
     Q_EMIT objectWillChange();
     m_path = std::move(path);
 }
 
-void ToolRunner::setOutput(QString output) {
+void ToolRunner::setOutput(QString output)
+{
     Q_EMIT objectWillChange();
     m_output = std::move(output);
     ++m_outputGeneration;
 }
 
-void ToolRunner::appendOutput(const QString& text) {
+void ToolRunner::appendOutput(const QString& text)
+{
     Q_EMIT objectWillChange();
     m_output += text;
 }
 
-void ToolRunner::setState(RunState state) {
+void ToolRunner::setState(RunState state)
+{
     Q_EMIT objectWillChange();
     m_state = state;
 }
 
-void ToolRunner::run(const QString& task) {
+void ToolRunner::run(const QString& task)
+{
     if (!m_path)
         return;
     setOutput(QString());
@@ -112,7 +121,7 @@ void ToolRunner::run(const QString& task) {
     // exec() would end the environment entry at the first NUL and hand the
     // tool a shortened task without a word: refuse to launch instead.
     if (task.contains(QChar(u'\0')))
-        error = QStringLiteral("the task contains a NUL character, which no program can receive");
+        error = QStringLiteral("The task contains a NUL character, which no program can receive");
     else
         process = ChildProcess::start(options, std::move(handlers), &error);
     if (!process) {
@@ -124,7 +133,8 @@ void ToolRunner::run(const QString& task) {
     m_process = std::move(process);
 }
 
-void ToolRunner::handleOutput(quint64 runId, const QString& text) {
+void ToolRunner::handleOutput(quint64 runId, const QString& text)
+{
     // A stopped child, or one from an earlier run, must not write into the
     // transcript of the current run.
     if (runId != m_runId)
@@ -134,7 +144,8 @@ void ToolRunner::handleOutput(quint64 runId, const QString& text) {
     appendOutput(text);
 }
 
-void ToolRunner::handleEnd(quint64 runId, const std::shared_ptr<ChildProcess>& child, int status) {
+void ToolRunner::handleEnd(quint64 runId, const std::shared_ptr<ChildProcess>& child, int status)
+{
     if (runId != m_runId || !m_process || m_process != child)
         return;
     // Output still on its way (often the last lines) lands before `done`.

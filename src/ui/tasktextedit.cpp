@@ -2,6 +2,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -18,6 +19,20 @@ constexpr qreal textMargin = 4;
 bool isReturnKey(const QKeyEvent* event)
 {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+// Longer runs without a blank than this are wrapped anywhere.
+constexpr qsizetype longWordLimit = 1000;
+
+bool hasLongWord(QStringView text)
+{
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > longWordLimit)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -53,6 +68,7 @@ void TaskTextEdit::setTextKeepingCursor(const QString& text)
     if (text == this->text())
         return;
     const int position = textCursor().position();
+    updateWrapMode(text);
     {
         QScopedValueRollback guard(m_settingText, true);
         // Through a cursor rather than setPlainText(), so undo history survives.
@@ -100,8 +116,29 @@ void TaskTextEdit::changeEvent(QEvent* event)
         updateHeight();
 }
 
+void TaskTextEdit::insertFromMimeData(const QMimeData* source)
+{
+    if (source->hasText())
+        updateWrapMode(source->text());
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
+void TaskTextEdit::updateWrapMode(QStringView incoming)
+{
+    // Qt's word-boundary wrapping rescans an unbreakable word for every line
+    // it fills, which grows with the square of the word: a pasted megabyte of
+    // minified text froze the window for minutes. Such text wraps anywhere.
+    const bool anywhere = hasLongWord(incoming) || hasLongWord(toPlainText());
+    const QTextOption::WrapMode mode =
+        anywhere ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere;
+    if (wordWrapMode() != mode)
+        setWordWrapMode(mode);
+}
+
 void TaskTextEdit::handleTextChanged()
 {
+    if (!m_settingText)
+        updateWrapMode({});
     updateHeight();
     if (!m_settingText)
         Q_EMIT textEdited(text());

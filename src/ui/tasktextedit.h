@@ -32,10 +32,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
 
 private:
     void handleTextChanged();
     void updateHeight();
+    void updateWrapMode(QStringView incoming);
 
     bool m_settingText = false;
     int m_visibleLines = 1;
