@@ -12,7 +12,8 @@
 #include <thread>
 
 BrevaneModel::BrevaneModel(QObject* parent)
-    : QObject(parent) {
+    : QObject(parent)
+{
     for (const ToolSpec& spec : ToolSpec::all()) {
         auto* runner = new ToolRunner(spec, this);
         // The model is the receiver context: the connection ends with it.
@@ -24,27 +25,32 @@ BrevaneModel::BrevaneModel(QObject* parent)
 
 BrevaneModel::~BrevaneModel() = default;
 
-void BrevaneModel::setTask(const QString& task) {
+void BrevaneModel::setTask(const QString& task)
+{
     Q_EMIT objectWillChange();
     m_task = task;
 }
 
-void BrevaneModel::setScanning(bool scanning) {
+void BrevaneModel::setScanning(bool scanning)
+{
     Q_EMIT objectWillChange();
     m_scanning = scanning;
 }
 
-bool BrevaneModel::anyRunning() const {
+bool BrevaneModel::anyRunning() const
+{
     return std::any_of(m_runners.begin(), m_runners.end(),
                        [](const ToolRunner* r) { return r->state().isRunning(); });
 }
 
-bool BrevaneModel::anyInstalled() const {
+bool BrevaneModel::anyInstalled() const
+{
     return std::any_of(m_runners.begin(), m_runners.end(),
                        [](const ToolRunner* r) { return r->path().has_value(); });
 }
 
-void BrevaneModel::scan() {
+void BrevaneModel::scan()
+{
     setScanning(true);
     QStringList names;
     for (const ToolSpec& spec : ToolSpec::all())
@@ -52,27 +58,28 @@ void BrevaneModel::scan() {
 
     // The thread reads nothing of the model; a model destroyed before the
     // search ends simply never hears of it.
-    MainThread::Receiver receiver;
     QPointer<BrevaneModel> self(this);
-    std::thread([names, receiver, self, timeout = m_shellTimeout] {
+    std::thread([names, self, timeout = m_shellTimeout] {
         QList<std::optional<QString>> paths;
         for (const QString& name : names)
             paths.push_back(Detector::find(name, timeout));
-        receiver.post([self, paths] {
+        MainThread::handOver([self, paths] {
             if (self)
                 self->applyScan(paths);
         });
     }).detach();
 }
 
-void BrevaneModel::applyScan(const QList<std::optional<QString>>& paths) {
+void BrevaneModel::applyScan(const QList<std::optional<QString>>& paths)
+{
     const qsizetype n = std::min(m_runners.size(), paths.size());
     for (qsizetype i = 0; i < n; ++i)
         m_runners[i]->setPath(paths[i]);
     setScanning(false);
 }
 
-void BrevaneModel::start() {
+void BrevaneModel::start()
+{
     const QString task = trimmedBlanksAndLineBreaks(m_task);
     if (task.isEmpty())
         return;
@@ -83,7 +90,8 @@ void BrevaneModel::start() {
     Q_EMIT objectWillChange();
 }
 
-void BrevaneModel::stopAll() {
+void BrevaneModel::stopAll()
+{
     for (ToolRunner* runner : std::as_const(m_runners)) {
         const std::shared_ptr<ChildProcess> process = runner->m_process;
         if (!process || !process->isRunning())

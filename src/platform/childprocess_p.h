@@ -9,7 +9,6 @@
 //
 
 #include "platform/childprocess.h"
-#include "platform/mainthread.h"
 
 #include <QObject>
 
@@ -28,8 +27,6 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
         int status = 0;
     };
 
-    // Receives the posted drains on the GUI thread.
-    MainThread::Receiver receiver;
     ChildProcess::Handlers handlers; // output/ended: GUI thread only
 
     std::mutex mutex;

@@ -96,7 +96,7 @@ void ChildProcessShared::push(Event event)
     }
     // The unit owns the state until it has run: a reader that drops the last
     // other reference meanwhile cannot free it under the drain.
-    receiver.post([self = shared_from_this()]() { self->drain(); });
+    MainThread::handOver([self = shared_from_this()]() { self->drain(); });
 }
 
 void ChildProcessShared::drain()
@@ -138,7 +138,7 @@ void ChildProcessShared::drain()
     flush();
     // Posted last, so that what this slice scheduled (a render) runs first.
     if (more)
-        receiver.post([self = shared_from_this()]() { self->drain(); });
+        MainThread::handOver([self = shared_from_this()]() { self->drain(); });
 }
 
 ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)

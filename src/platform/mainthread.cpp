@@ -12,7 +12,7 @@ namespace MainThread {
 
 namespace {
 
-// The units that receivers hand over wait here under a std::mutex, and only
+// Handed-over units wait here under a std::mutex, and only
 // a wake-up without payload goes through Qt's event queue. That queue is
 // guarded by futex-based locks that ThreadSanitizer cannot see in an
 // uninstrumented Qt, so a unit passed through it looks unordered with its
@@ -22,11 +22,16 @@ namespace {
 class HandOver : public QObject {
     Q_OBJECT
 public:
-    // Made by the first Receiver, on the GUI thread. Never destroyed: a
-    // background thread may still post while the program exits.
+    // Never destroyed: a background thread may still hand over while the
+    // program exits. It belongs to the GUI thread whichever thread made it.
     static HandOver* instance()
     {
-        static HandOver* const s = new HandOver;
+        static HandOver* const s = [] {
+            auto* queue = new HandOver;
+            if (const QCoreApplication* app = QCoreApplication::instance())
+                queue->moveToThread(app->thread());
+            return queue;
+        }();
         return s;
     }
 
@@ -60,29 +65,16 @@ private:
 
 } // namespace
 
-void post(QObject* context, std::function<void()> unit)
-{
-    QMetaObject::invokeMethod(context, std::move(unit), Qt::QueuedConnection);
-}
-
-void postAfter(QObject* context, std::chrono::milliseconds pause, std::function<void()> unit)
-{
-    // The timer is started on the GUI thread so that it belongs to its event loop.
-    post(context, [context, pause, unit = std::move(unit)]() mutable {
-        QTimer::singleShot(pause, context, std::move(unit));
-    });
-}
-
-Receiver::Receiver()
-    // deleteLater(): the last copy may be dropped on a background thread.
-    : m_object(new QObject, [](QObject* o) { o->deleteLater(); })
-{
-    HandOver::instance();
-}
-
-void Receiver::post(std::function<void()> unit) const
+void handOver(std::function<void()> unit)
 {
     HandOver::instance()->post(std::move(unit));
+}
+
+void handOverAfter(std::chrono::milliseconds pause, std::function<void()> unit)
+{
+    // The timer starts on the GUI thread so that it belongs to its event loop.
+    handOver(
+        [pause, unit = std::move(unit)]() mutable { QTimer::singleShot(pause, std::move(unit)); });
 }
 
 bool isCurrent()

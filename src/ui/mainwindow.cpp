@@ -35,7 +35,11 @@ void MainWindow::buildMenus()
     closeWindow->setShortcut(QKeySequence::Close);
     file->addSeparator();
     QAction* quit = file->addAction(tr("Quit"), qApp, &QCoreApplication::quit);
-    quit->setShortcut(QKeySequence::Quit);
+    // Platforms without a desktop theme bind no key to Quit; Ctrl+Q is what
+    // every desktop uses.
+    quit->setShortcut(QKeySequence::keyBindings(QKeySequence::Quit).isEmpty()
+                          ? QKeySequence(Qt::CTRL | Qt::Key_Q)
+                          : QKeySequence(QKeySequence::Quit));
     quit->setMenuRole(QAction::QuitRole);
 
     // The standard edit commands act on whatever has the keyboard: the task
