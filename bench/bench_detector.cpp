@@ -25,13 +25,15 @@ using Clock = std::chrono::steady_clock;
 // each round, so a machine that gets busier or quieter affects them alike.
 constexpr int rounds = 15;
 
-double elapsedMicroseconds(const std::function<void()>& work) {
+double elapsedMicroseconds(const std::function<void()>& work)
+{
     const auto start = Clock::now();
     work();
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-std::vector<double> medianMicroseconds(const std::vector<std::function<void()>>& works) {
+std::vector<double> medianMicroseconds(const std::vector<std::function<void()>>& works)
+{
     std::vector<std::vector<double>> times(works.size());
     for (const auto& work : works)
         work(); // warm caches before measuring
@@ -46,7 +48,8 @@ std::vector<double> medianMicroseconds(const std::vector<std::function<void()>>&
     return medians;
 }
 
-void runZshTrue() {
+void runZshTrue()
+{
     SpawnRequest request;
     request.program = "/bin/zsh";
     request.arguments = {"-lc", "true"};
@@ -59,7 +62,8 @@ void runZshTrue() {
     } while (r < 0 && errno == EINTR);
 }
 
-bool writeFile(const QString& path, const QByteArray& content, QFileDevice::Permissions perms) {
+bool writeFile(const QString& path, const QByteArray& content, QFileDevice::Permissions perms)
+{
     QDir().mkpath(path.section(u'/', 0, -2));
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
@@ -68,7 +72,8 @@ bool writeFile(const QString& path, const QByteArray& content, QFileDevice::Perm
 
 } // namespace
 
-int main() {
+int main()
+{
     QTemporaryDir home;
     if (!home.isValid())
         return 1;

@@ -236,18 +236,23 @@ double barZshStartMs()
 }
 
 // The same three floods through tmux panes, timed until the three cats end.
-double tmuxFloodMs(const QString& file)
+// Negative when tmux is missing or the run failed.
+double tmuxFloodMs(const QString& file, int run)
 {
     if (QProcess::execute(QStringLiteral("sh"),
                           {QStringLiteral("-c"), QStringLiteral("command -v tmux >/dev/null")}) !=
         0)
         return -1;
-    const QString sock = QStringLiteral("brevane-bench-%1").arg(::getpid());
+    // A server of its own per run: a server that is still shutting down
+    // would refuse the next session.
+    const QString sock = QStringLiteral("brevane-bench-%1-%2").arg(::getpid()).arg(run);
+    bool ok = true;
     auto tmux = [&](QStringList args) {
-        QProcess::execute(QStringLiteral("tmux"),
-                          QStringList{QStringLiteral("-L"), sock, QStringLiteral("-f"),
-                                      QStringLiteral("/dev/null")} +
-                              args);
+        const int rc = QProcess::execute(
+            QStringLiteral("tmux"), QStringList{QStringLiteral("-L"), sock, QStringLiteral("-f"),
+                                                QStringLiteral("/dev/null")} +
+                                        args);
+        ok = ok && rc == 0;
     };
     auto pane = [&](int i) {
         return QStringLiteral("cat '%1'; tmux -L %2 wait-for -S done%3; sleep 100")
@@ -263,8 +268,9 @@ double tmuxFloodMs(const QString& file)
     for (int i = 1; i <= 3; ++i)
         tmux({QStringLiteral("wait-for"), QStringLiteral("done%1").arg(i)});
     const double ms = double(t.nsecsElapsed()) / 1e6;
+    const bool measured = ok;
     tmux({QStringLiteral("kill-server")});
-    return ms;
+    return measured ? ms : -1;
 }
 
 int orchestrate(const QString& self, int runs)
@@ -333,13 +339,12 @@ int orchestrate(const QString& self, int runs)
 
     QList<double> tmuxTimes;
     for (int i = 0; i < runs; ++i) {
-        const double ms = tmuxFloodMs(floodFile);
-        if (ms < 0)
-            break;
-        tmuxTimes << ms;
+        const double ms = tmuxFloodMs(floodFile, i);
+        if (ms >= 0)
+            tmuxTimes << ms;
     }
     if (tmuxTimes.isEmpty()) {
-        std::printf("tmux: not installed, no comparison\n");
+        std::printf("tmux: not installed or failed, no comparison\n");
     } else {
         const double t = median(tmuxTimes);
         std::printf("tmux flood (3 panes, 2000 lines kept each): %.0f ms; Brevane/tmux = %.2f\n", t,

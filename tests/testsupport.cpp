@@ -4,21 +4,24 @@
 #include <QFile>
 #include <QFileInfo>
 
-FakeHome::FakeHome() {
+FakeHome::FakeHome()
+{
     m_hadHome = qEnvironmentVariableIsSet("HOME");
     m_oldHome = qgetenv("HOME");
     if (m_dir.isValid())
         qputenv("HOME", QFile::encodeName(m_dir.path()));
 }
 
-FakeHome::~FakeHome() {
+FakeHome::~FakeHome()
+{
     if (m_hadHome)
         qputenv("HOME", m_oldHome);
     else
         qunsetenv("HOME");
 }
 
-QString FakeHome::writeFile(const QString& relative, const QByteArray& content) const {
+QString FakeHome::writeFile(const QString& relative, const QByteArray& content) const
+{
     const QString path = m_dir.filePath(relative);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -27,7 +30,8 @@ QString FakeHome::writeFile(const QString& relative, const QByteArray& content) 
     return path;
 }
 
-QString FakeHome::writeTool(const QString& relative, const QByteArray& body) const {
+QString FakeHome::writeTool(const QString& relative, const QByteArray& body) const
+{
     const QString path = writeFile(relative, "#!/bin/sh\n" + body);
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                     QFileDevice::ExeOwner | QFileDevice::ReadGroup |
@@ -35,7 +39,8 @@ QString FakeHome::writeTool(const QString& relative, const QByteArray& body) con
     return path;
 }
 
-QByteArray FakeHome::read(const QString& relative) const {
+QByteArray FakeHome::read(const QString& relative) const
+{
     QFile file(m_dir.filePath(relative));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

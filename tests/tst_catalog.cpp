@@ -6,7 +6,8 @@
 class TestCatalog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void catalogueHasThreeToolsInOrder() {
+    void catalogueHasThreeToolsInOrder()
+    {
         const QList<ToolSpec>& all = ToolSpec::all();
         QCOMPARE(all.size(), 3);
         QCOMPARE(all[0].name, QStringLiteral("claude"));
@@ -21,7 +22,8 @@ private Q_SLOTS:
         QCOMPARE(&ToolSpec::all(), &all);
     }
 
-    void doneIsOneCaseWhateverItsStatus() {
+    void doneIsOneCaseWhateverItsStatus()
+    {
         const RunState zero = RunState::done(0);
         const RunState three = RunState::done(3);
         const RunState negative = RunState::done(-1);

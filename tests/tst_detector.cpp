@@ -26,17 +26,20 @@ constexpr std::chrono::milliseconds shortTimeout = 1s;
 
 const QByteArray markerProfile = "print started > \"$HOME/shell-started\"\n";
 
-QString passwdHome() {
+QString passwdHome()
+{
     const passwd* entry = ::getpwuid(::getuid());
     return entry ? QFile::decodeName(entry->pw_dir) : QString();
 }
 
-pid_t readPid(const FakeHome& home, const QString& relative) {
+pid_t readPid(const FakeHome& home, const QString& relative)
+{
     return static_cast<pid_t>(home.read(relative).trimmed().toInt());
 }
 
 // Dead, or killed and only waiting for its new parent to reap it.
-bool isGone(pid_t pid) {
+bool isGone(pid_t pid)
+{
     if (::kill(pid, 0) != 0)
         return errno == ESRCH;
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -50,13 +53,15 @@ bool isGone(pid_t pid) {
 // Points standard input at a pipe nobody writes to, for as long as it lives.
 class StdinThatNeverEnds {
 public:
-    StdinThatNeverEnds() {
+    StdinThatNeverEnds()
+    {
         if (makePipe(m_pipe))
             m_saved = UniqueFd(::dup(STDIN_FILENO));
         if (m_saved.valid())
             ::dup2(m_pipe.read.get(), STDIN_FILENO);
     }
-    ~StdinThatNeverEnds() {
+    ~StdinThatNeverEnds()
+    {
         if (m_saved.valid())
             ::dup2(m_saved.get(), STDIN_FILENO);
     }
@@ -72,18 +77,21 @@ private:
 class TestDetector : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() {
+    void initTestCase()
+    {
         // zsh would read its startup files from ZDOTDIR instead of the fake home.
         qunsetenv("ZDOTDIR");
     }
 
-    void homeDirectoryFallsBackToPasswordEntry_data() {
+    void homeDirectoryFallsBackToPasswordEntry_data()
+    {
         QTest::addColumn<bool>("unset");
         QTest::newRow("HOME empty") << false;
         QTest::newRow("HOME unset") << true;
     }
 
-    void homeDirectoryFallsBackToPasswordEntry() {
+    void homeDirectoryFallsBackToPasswordEntry()
+    {
         QFETCH(bool, unset);
         FakeHome home; // restores HOME afterwards
         if (unset)
@@ -94,7 +102,8 @@ private Q_SLOTS:
         QCOMPARE(homeDirectory(), passwdHome());
     }
 
-    void isExecutableTestsAccessOnly_data() {
+    void isExecutableTestsAccessOnly_data()
+    {
         QTest::addColumn<QString>("relative");
         QTest::addColumn<bool>("expected");
         QTest::newRow("executable file") << "bin/tool" << true;
@@ -104,7 +113,8 @@ private Q_SLOTS:
         QTest::newRow("empty path") << "" << false;
     }
 
-    void isExecutableTestsAccessOnly() {
+    void isExecutableTestsAccessOnly()
+    {
         QFETCH(QString, relative);
         QFETCH(bool, expected);
         FakeHome home;
@@ -113,7 +123,8 @@ private Q_SLOTS:
         QCOMPARE(isExecutable(relative.isEmpty() ? QString() : home.filePath(relative)), expected);
     }
 
-    void searchDirsInOrder() {
+    void searchDirsInOrder()
+    {
         FakeHome home;
         const QString h = home.path();
         const QStringList expected{QStringLiteral("/opt/homebrew/bin"),
@@ -122,7 +133,8 @@ private Q_SLOTS:
         QCOMPARE(Detector::searchDirs(), expected);
     }
 
-    void searchDirsConcatenatesHomeAsIs() {
+    void searchDirsConcatenatesHomeAsIs()
+    {
         FakeHome home;
         qputenv("HOME", "/some/where/");
         QCOMPARE(Detector::searchDirs().mid(2),
@@ -130,7 +142,8 @@ private Q_SLOTS:
                               "/some/where//.hermes/bin"}));
     }
 
-    void captureOutput_data() {
+    void captureOutput_data()
+    {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("failing exit status")
@@ -140,7 +153,8 @@ private Q_SLOTS:
                               << QByteArray(1048576, '\0');
     }
 
-    void captureOutput() {
+    void captureOutput()
+    {
         QFETCH(QByteArray, script);
         QFETCH(QByteArray, expected);
         const CaptureResult r = ::captureOutput("/bin/sh", {"-c", script}, 20s);
@@ -149,13 +163,15 @@ private Q_SLOTS:
         QCOMPARE(r.output, expected);
     }
 
-    void captureReportsProgramThatCannotStart() {
+    void captureReportsProgramThatCannotStart()
+    {
         const CaptureResult r = ::captureOutput("/nonexistent/brevane-program", {}, 5s);
         QVERIFY(!r.started);
         QVERIFY(r.output.isEmpty());
     }
 
-    void foundInDirectoryStartsNoShell_data() {
+    void foundInDirectoryStartsNoShell_data()
+    {
         QTest::addColumn<QStringList>("tools");
         QTest::addColumn<QStringList>("plainFiles");
         QTest::addColumn<QString>("expected");
@@ -173,7 +189,8 @@ private Q_SLOTS:
             << QStringList{hermes} << QStringList{local, npm} << hermes;
     }
 
-    void foundInDirectoryStartsNoShell() {
+    void foundInDirectoryStartsNoShell()
+    {
         QFETCH(QStringList, tools);
         QFETCH(QStringList, plainFiles);
         QFETCH(QString, expected);
@@ -188,7 +205,8 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral("shell-started"))));
     }
 
-    void candidateIsReturnedAsFormed() {
+    void candidateIsReturnedAsFormed()
+    {
         FakeHome home;
         home.writeTool(".local/bin/" + toolName, "exit 0\n");
         qputenv("HOME", QFile::encodeName(home.path() + '/'));
@@ -196,7 +214,8 @@ private Q_SLOTS:
                  std::optional<QString>(home.path() + "//.local/bin/" + toolName));
     }
 
-    void shellRunsWhenNoDirectoryHasTheTool() {
+    void shellRunsWhenNoDirectoryHasTheTool()
+    {
         FakeHome home;
         home.writeFile(QStringLiteral(".zprofile"), markerProfile);
         QCOMPARE(Detector::find(toolName), std::nullopt);
@@ -206,7 +225,8 @@ private Q_SLOTS:
     // In the profiles, @A@ and @B@ are executables outside the five
     // directories, @MISSING@ a path that does not exist and @PLAIN@ a file
     // without an exec bit. "expected" names the one that should be found.
-    void shellOutput_data() {
+    void shellOutput_data()
+    {
         QTest::addColumn<QByteArray>("profile");
         QTest::addColumn<QString>("expected");
         QTest::newRow("path and line feed") << QByteArray("print -r -- '@A@'\n") << "A";
@@ -244,7 +264,8 @@ private Q_SLOTS:
         QTest::newRow("nothing at all") << QByteArray() << QString();
     }
 
-    void shellOutput() {
+    void shellOutput()
+    {
         QFETCH(QByteArray, profile);
         QFETCH(QString, expected);
         FakeHome home;
@@ -266,7 +287,8 @@ private Q_SLOTS:
     }
 
     // A shell that read the caller's standard input would wait here forever.
-    void shellInputIsNullDevice() {
+    void shellInputIsNullDevice()
+    {
         FakeHome home;
         const QString tool = home.writeTool("elsewhere/bin/" + toolName, "exit 0\n");
         home.writeFile(QStringLiteral(".zprofile"),
@@ -278,7 +300,8 @@ private Q_SLOTS:
 
     // Each profile prints a usable path first: running out of time still
     // means not found. $$ is the shell itself, job.pid a process it started.
-    void shellStepIsBounded_data() {
+    void shellStepIsBounded_data()
+    {
         QTest::addColumn<QByteArray>("profile");
         const QByteArray start = "print $$ > \"$HOME/shell.pid\"\nprint -r -- '@A@'\n";
         QTest::newRow("profile hangs")
@@ -289,7 +312,8 @@ private Q_SLOTS:
             << start + "exec >&-\nsleep 30 > /dev/null &\nprint $! > \"$HOME/job.pid\"\nwait\n";
     }
 
-    void shellStepIsBounded() {
+    void shellStepIsBounded()
+    {
         QFETCH(QByteArray, profile);
         FakeHome home;
         const QString tool = home.writeTool("elsewhere/bin/" + toolName, "exit 0\n");

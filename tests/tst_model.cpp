@@ -22,7 +22,8 @@ const QByteArray recordArgs =
 const QByteArray waitForRelease =
     "echo started\nwhile [ ! -e \"$HOME/release-$(basename \"$0\")\" ]; do sleep 0.02; done\n";
 
-bool waitForScan(BrevaneModel& model) {
+bool waitForScan(BrevaneModel& model)
+{
     return QTest::qWaitFor([&] { return !model.scanning(); }, 20000);
 }
 
@@ -31,12 +32,14 @@ bool waitForScan(BrevaneModel& model) {
 class TestModel : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() {
+    void initTestCase()
+    {
         // A ZDOTDIR of the developer's would hide the temporary home's profile.
         qunsetenv("ZDOTDIR");
     }
 
-    void newModelHasIdleRunnersAndSearchesNothing() {
+    void newModelHasIdleRunnersAndSearchesNothing()
+    {
         FakeHome home;
         home.writeTool(QStringLiteral(".local/bin/gemini"), "exit 0\n");
         home.writeFile(QStringLiteral(".zprofile"), "touch \"$HOME/shell-ran\"\n");
@@ -60,7 +63,8 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral("shell-ran"))));
     }
 
-    void scanAssignsPathsByPosition() {
+    void scanAssignsPathsByPosition()
+    {
         FakeHome home;
         const QString gemini = home.writeTool(QStringLiteral(".local/bin/gemini"), "exit 0\n");
         BrevaneModel model;
@@ -76,7 +80,8 @@ private Q_SLOTS:
         QVERIFY(model.anyInstalled());
     }
 
-    void rescanMovesPathsAndLeavesRunsAlone() {
+    void rescanMovesPathsAndLeavesRunsAlone()
+    {
         FakeHome home;
         home.writeTool(QStringLiteral(".local/bin/claude"), waitForRelease);
         home.writeTool(QStringLiteral(".local/bin/gemini"), "echo finished\n");
@@ -109,7 +114,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(claude->state().isDone(), 10000);
     }
 
-    void startTrimsAndRunsInstalledTools_data() {
+    void startTrimsAndRunsInstalledTools_data()
+    {
         QTest::addColumn<QString>("task");
         QTest::addColumn<QString>("expected");
         QTest::newRow("blanks and a line break") << QStringLiteral("  a  b \n") << "a  b";
@@ -117,7 +123,8 @@ private Q_SLOTS:
             << QStringLiteral("\u00a0\t\u2028x\u3000y\u0085\r\n") << QStringLiteral("x\u3000y");
         QTest::newRow("blank only") << QStringLiteral(" \t\n\u2029 ") << QString();
     }
-    void startTrimsAndRunsInstalledTools() {
+    void startTrimsAndRunsInstalledTools()
+    {
         QFETCH(QString, task);
         QFETCH(QString, expected);
         FakeHome home;
@@ -155,7 +162,8 @@ private Q_SLOTS:
         QVERIFY(model.runners()[1]->state().isIdle());
     }
 
-    void startWithoutInstalledToolsOnlyNotifies() {
+    void startWithoutInstalledToolsOnlyNotifies()
+    {
         FakeHome home;
         BrevaneModel model;
         model.scan();
@@ -167,7 +175,8 @@ private Q_SLOTS:
         QVERIFY(!model.anyRunning());
     }
 
-    void stopAllStopsOnlyRunningChildren() {
+    void stopAllStopsOnlyRunningChildren()
+    {
         FakeHome home;
         home.writeTool(QStringLiteral(".local/bin/claude"), waitForRelease);
         home.writeTool(QStringLiteral(".local/bin/gemini"), waitForRelease);
@@ -202,7 +211,8 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 1);
     }
 
-    void stopAllLeavesAChildThatHasJustEnded() {
+    void stopAllLeavesAChildThatHasJustEnded()
+    {
         FakeHome home;
         home.writeTool(QStringLiteral(".local/bin/claude"), "echo bye\n");
         BrevaneModel model;
@@ -222,7 +232,8 @@ private Q_SLOTS:
         QCOMPARE(claude->state().status(), 0);
     }
 
-    void forwardingEndsWithTheModel() {
+    void forwardingEndsWithTheModel()
+    {
         FakeHome home;
         // A slow login shell keeps the scan busy while the model goes away.
         home.writeFile(QStringLiteral(".zprofile"),

@@ -14,7 +14,8 @@
 struct ToolRunnerTestAccess {
     static void setPath(ToolRunner& r, std::optional<QString> path) { r.setPath(std::move(path)); }
     static std::shared_ptr<ChildProcess> process(const ToolRunner& r) { return r.m_process; }
-    static void stop(ToolRunner& r) {
+    static void stop(ToolRunner& r)
+    {
         if (!r.m_process || !r.m_process->isRunning())
             return;
         r.setState(RunState::stopped());
@@ -26,15 +27,18 @@ using Access = ToolRunnerTestAccess;
 
 namespace {
 
-const ToolSpec& spec(int i) {
+const ToolSpec& spec(int i)
+{
     return ToolSpec::all()[i];
 }
 
-bool processGone(pid_t pid) {
+bool processGone(pid_t pid)
+{
     return ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
-QList<QByteArray> splitNul(const QByteArray& bytes) {
+QList<QByteArray> splitNul(const QByteArray& bytes)
+{
     QList<QByteArray> parts = bytes.split('\0');
     if (!parts.isEmpty() && parts.last().isEmpty())
         parts.removeLast();
@@ -49,7 +53,8 @@ const QByteArray recordArgs = "for a in \"$@\"; do printf '%s\\0' \"$a\"; done >
 class TestRunner : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void taskReachesToolAsOneArgument_data() {
+    void taskReachesToolAsOneArgument_data()
+    {
         QTest::addColumn<int>("tool");
         QTest::addColumn<QString>("task");
         QTest::newRow("plain") << 0 << QStringLiteral("hello world");
@@ -59,7 +64,8 @@ private Q_SLOTS:
         QTest::newRow("non-ASCII")
             << 2 << QStringLiteral("héllo wörld — 日本語 🙂 مرحبا");
     }
-    void taskReachesToolAsOneArgument() {
+    void taskReachesToolAsOneArgument()
+    {
         QFETCH(int, tool);
         QFETCH(QString, task);
         FakeHome home;
@@ -77,7 +83,8 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral("x"))));
     }
 
-    void environmentIsInheritedPlusFourVariables() {
+    void environmentIsInheritedPlusFourVariables()
+    {
         FakeHome home;
         qputenv("BV_TASK", "inherited value must be replaced");
         qputenv("BREVANE_TEST_MARKER", "kept as is");
@@ -102,7 +109,8 @@ private Q_SLOTS:
         QCOMPARE(seen.value("HOME"), QFile::encodeName(home.path()));
     }
 
-    void outputIsMergedAndCleaned_data() {
+    void outputIsMergedAndCleaned_data()
+    {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QString>("expected");
         QTest::newRow("stdout and stderr in write order")
@@ -125,7 +133,8 @@ private Q_SLOTS:
         QTest::newRow("unfinished escape at the end stays")
             << QByteArray("printf 'z\\033[12'\n") << QStringLiteral("z\x1b[12");
     }
-    void outputIsMergedAndCleaned() {
+    void outputIsMergedAndCleaned()
+    {
         QFETCH(QByteArray, script);
         QFETCH(QString, expected);
         FakeHome home;
@@ -136,14 +145,16 @@ private Q_SLOTS:
         QCOMPARE(runner.output(), expected);
     }
 
-    void endIsDoneWithStatusAfterPause_data() {
+    void endIsDoneWithStatusAfterPause_data()
+    {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<int>("status");
         QTest::newRow("exit 0") << QByteArray("echo bye\nexit 0\n") << 0;
         QTest::newRow("exit 3") << QByteArray("echo bye\nexit 3\n") << 3;
         QTest::newRow("killed by signal") << QByteArray("echo bye\nkill -9 $$\n") << 9;
     }
-    void endIsDoneWithStatusAfterPause() {
+    void endIsDoneWithStatusAfterPause()
+    {
         QFETCH(QByteArray, script);
         QFETCH(int, status);
         FakeHome home;
@@ -163,7 +174,8 @@ private Q_SLOTS:
         QVERIFY(!Access::process(runner));
     }
 
-    void notificationsPrecedeEveryChange() {
+    void notificationsPrecedeEveryChange()
+    {
         FakeHome home;
         ToolRunner runner(spec(0));
         QSignalSpy spy(&runner, &ToolRunner::objectWillChange);
@@ -180,7 +192,8 @@ private Q_SLOTS:
         QVERIFY(runner.output().isEmpty());
     }
 
-    void launchFailureIsReportedAndNextRunStartsClean() {
+    void launchFailureIsReportedAndNextRunStartsClean()
+    {
         FakeHome home;
         ToolRunner runner(spec(0));
         Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), "echo ok\n"));
@@ -197,7 +210,8 @@ private Q_SLOTS:
         QCOMPARE(runner.output(), QStringLiteral("ok\n"));
     }
 
-    void runWithoutPathChangesNothing() {
+    void runWithoutPathChangesNothing()
+    {
         ToolRunner runner(spec(1));
         QSignalSpy spy(&runner, &ToolRunner::objectWillChange);
         runner.run(QStringLiteral("task"));
@@ -207,7 +221,8 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 0);
     }
 
-    void lateOutputAfterDoneIsAppended() {
+    void lateOutputAfterDoneIsAppended()
+    {
         FakeHome home;
         ToolRunner runner(spec(0));
         // The tool ends at once; a helper it left holds the pipe and prints later.
@@ -222,7 +237,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(runner.output(), QStringLiteral("early\nlate\n"), 10000);
     }
 
-    void siblingsEndIndependently() {
+    void siblingsEndIndependently()
+    {
         FakeHome home;
         ToolRunner fast(spec(0));
         ToolRunner slow(spec(1));
@@ -241,7 +257,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
     }
 
-    void stoppedRunChangesNothingAfterwards() {
+    void stoppedRunChangesNothingAfterwards()
+    {
         FakeHome home;
         ToolRunner runner(spec(0));
         // Ignores SIGTERM and keeps printing: only the group SIGKILL ends it.
@@ -274,7 +291,8 @@ private Q_SLOTS:
         QVERIFY(runner.state().isDone());
     }
 
-    void destroyedRunnerLeavesChildRunning() {
+    void destroyedRunnerLeavesChildRunning()
+    {
         FakeHome home;
         pid_t pid = 0;
         {

@@ -9,7 +9,8 @@
 
 namespace {
 
-std::optional<QString> askLoginShell(const QString& name, std::chrono::milliseconds timeout) {
+std::optional<QString> askLoginShell(const QString& name, std::chrono::milliseconds timeout)
+{
     // The name is spliced in unquoted: it is only ever a catalogue name, a plain word.
     const CaptureResult shell = captureOutput(
         QByteArrayLiteral("/bin/zsh"),
@@ -30,18 +31,21 @@ std::optional<QString> askLoginShell(const QString& name, std::chrono::milliseco
 
 } // namespace
 
-QStringList Detector::searchDirs() {
+QStringList Detector::searchDirs()
+{
     const QString home = homeDirectory();
     return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
             home + QStringLiteral("/.local/bin"), home + QStringLiteral("/.npm-global/bin"),
             home + QStringLiteral("/.hermes/bin")};
 }
 
-std::optional<QString> Detector::find(const QString& name) {
+std::optional<QString> Detector::find(const QString& name)
+{
     return find(name, defaultShellTimeout);
 }
 
-std::optional<QString> Detector::find(const QString& name, std::chrono::milliseconds shellTimeout) {
+std::optional<QString> Detector::find(const QString& name, std::chrono::milliseconds shellTimeout)
+{
     for (const QString& dir : searchDirs()) {
         QString candidate = dir + u'/' + name;
         if (isExecutable(candidate))

@@ -27,7 +27,9 @@ public:
 private:
     constexpr explicit RunState(Case c, std::int32_t status = 0)
         : m_case(c)
-        , m_status(status) {}
+        , m_status(status)
+    {
+    }
 
     Case m_case;
     std::int32_t m_status;

@@ -1,6 +1,7 @@
 #include "catalog/toolspec.h"
 
-const QList<ToolSpec>& ToolSpec::all() {
+const QList<ToolSpec>& ToolSpec::all()
+{
     static const QList<ToolSpec> catalogue{
         {QStringLiteral("claude"), {QStringLiteral("-p")}},
         {QStringLiteral("gemini"), {QStringLiteral("-p")}},

@@ -32,13 +32,16 @@ constexpr std::chrono::microseconds longestExitPause{10'000};
 class Child {
 public:
     explicit Child(pid_t pid)
-        : m_pid(pid) {}
+        : m_pid(pid)
+    {
+    }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     ~Child() { killGroupAndReap(); }
 
     // True once the child is reaped; false if `deadline` came first.
-    bool reapBefore(Clock::time_point deadline) {
+    bool reapBefore(Clock::time_point deadline)
+    {
         auto pause = firstExitPause;
         for (;;) {
             const pid_t r = ::waitpid(m_pid, nullptr, WNOHANG);
@@ -57,7 +60,8 @@ public:
         }
     }
 
-    void killGroupAndReap() {
+    void killGroupAndReap()
+    {
         if (m_pid <= 0)
             return;
         ::kill(-m_pid, SIGKILL);
@@ -74,14 +78,16 @@ private:
 
 // Milliseconds left until `deadline` for poll(), rounded up so that an
 // early wake-up does not turn into a busy loop.
-int pollTimeout(Clock::time_point deadline) {
+int pollTimeout(Clock::time_point deadline)
+{
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
 }
 
 // Appends what `fd` yields to `out` until end of file (true) or until the
 // deadline passes or reading fails (false).
-bool readToEnd(int fd, Clock::time_point deadline, QByteArray& out) {
+bool readToEnd(int fd, Clock::time_point deadline, QByteArray& out)
+{
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
     for (;;) {
         pollfd entry{fd, POLLIN, 0};
@@ -108,7 +114,8 @@ bool readToEnd(int fd, Clock::time_point deadline, QByteArray& out) {
 } // namespace
 
 CaptureResult captureOutput(const QByteArray& program, const QList<QByteArray>& arguments,
-                            std::chrono::milliseconds timeout) {
+                            std::chrono::milliseconds timeout)
+{
     CaptureResult result;
     const Clock::time_point deadline = Clock::now() + timeout;
 

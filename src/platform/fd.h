@@ -9,10 +9,15 @@ class UniqueFd {
 public:
     UniqueFd() = default;
     explicit UniqueFd(int fd)
-        : m_fd(fd) {}
+        : m_fd(fd)
+    {
+    }
     UniqueFd(UniqueFd&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        : m_fd(std::exchange(other.m_fd, -1))
+    {
+    }
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
         if (this != &other)
             reset(std::exchange(other.m_fd, -1));
         return *this;

@@ -4,14 +4,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-void UniqueFd::reset(int fd) {
+void UniqueFd::reset(int fd)
+{
     // Never retry close(): the descriptor is gone even when it reports EINTR.
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = fd;
 }
 
-bool makePipe(PipeFds& out) {
+bool makePipe(PipeFds& out)
+{
     int fds[2];
 #if defined(__APPLE__)
     // No pipe2() on macOS: set the flag at once; spawn also uses CLOEXEC_DEFAULT there.
@@ -28,11 +30,13 @@ bool makePipe(PipeFds& out) {
     return true;
 }
 
-UniqueFd openNullDevice() {
+UniqueFd openNullDevice()
+{
     return UniqueFd(::open("/dev/null", O_RDWR | O_CLOEXEC));
 }
 
-long readRetrying(int fd, void* buf, unsigned long size) {
+long readRetrying(int fd, void* buf, unsigned long size)
+{
     ssize_t n;
     do {
         n = ::read(fd, buf, size);

@@ -7,7 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
-QString homeDirectory() {
+QString homeDirectory()
+{
     const QByteArray home = qgetenv("HOME");
     if (!home.isEmpty())
         return QFile::decodeName(home);
@@ -29,7 +30,8 @@ QString homeDirectory() {
     }
 }
 
-bool isExecutable(const QString& path) {
+bool isExecutable(const QString& path)
+{
     // A NUL would cut the path short and test another file.
     if (path.isEmpty() || path.contains(QChar(0)))
         return false;

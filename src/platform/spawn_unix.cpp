@@ -13,7 +13,8 @@ extern char** environ;
 
 namespace {
 
-std::vector<char*> pointerList(const QList<QByteArray>& items, const QByteArray* first) {
+std::vector<char*> pointerList(const QList<QByteArray>& items, const QByteArray* first)
+{
     std::vector<char*> list;
     list.reserve(items.size() + 2);
     if (first)
@@ -26,7 +27,8 @@ std::vector<char*> pointerList(const QList<QByteArray>& items, const QByteArray*
 
 } // namespace
 
-SpawnResult spawnProcess(const SpawnRequest& request) {
+SpawnResult spawnProcess(const SpawnRequest& request)
+{
     SpawnResult result;
     UniqueFd null = openNullDevice();
     if (!null.valid()) {
@@ -86,18 +88,21 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     return result;
 }
 
-QList<QByteArray> currentEnvironment() {
+QList<QByteArray> currentEnvironment()
+{
     QList<QByteArray> entries;
     for (char** e = environ; *e; ++e)
         entries.push_back(QByteArray(*e));
     return entries;
 }
 
-QString systemErrorText(int error) {
+QString systemErrorText(int error)
+{
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-int terminationStatusFromWaitStatus(int waitStatus) {
+int terminationStatusFromWaitStatus(int waitStatus)
+{
     if (WIFEXITED(waitStatus))
         return WEXITSTATUS(waitStatus);
     if (WIFSIGNALED(waitStatus))
