@@ -133,43 +133,6 @@ private Q_SLOTS:
         QCOMPARE(Detector::searchDirs(), expected);
     }
 
-    void searchDirsConcatenatesHomeAsIs()
-    {
-        FakeHome home;
-        qputenv("HOME", "/some/where/");
-        QCOMPARE(Detector::searchDirs().mid(2),
-                 (QStringList{"/some/where//.local/bin", "/some/where//.npm-global/bin",
-                              "/some/where//.hermes/bin"}));
-    }
-
-    void captureOutput_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("failing exit status")
-            << QByteArray("printf 'a\\0b'; exit 3") << QByteArray("a\0b", 3);
-        // More than a pipe holds: read while the child writes, not after it exits.
-        QTest::newRow("1 MB") << QByteArray("head -c 1048576 /dev/zero")
-                              << QByteArray(1048576, '\0');
-    }
-
-    void captureOutput()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(QByteArray, expected);
-        const CaptureResult r = ::captureOutput("/bin/sh", {"-c", script}, 20s);
-        QVERIFY(r.started);
-        QVERIFY(!r.timedOut);
-        QCOMPARE(r.output, expected);
-    }
-
-    void captureReportsProgramThatCannotStart()
-    {
-        const CaptureResult r = ::captureOutput("/nonexistent/brevane-program", {}, 5s);
-        QVERIFY(!r.started);
-        QVERIFY(r.output.isEmpty());
-    }
-
     void foundInDirectoryStartsNoShell_data()
     {
         QTest::addColumn<QStringList>("tools");
@@ -203,23 +166,6 @@ private Q_SLOTS:
 
         QCOMPARE(Detector::find(toolName), std::optional<QString>(home.path() + '/' + expected));
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral("shell-started"))));
-    }
-
-    void candidateIsReturnedAsFormed()
-    {
-        FakeHome home;
-        home.writeTool(".local/bin/" + toolName, "exit 0\n");
-        qputenv("HOME", QFile::encodeName(home.path() + '/'));
-        QCOMPARE(Detector::find(toolName),
-                 std::optional<QString>(home.path() + "//.local/bin/" + toolName));
-    }
-
-    void shellRunsWhenNoDirectoryHasTheTool()
-    {
-        FakeHome home;
-        home.writeFile(QStringLiteral(".zprofile"), markerProfile);
-        QCOMPARE(Detector::find(toolName), std::nullopt);
-        QCOMPARE(home.read(QStringLiteral("shell-started")), QByteArray("started\n"));
     }
 
     // In the profiles, @A@ and @B@ are executables outside the five

@@ -150,41 +150,6 @@ private Q_SLOTS:
         QCOMPARE(claude->output(), QStringLiteral("second\nsecond end\n"));
     }
 
-    // Ignores SIGTERM and has a child that ignores it as well: only the
-    // group's SIGKILL after the grace period ends them.
-    void stopEndsToolThatTrapsTermAndItsChild()
-    {
-        Rig rig({{QStringLiteral("claude"), "trap 'echo TERM ignored' TERM\n"
-                                            "sh -c 'trap \"\" TERM; echo $$ > \"$HOME/child-pid\";"
-                                            " while :; do sleep 0.1; done' &\n"
-                                            "echo $$ > \"$HOME/tool-pid\"\n"
-                                            "echo started\n"
-                                            "while :; do sleep 0.1; done\n"}});
-        QVERIFY(rig.scan());
-        ToolRunner* claude = rig.runner(0);
-        rig.model.setTask(QStringLiteral("t"));
-        rig.model.start();
-        QTRY_VERIFY_WITH_TIMEOUT(claude->output() == QStringLiteral("started\n") &&
-                                     !rig.home.read(QStringLiteral("child-pid")).isEmpty(),
-                                 runTimeoutMs);
-        const pid_t tool = ProcessProbe::pidFrom(rig.home.read(QStringLiteral("tool-pid")));
-        const pid_t child = ProcessProbe::pidFrom(rig.home.read(QStringLiteral("child-pid")));
-        QVERIFY(tool > 0 && child > 0);
-
-        QElapsedTimer sinceStop;
-        sinceStop.start();
-        rig.model.stopAll();
-        QVERIFY(claude->state().isStopped());
-        QVERIFY(!rig.model.anyRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(ProcessProbe::gone(tool) && ProcessProbe::gone(child),
-                                 stopTimeoutMs);
-        qInfo("both gone %lld ms after Stop", sinceStop.elapsed());
-        // Whatever the trap printed meanwhile was dropped, and the end changed nothing.
-        QCoreApplication::processEvents();
-        QVERIFY(claude->state().isStopped());
-        QCOMPARE(claude->output(), QStringLiteral("started\n"));
-    }
-
     void binaryGarbageBecomesValidText_data()
     {
         QTest::addColumn<QByteArray>("script");
@@ -214,54 +179,6 @@ private Q_SLOTS:
                  firstDifference(claude->output(), expected).constData());
         QVERIFY(QStringView(claude->output()).isValidUtf16());
         QVERIFY(claude->output().contains(QChar(QChar::ReplacementCharacter)));
-    }
-
-    // Longer than the kernel takes for one environment string: every tool
-    // fails to launch with the system's reason, and the next run works.
-    void oversizedTaskFailsToLaunch()
-    {
-        Rig rig({{QStringLiteral("claude"), recordArgs},
-                 {QStringLiteral("gemini"), recordArgs},
-                 {QStringLiteral("hermes"), recordArgs}});
-        QVERIFY(rig.scan());
-        rig.model.setTask(QString(2 << 20, QLatin1Char('x')));
-        rig.model.start();
-        const QString reason = QString::fromLocal8Bit(std::strerror(E2BIG));
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(rig.runner(i)->state().isFailed());
-            QCOMPARE(rig.runner(i)->output(), QStringLiteral("Failed to launch: ") + reason);
-        }
-        QVERIFY(!rig.model.anyRunning());
-        QVERIFY(rig.home.read(QStringLiteral("args-claude")).isEmpty());
-
-        // Still below that limit: arrives whole.
-        const QString big(100 << 10, QLatin1Char('y'));
-        QVERIFY(rig.run(big));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(rig.runner(i)->state().isDone());
-        QCOMPARE(rig.home.read(QStringLiteral("args-gemini")),
-                 QByteArray("-p\0", 3) + big.toUtf8() + '\0');
-    }
-
-    // exec would cut the environment entry at the NUL and hand the tool a
-    // shortened task; the runner refuses instead and says why.
-    void taskWithNulIsRefused()
-    {
-        Rig rig({{QStringLiteral("claude"), recordArgs}, {QStringLiteral("hermes"), recordArgs}});
-        QVERIFY(rig.scan());
-        QVERIFY(rig.run(QStringLiteral("rm -rf /tmp/x") + QChar(0) + QStringLiteral(" more")));
-        for (int i : {0, 2}) {
-            QVERIFY(rig.runner(i)->state().isFailed());
-            QCOMPARE(rig.runner(i)->output(),
-                     QStringLiteral("Failed to launch: The task contains a NUL character, "
-                                    "which no program can receive"));
-        }
-        QVERIFY(rig.home.read(QStringLiteral("args-claude")).isEmpty());
-        QVERIFY(rig.home.read(QStringLiteral("args-hermes")).isEmpty());
-
-        QVERIFY(rig.run(QStringLiteral("clean")));
-        QVERIFY(rig.runner(0)->state().isDone());
-        QCOMPARE(rig.home.read(QStringLiteral("args-claude")), QByteArray("-p\0clean\0", 9));
     }
 };
 

@@ -76,44 +76,6 @@ private Q_SLOTS:
         QVERIFY(!called);
     }
 
-    void outputReadBeforeTheEndComesFirst()
-    {
-        Collected out;
-        auto child = startScript("i=0; while [ $i -lt 200 ]; do echo line$i; i=$((i+1)); done; "
-                                 "exit 7",
-                                 out);
-        QVERIFY(child);
-        QString textAtEnd;
-        QTRY_VERIFY_WITH_TIMEOUT(out.ended, 10000);
-        textAtEnd = out.text;
-        QCOMPARE(out.status, 7);
-        QVERIFY(textAtEnd.startsWith(QStringLiteral("line0\n")));
-        QVERIFY(textAtEnd.endsWith(QStringLiteral("line199\n")));
-    }
-
-    void terminateReachesTheWholeGroupAndEscalates()
-    {
-        FakeHome home;
-        Collected out;
-        const QByteArray script = "trap '' TERM; sleep 1000 & echo $! > '" +
-                                  QFile::encodeName(home.filePath(QStringLiteral("grandchild"))) +
-                                  "'; echo ready; while :; do sleep 0.05; done";
-        auto child = startScript(script, out);
-        QVERIFY(child);
-        QTRY_VERIFY_WITH_TIMEOUT(out.text.contains(QStringLiteral("ready")), 10000);
-        const pid_t grandchild = home.read(QStringLiteral("grandchild")).trimmed().toInt();
-        QVERIFY(grandchild > 0);
-        QElapsedTimer timer;
-        timer.start();
-        child->terminate();
-        child->terminate(); // a second request changes nothing
-        QTRY_VERIFY_WITH_TIMEOUT(out.ended, ChildProcess::terminateGracePeriod.count() + 5000);
-        QCOMPARE(out.status, SIGKILL);
-        QVERIFY(timer.elapsed() >= ChildProcess::terminateGracePeriod.count() - 100);
-        QTRY_VERIFY_WITH_TIMEOUT(::kill(grandchild, 0) != 0, 5000);
-        child->terminate(); // reaped by now: must not signal anything
-    }
-
     void handOverKeepsOrderAndPausesDoNotBlock()
     {
         QStringList order;

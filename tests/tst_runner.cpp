@@ -221,42 +221,6 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 0);
     }
 
-    void lateOutputAfterDoneIsAppended()
-    {
-        FakeHome home;
-        ToolRunner runner(spec(0));
-        // The tool ends at once; a helper it left holds the pipe and prints later.
-        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"),
-                                               "echo early\n"
-                                               "(while [ ! -e \"$HOME/go\" ]; do sleep 0.05; done; "
-                                               "echo late) &\nexit 0\n"));
-        runner.run(QStringLiteral("t"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
-        QCOMPARE(runner.output(), QStringLiteral("early\n"));
-        home.writeFile(QStringLiteral("go"), "");
-        QTRY_COMPARE_WITH_TIMEOUT(runner.output(), QStringLiteral("early\nlate\n"), 10000);
-    }
-
-    void siblingsEndIndependently()
-    {
-        FakeHome home;
-        ToolRunner fast(spec(0));
-        ToolRunner slow(spec(1));
-        Access::setPath(fast, home.writeTool(QStringLiteral("bin/fast"), "echo fast\n"));
-        Access::setPath(slow,
-                        home.writeTool(QStringLiteral("bin/slow"), "echo slow\nexec sleep 60\n"));
-        slow.run(QStringLiteral("t"));
-        fast.run(QStringLiteral("t"));
-        // The fast tool's end of stream must not wait for its sibling's pipe.
-        QTRY_VERIFY_WITH_TIMEOUT(fast.state().isDone(), 10000);
-        QCOMPARE(fast.output(), QStringLiteral("fast\n"));
-        QVERIFY(slow.state().isRunning());
-        const pid_t pid = Access::process(slow)->pid();
-        Access::stop(slow);
-        QVERIFY(slow.state().isStopped());
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
-    }
-
     void stoppedRunChangesNothingAfterwards()
     {
         FakeHome home;

@@ -137,21 +137,6 @@ private Q_SLOTS:
         }
     }
 
-    void decoderStartsAfreshAfterFinish()
-    {
-        Utf8Decoder decoder;
-        QCOMPARE(decoder.decode("\xE2\x82"), QString());
-        QCOMPARE(decoder.finish(), fffd);
-        QCOMPARE(decoder.finish(), QString());
-        // Had the carry survived, this would complete a euro sign.
-        QCOMPARE(decoder.decode("\xAC"), fffd);
-        QCOMPARE(decoder.decode("\xE2"), QString());
-        QCOMPARE(decoder.decode(QByteArrayView()), QString()); // null data, carry kept
-        QCOMPARE(decoder.decode("\x82"), QString());
-        QCOMPARE(decoder.decode("\xAC!"), QStringLiteral("\u20AC!"));
-        QCOMPARE(decoder.finish(), QString());
-    }
-
     void removesEscapes_data()
     {
         QTest::addColumn<QString>("input");
@@ -216,26 +201,6 @@ private Q_SLOTS:
             streamed += cleaner.finish();
             QCOMPARE(streamed, expected);
         }
-    }
-
-    void holdsLongUnfinishedSequences()
-    {
-        const QString parameters = QStringLiteral("1;").repeated(50000);
-        const QString e(QChar(0x1B));
-        for (const QString& ending : {QStringLiteral("m"), QStringLiteral("<")}) {
-            const QString text = "<" + e + "[" + parameters + ending + ">";
-            EscapeCleaner cleaner;
-            QString streamed;
-            for (qsizetype i = 0; i < text.size(); i += 7)
-                streamed += cleaner.clean(QStringView(text).mid(i, 7));
-            streamed += cleaner.finish();
-            QCOMPARE(streamed, ending == u"m" ? QStringLiteral("<>") : text);
-        }
-        // Held back and never finished: finish() hands it back as it stands.
-        EscapeCleaner cleaner;
-        QCOMPARE(cleaner.clean(QString("a" + e + "[" + parameters)), QStringLiteral("a"));
-        QCOMPARE(cleaner.finish(), e + "[" + parameters);
-        QCOMPARE(cleaner.clean(u"[1m"), QStringLiteral("[1m"));
     }
 
     void blanksAreTabAndSpaceSeparators()

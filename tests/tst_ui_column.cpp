@@ -99,19 +99,6 @@ class TestColumnView : public QObject {
 private Q_SLOTS:
     void init() { QGuiApplication::clipboard()->setText(QStringLiteral("stale")); }
 
-    void installedAndIdle()
-    {
-        Setup s;
-        QCOMPARE(s.label("nameLabel")->text(), QStringLiteral("claude"));
-        QVERIFY(s.label("nameLabel")->font().bold());
-        QCOMPARE(s.column->dotColor(), QColor(52, 199, 89));
-        QCOMPARE(s.pathLine()->text(), s.path);
-        QCOMPARE(s.statusLine()->text(), QStringLiteral("Ready"));
-        QVERIFY(s.spinner()->isHidden());
-        QVERIFY(s.notice()->isHidden());
-        QVERIFY(!s.transcript()->isHidden());
-    }
-
     void emptyOutputShowsPlaceholderAndDisablesCopy()
     {
         Setup s;
@@ -195,19 +182,6 @@ private Q_SLOTS:
         QCOMPARE(s.label("noticeHint")->text(),
                  QStringLiteral("Install it and relaunch or rescan to include it."));
         QVERIFY(!s.label("noticeIcon")->pixmap().isNull());
-    }
-
-    void runningWithoutPathShowsSpinnerAndNotice()
-    {
-        Setup s(linesThenWait(1));
-        s.runner.run(QStringLiteral("task"));
-        Access::clearPath(s.runner);
-        QTRY_COMPARE(s.statusLine()->text(), QStringLiteral("Not installed"));
-        QVERIFY(!s.spinner()->isHidden());
-        QVERIFY(!s.notice()->isHidden());
-        s.go();
-        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
-        QTRY_VERIFY(s.spinner()->isHidden());
     }
 
     void pathIsElidedInTheMiddle()
@@ -325,51 +299,6 @@ private Q_SLOTS:
         QTRY_VERIFY(s.transcript()->resetCount() > resets);
         QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
         QTRY_COMPARE(s.transcript()->lineCount(), 4);
-    }
-
-    void aNewRunEmptiesTheTranscriptAndDisablesCopy()
-    {
-        Setup s(linesThenWait(3));
-        s.go();
-        s.runToEnd();
-        QVERIFY(s.copyButton()->isEnabled());
-        s.home.writeTool(QStringLiteral("bin/tool"),
-                         "while [ ! -e \"$HOME/go2\" ]; do sleep 0.01; done\n");
-        s.runner.run(QStringLiteral("task"));
-        QTRY_COMPARE(s.transcript()->indexedLength(), 0);
-        QVERIFY(!s.copyButton()->isEnabled());
-        s.home.writeFile(QStringLiteral("go2"), QByteArray());
-        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
-    }
-
-    void selectionCopiesExactlyTheSelectedText()
-    {
-        Setup s("printf 'alpha beta\\ngamma delta\\n'\n");
-        s.showAt(400, 300);
-        s.runToEnd();
-        TranscriptView* view = s.transcript();
-        view->setSelection(6, 16);
-        QCOMPARE(view->selectedText(), QStringLiteral("beta\ngamma"));
-        view->copy();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("beta\ngamma"));
-    }
-
-    void aRunnerThatGoesAwayLeavesAnEmptyColumn()
-    {
-        FakeHome home;
-        auto runner = std::make_unique<ToolRunner>(ToolSpec::all()[0]);
-        Access::setPath(*runner, home.writeTool(QStringLiteral("bin/tool"), "echo hi\n"));
-        runner->run(QStringLiteral("task"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner->state().isDone(), runTimeout);
-        ColumnView column(runner.get());
-        column.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&column));
-        QCOMPARE(column.transcript()->indexedLength(), 3);
-        runner.reset();
-        QTRY_COMPARE(column.transcript()->indexedLength(), 0);
-        column.copyOutput(); // must not touch the dead runner
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("stale"));
-        column.transcript()->grab();
     }
 };
 

@@ -72,11 +72,6 @@ bool waitForScan(BrevaneModel* model)
     return QTest::qWaitFor([model] { return !model->scanning(); }, deadline);
 }
 
-bool anyRunning(const ContentView& view)
-{
-    return view.model()->anyRunning();
-}
-
 } // namespace
 
 class TestContentView : public QObject {
@@ -175,22 +170,6 @@ private Q_SLOTS:
         QTRY_VERIFY(view.runButton()->isEnabled());
     }
 
-    void noToolInstalledKeepsRunDisabled()
-    {
-        FakeHome home;
-        installTools(home, {});
-        ContentView view;
-        showAndScan(view);
-        QTest::keyClicks(view.taskField(), QStringLiteral("do it"));
-        QTest::keyClick(view.taskField(), Qt::Key_Return);
-        QCOMPARE(view.model()->task(), QStringLiteral("do it"));
-        QVERIFY(!view.runButton()->isEnabled());
-        QVERIFY(view.rescanButton()->isEnabled());
-        QVERIFY(!anyRunning(view));
-        QVERIFY(showsLabel(view.columns()[2], QStringLiteral("hermes is not installed")));
-        QVERIFY(showsLabel(view.columns()[2], QStringLiteral("Not installed")));
-    }
-
     void returnAndControlReturnRunOnlyWhenEnabled_data()
     {
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
@@ -246,22 +225,6 @@ private Q_SLOTS:
         QVERIFY(view.model()->runners()[0]->state().isIdle());
     }
 
-    void modelTaskReachesFieldWithoutLosingCursor()
-    {
-        FakeHome home;
-        ContentView view;
-        QTest::keyClicks(view.taskField(), QStringLiteral("abc"));
-        QTextCursor cursor = view.taskField()->textCursor();
-        cursor.setPosition(1);
-        view.taskField()->setTextCursor(cursor);
-        QSignalSpy edited(view.taskField(), &TaskTextEdit::textEdited);
-        view.model()->setTask(QStringLiteral("xyz\u00a0w"));
-        QTRY_COMPARE(view.taskField()->text(), QStringLiteral("xyz\u00a0w"));
-        QCOMPARE(view.taskField()->textCursor().position(), 1);
-        QCOMPARE(edited.count(), 0);
-        QCOMPARE(view.model()->task(), QStringLiteral("xyz\u00a0w"));
-    }
-
     void runningDisablesRunAndRescanUntilStop()
     {
         FakeHome home;
@@ -285,25 +248,6 @@ private Q_SLOTS:
         QVERIFY(!view.stopButton()->isEnabled());
         QTRY_VERIFY(showsLabel(view.columns()[0], QStringLiteral("Stopped")));
         QTRY_VERIFY(showsLabel(view.columns()[1], QStringLiteral("Stopped")));
-    }
-
-    void finishedRunsReadTheirStatus()
-    {
-        FakeHome home;
-        installTools(home, {{QStringLiteral("claude"), echoTool(0)},
-                            {QStringLiteral("gemini"), echoTool(2)}});
-        ContentView view;
-        showAndScan(view);
-        QTest::keyClicks(view.taskField(), QStringLiteral("  two words  "));
-        QTest::keyClick(view.taskField(), Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(showsLabel(view.columns()[0], QStringLiteral("Finished")),
-                                 deadline);
-        QTRY_VERIFY_WITH_TIMEOUT(showsLabel(view.columns()[1], QStringLiteral("Exited (2)")),
-                                 deadline);
-        QVERIFY(showsLabel(view.columns()[2], QStringLiteral("Not installed")));
-        QCOMPARE(view.model()->runners()[0]->output(), QStringLiteral("got:two words\n"));
-        QTRY_VERIFY(view.runButton()->isEnabled());
-        QVERIFY(!view.stopButton()->isEnabled());
     }
 
     void fieldGrowsToFourLinesThenScrolls()
@@ -434,35 +378,6 @@ private Q_SLOTS:
         QCOMPARE(window.contentView()->model()->task(), QStringLiteral("hellohello"));
         findAction(&window, QStringLiteral("Undo"))->trigger();
         QCOMPARE(field->text(), QStringLiteral("hello"));
-    }
-
-    // Closing a window leaves its tools running; their output keeps arriving
-    // for runners that are gone, which must not touch freed memory.
-    void closingWindowLeavesToolsRunning()
-    {
-        FakeHome home;
-        installTools(home, {{QStringLiteral("claude"),
-                             "echo $$ > \"$HOME/pid\"\n"
-                             "while :; do echo tick; echo tick >> \"$HOME/ticks\"; sleep 0.02; "
-                             "done\n"}});
-        QPointer<MainWindow> window = MainWindow::open();
-        ContentView* view = window->contentView();
-        QVERIFY(waitForScan(view->model()));
-        QTest::keyClicks(view->taskField(), QStringLiteral("tick"));
-        QTest::keyClick(view->taskField(), Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(!home.read(QStringLiteral("ticks")).isEmpty(), deadline);
-        QTRY_VERIFY_WITH_TIMEOUT(!home.read(QStringLiteral("pid")).trimmed().isEmpty(), deadline);
-        const pid_t pid = home.read(QStringLiteral("pid")).trimmed().toInt();
-        QVERIFY(pid > 0);
-
-        window->close();
-        QTRY_VERIFY(window.isNull());
-        const qsizetype ticks = home.read(QStringLiteral("ticks")).size();
-        QTRY_VERIFY_WITH_TIMEOUT(home.read(QStringLiteral("ticks")).size() > ticks + 40, deadline);
-        QCOMPARE(::kill(pid, 0), 0);
-
-        ::kill(-pid, SIGKILL);
-        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, deadline);
     }
 };
 

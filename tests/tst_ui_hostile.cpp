@@ -292,50 +292,6 @@ private Q_SLOTS:
             QVERIFY(m_rig->args(name).isEmpty());
     }
 
-    // Ignores SIGTERM and has a child that ignores it too: Stop still ends
-    // both within the grace period, and the column says so at once.
-    void stopEndsStubbornToolAndItsChild()
-    {
-        Rig rig("trap 'echo TERM ignored' TERM\n"
-                "sh -c 'trap \"\" TERM; echo $$ > \"$HOME/child-$(basename \"$0\")\";"
-                " while :; do sleep 0.1; done' \"$0\" &\n"
-                "echo $$ > \"$HOME/tool-$(basename \"$0\")\"\n"
-                "echo started\n"
-                "while :; do sleep 0.1; done\n");
-        QVERIFY(rig.ready());
-        rig.view()->taskField()->setPlainText(QStringLiteral("stubborn"));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.view()->runButton()->isEnabled(), deadline);
-        QTest::mouseClick(rig.view()->runButton(), Qt::LeftButton);
-
-        QList<pid_t> pids;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                pids.clear();
-                for (const char* name : toolNames) {
-                    for (const char* kind : {"tool-", "child-"})
-                        pids << ProcessProbe::pidFrom(rig.home.read(QLatin1String(kind) + name));
-                }
-                const QList<ToolRunner*>& runners = rig.model()->runners();
-                return !pids.contains(0) &&
-                       std::all_of(runners.begin(), runners.end(), [](const ToolRunner* r) {
-                           return r->output() == QStringLiteral("started\n");
-                       });
-            },
-            deadline));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.view()->stopButton()->isEnabled(), deadline);
-
-        QTest::mouseClick(rig.view()->stopButton(), Qt::LeftButton);
-        for (int i = 0; i < 3; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(rig.showsStatus(i, QStringLiteral("Stopped")), 1000);
-        QVERIFY(!rig.model()->anyRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(pids.begin(), pids.end(), ProcessProbe::gone),
-                                 int(ChildProcess::terminateGracePeriod.count()) + 3000);
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(rig.showsStatus(i, QStringLiteral("Stopped")));
-            QCOMPARE(rig.shownTranscript(i), QStringLiteral("started\n"));
-        }
-    }
-
 private:
     std::unique_ptr<Rig> m_rig;
 };

@@ -81,19 +81,6 @@ private Q_SLOTS:
         QCOMPARE(s.view.indexedLength(), 1);
     }
 
-    void aChunkSplitInsideALineJoinsIt()
-    {
-        Shown s;
-        const QString whole = QStringLiteral("first line\nsecond\tline\r\nthird");
-        for (qsizetype cut = 0; cut <= whole.size(); ++cut) {
-            s.setText(whole.left(cut));
-            s.text = whole;
-            s.view.extendText();
-            QCOMPARE(s.view.lineCount(), 3);
-            QCOMPARE(s.view.rowCount(), 3);
-        }
-    }
-
     void longLinesWrapIntoRows_data()
     {
         QTest::addColumn<QString>("line");
@@ -119,15 +106,6 @@ private Q_SLOTS:
         s.view.resize(s.view.width() * 2, s.view.height());
         QTRY_VERIFY(s.view.columnCount() > narrow);
         QCOMPARE(s.view.rowCount(), s.rowsOf(cells));
-    }
-
-    void rowsFillTheWidthExactly()
-    {
-        Shown s;
-        s.show();
-        const int columns = s.view.columnCount();
-        s.setText(QString(columns, u'x') + u'\n' + QString(columns + 1, u'y'));
-        QCOMPARE(s.view.rowCount(), 1 + 2);
     }
 
     void mouseSelectsAndCopies()
@@ -177,69 +155,6 @@ private Q_SLOTS:
         QCOMPARE(s.view.selectedText(), QStringLiteral("c\td"));
     }
 
-    void selectAllAndCopyFromTheKeyboard()
-    {
-        Shown s;
-        s.setText(QStringLiteral("one\ntwo\n"));
-        s.show();
-        s.view.setFocus();
-        QTest::keySequence(&s.view, QKeySequence::SelectAll);
-        QCOMPARE(s.view.selectedText(), s.text);
-        QTest::keySequence(&s.view, QKeySequence::Copy);
-        QCOMPARE(QGuiApplication::clipboard()->text(), s.text);
-    }
-
-    void copyWithoutSelectionLeavesTheClipboard()
-    {
-        Shown s;
-        s.setText(QStringLiteral("text"));
-        s.view.copy();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("stale"));
-    }
-
-    void aNewTextDropsTheSelection()
-    {
-        Shown s;
-        s.setText(QStringLiteral("old text"));
-        s.view.setSelection(0, 3);
-        QSignalSpy available(&s.view, &TranscriptView::copyAvailable);
-        s.setText(QStringLiteral("new"));
-        QVERIFY(!s.view.hasSelection());
-        QCOMPARE(available.count(), 1);
-        QCOMPARE(available.at(0).at(0).toBool(), false);
-
-        s.view.setSelection(-5, 99); // clamped to the text
-        QCOMPARE(s.view.selectedText(), QStringLiteral("new"));
-    }
-
-    void selectionIsPaintedInTheHighlightColour()
-    {
-        Shown s;
-        s.setText(QStringLiteral("0123456789\n\U0001F600\t|\x1b"));
-        s.show();
-        s.view.setSelection(2, 6);
-        const QImage image = s.view.viewport()->grab().toImage();
-        const QColor highlight = s.view.palette().color(QPalette::Highlight);
-        const QPoint inside = s.cell(0, 4) * image.devicePixelRatio();
-        const QPoint top = QPoint(inside.x(), inside.y() - s.view.fontMetrics().ascent() / 2);
-        QCOMPARE(image.pixelColor(top), highlight);
-        const QPoint outside = s.cell(0, 8) * image.devicePixelRatio();
-        QVERIFY(image.pixelColor(outside.x(), top.y()) != highlight);
-    }
-
-    void placeholderOnlyWhileTheTextIsEmpty()
-    {
-        Shown s;
-        s.show();
-        const QImage blank = s.view.viewport()->grab().toImage();
-        s.view.setPlaceholderText(QStringLiteral("Nothing yet"));
-        const QImage placeholder = s.view.viewport()->grab().toImage();
-        QVERIFY(placeholder != blank);
-        s.text = QStringLiteral(" ");
-        s.view.extendText();
-        QCOMPARE(s.view.viewport()->grab().toImage(), blank);
-    }
-
     void rewrappingKeepsTheEndInView()
     {
         Shown s;
@@ -263,18 +178,6 @@ private Q_SLOTS:
                      int((s.view.viewport()->width() - 2 * TranscriptView::padding) / advance));
         QVERIFY(s.view.viewport()->width() > 400);
         QCOMPARE(bar->value(), 0);
-    }
-
-    void rendersNothingFromASourceThatShrankUnannounced()
-    {
-        Shown s;
-        s.setText(QStringLiteral("long enough\ntext\n"));
-        s.show();
-        s.view.setSelection(0, 8);
-        s.text.clear(); // the owner forgot to call resetText()
-        s.view.viewport()->grab();
-        QCOMPARE(s.view.selectedText(), QString());
-        QTest::mouseClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 2));
     }
 };
 
