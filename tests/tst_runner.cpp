@@ -116,22 +116,12 @@ private Q_SLOTS:
         QTest::newRow("stdout and stderr in write order")
             << QByteArray("echo out1; echo err1 >&2; echo out2; echo err2 >&2\n")
             << QStringLiteral("out1\nerr1\nout2\nerr2\n");
-        QTest::newRow("colour codes removed")
-            << QByteArray("printf '\\033[31mred\\033[0m\\n'\n") << QStringLiteral("red\n");
-        QTest::newRow("what the pattern leaves alone")
-            << QByteArray("printf 'a\\033[?25lb\\033[>4;1mc\\033]0;title\\007d\\re\\n'\n")
-            << QStringLiteral("ab\x1b[>4;1mc\x1b]0;title\x07"
-                              "d\re\n");
         QTest::newRow("multi-byte character split across writes")
             << QByteArray("printf '\\342\\202'; sleep 0.2; printf '\\254 euro\\n'\n")
             << QStringLiteral("€ euro\n");
         QTest::newRow("escape split across writes")
             << QByteArray("printf 'x\\033[3'; sleep 0.2; printf '1my\\n'\n")
             << QStringLiteral("xy\n");
-        QTest::newRow("ill-formed bytes")
-            << QByteArray("printf 'a\\377b\\n'\n") << QStringLiteral("a\uFFFDb\n");
-        QTest::newRow("unfinished escape at the end stays")
-            << QByteArray("printf 'z\\033[12'\n") << QStringLiteral("z\x1b[12");
     }
     void outputIsMergedAndCleaned()
     {

@@ -132,24 +132,6 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::clipboard()->text(), output);
     }
 
-    void endOfRunShowsStatus_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("exit 0") << QByteArray("echo fine\n") << QStringLiteral("Finished");
-        QTest::newRow("exit 2") << QByteArray("echo bad; exit 2\n") << QStringLiteral("Exited (2)");
-    }
-    void endOfRunShowsStatus()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(QString, status);
-        Setup s(script);
-        s.runToEnd();
-        QCOMPARE(s.statusLine()->text(), status);
-        QVERIFY(s.spinner()->isHidden());
-        QVERIFY(s.copyButton()->isEnabled());
-    }
-
     void spinnerOnlyWhileRunning()
     {
         Setup s(linesThenWait(1));
