@@ -227,7 +227,8 @@ void ColumnView::applyColours()
 
     const int iconSize = noticeIconLines * fontMetrics().height();
     m_noticeIcon->setPixmap(Icons::notInstalled(iconSize, secondary, devicePixelRatioF()));
-    m_copy->setIcon(Icons::copy(palette().color(QPalette::ButtonText)));
+    m_copy->setIcon(Icons::copy(palette().color(QPalette::ButtonText),
+                                palette().color(QPalette::Disabled, QPalette::ButtonText)));
 }
 
 void ColumnView::changeEvent(QEvent* event)

@@ -3,18 +3,17 @@
 #include "model/brevanemodel.h"
 #include "text/trim.h"
 #include "ui/columnview.h"
+#include "ui/icons.h"
 #include "ui/spinner.h"
 #include "ui/tasktextedit.h"
 
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include <functional>
 #include <utility>
 
 namespace {
@@ -24,65 +23,9 @@ constexpr int rootMargin = 14;
 constexpr int controlSpacing = 8;
 constexpr int columnSpacing = 10;
 constexpr int spinnerDiameter = 24;
-constexpr int iconSize = 16;
 
 // The platform's destructive-action red.
 const QColor destructiveRed(0xd9, 0x2d, 0x20);
-
-// Paints a symbol in a 16×16 square with the given colour.
-using DrawSymbol = std::function<void(QPainter&, const QColor&)>;
-
-// A theme icon when the platform has one (the offscreen and minimal
-// platforms usually don't), otherwise `draw` painted at one and two pixels
-// per point, in `colour` and, for a disabled button, in `disabled`: the
-// style's generated disabled look keeps a dark symbol too dark.
-QIcon symbolIcon(const char* themeName, const QColor& colour, const QColor& disabled,
-                 const DrawSymbol& draw)
-{
-    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
-    if (!themed.isNull())
-        return themed;
-    QIcon icon;
-    for (const auto& [mode, modeColour] :
-         {std::pair{QIcon::Normal, colour}, std::pair{QIcon::Disabled, disabled}}) {
-        for (const int scale : {1, 2}) {
-            QPixmap pixmap(iconSize * scale, iconSize * scale);
-            pixmap.setDevicePixelRatio(scale);
-            pixmap.fill(Qt::transparent);
-            QPainter painter(&pixmap);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(modeColour);
-            draw(painter, modeColour);
-            painter.end();
-            icon.addPixmap(pixmap, mode);
-        }
-    }
-    return icon;
-}
-
-void drawPlay(QPainter& p, const QColor&)
-{
-    const QPointF corners[] = {{4.5, 2.5}, {13.5, 8}, {4.5, 13.5}};
-    p.drawPolygon(corners, 3);
-}
-
-void drawStop(QPainter& p, const QColor&)
-{
-    p.drawRoundedRect(QRectF(3.5, 3.5, 9, 9), 1.5, 1.5);
-}
-
-// Most of a circle, open at the top right, with an arrowhead at its end.
-void drawReload(QPainter& p, const QColor& colour)
-{
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(colour, 1.6, Qt::SolidLine, Qt::RoundCap));
-    p.drawArc(QRectF(2.5, 2.5, 11, 11), 60 * 16, 290 * 16);
-    p.setPen(Qt::NoPen);
-    p.setBrush(colour);
-    const QPointF head[] = {{9.2, 0.8}, {13.6, 3.2}, {9.6, 6.4}};
-    p.drawPolygon(head, 3);
-}
 
 // The columns' spinner, drawn larger: it stands alone in the window.
 Spinner* makeSpinner()
@@ -95,7 +38,7 @@ Spinner* makeSpinner()
 QPushButton* makeButton(const QIcon& icon, const QString& text)
 {
     auto* button = new QPushButton(icon, text);
-    button->setIconSize(QSize(iconSize, iconSize));
+    button->setIconSize(QSize(Icons::symbolSize, Icons::symbolSize));
     // A click leaves the keyboard in the task field, as on the platforms'
     // own buttons, and a button disabled by its click doesn't push focus on.
     button->setFocusPolicy(Qt::TabFocus);
@@ -117,18 +60,15 @@ ContentView::ContentView(QWidget* parent)
     const QColor textColour = palette().color(QPalette::ButtonText);
     const QColor disabledColour = palette().color(QPalette::Disabled, QPalette::ButtonText);
     m_taskField = new TaskTextEdit;
-    m_run = makeButton(symbolIcon("media-playback-start", textColour, disabledColour, drawPlay),
-                       tr("Run"));
+    m_run = makeButton(Icons::play(textColour, disabledColour), tr("Run"));
     m_run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
-    m_stop = makeButton(symbolIcon("media-playback-stop", destructiveRed, disabledColour, drawStop),
-                        tr("Stop"));
+    m_stop = makeButton(Icons::stop(destructiveRed, disabledColour), tr("Stop"));
     QPalette stopPalette = m_stop->palette();
     // Disabled keeps the palette's grey, like any other disabled button.
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
         stopPalette.setColor(group, QPalette::ButtonText, destructiveRed);
     m_stop->setPalette(stopPalette);
-    m_rescan =
-        makeButton(symbolIcon("view-refresh", textColour, disabledColour, drawReload), QString());
+    m_rescan = makeButton(Icons::reload(textColour, disabledColour), QString());
     m_rescan->setToolTip(tr("Rescan for installed tools"));
     m_rescan->setAccessibleName(m_rescan->toolTip());
 
