@@ -16,7 +16,7 @@ namespace {
 
 // Every blank and line break lies in the BMP, so testing UTF-16 units one by
 // one is exact: a surrogate half is never one of them.
-template <typename Pred> QString trimmedWhere(QStringView text, Pred drop)
+template <typename Pred> QStringView trimmedWhere(QStringView text, Pred drop)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -24,19 +24,34 @@ template <typename Pred> QString trimmedWhere(QStringView text, Pred drop)
         ++begin;
     while (end > begin && drop(text[end - 1].unicode()))
         --end;
-    return text.sliced(begin, end - begin).toString();
+    return text.sliced(begin, end - begin);
 }
 
 } // namespace
 
 QString trimmedBlanks(QStringView text)
 {
-    return trimmedWhere(text, isBlank);
+    return trimmedWhere(text, isBlank).toString();
 }
+
+namespace {
+
+bool isBlankOrLineBreak(char32_t c)
+{
+    return isBlank(c) || isLineBreak(c);
+}
+
+} // namespace
 
 QString trimmedBlanksAndLineBreaks(QStringView text)
 {
-    return trimmedWhere(text, [](char32_t c) { return isBlank(c) || isLineBreak(c); });
+    return trimmedWhere(text, isBlankOrLineBreak).toString();
+}
+
+bool holdsOnlyBlanksAndLineBreaks(QStringView text)
+{
+    // Stops at the first visible character: no copy of the text.
+    return trimmedWhere(text, isBlankOrLineBreak).isEmpty();
 }
 
 QStringList nonEmptyLines(QStringView text)

@@ -13,6 +13,8 @@ bool isLineBreak(char32_t c);
 QString trimmedBlanks(QStringView text);
 // Without leading and trailing blanks and line breaks.
 QString trimmedBlanksAndLineBreaks(QStringView text);
+// True when trimmedBlanksAndLineBreaks() would leave nothing.
+bool holdsOnlyBlanksAndLineBreaks(QStringView text);
 // The lines of `text`: split at each line break (CR LF counts as one), empty
 // lines dropped.
 QStringList nonEmptyLines(QStringView text);

@@ -144,7 +144,7 @@ void ContentView::handleModelWillChange()
 
 bool ContentView::runDisabled() const
 {
-    return trimmedBlanksAndLineBreaks(m_model->task()).isEmpty() || !m_model->anyInstalled() ||
+    return holdsOnlyBlanksAndLineBreaks(m_model->task()) || !m_model->anyInstalled() ||
            m_model->anyRunning();
 }
 
