@@ -156,7 +156,12 @@ bool ContentView::rescanDisabled() const
 void ContentView::render()
 {
     m_renderPending = false;
-    m_taskField->setTextKeepingCursor(m_model->task());
+    // Reading the field's text costs the whole task: only a task that changed
+    // since the last render is worth comparing with it.
+    if (m_model->task() != m_shownTask) {
+        m_shownTask = m_model->task();
+        m_taskField->setTextKeepingCursor(m_shownTask);
+    }
     m_run->setEnabled(!runDisabled());
     m_stop->setEnabled(m_model->anyRunning());
     m_rescan->setEnabled(!rescanDisabled());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QString>
 #include <QWidget>
 
 class BrevaneModel;
@@ -56,6 +57,7 @@ private:
     QWidget* m_spinnerPage;
     QWidget* m_columnsPage;
     QList<ColumnView*> m_columns;
+    QString m_shownTask; // shares the model's string: no copy
     bool m_renderPending = false;
     bool m_scannedOnShow = false;
 };
