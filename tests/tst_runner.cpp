@@ -122,6 +122,10 @@ private Q_SLOTS:
         QTest::newRow("escape split across writes")
             << QByteArray("printf 'x\\033[3'; sleep 0.2; printf '1my\\n'\n")
             << QStringLiteral("xy\n");
+        // At the end both the cleaner and the decoder hold something back.
+        QTest::newRow("unfinished escape, then a cut character at the end")
+            << QByteArray("printf 'x\\033[3'; sleep 0.2; printf '\\342\\202'\n")
+            << QStringLiteral("x\x1b[3\uFFFD");
     }
     void outputIsMergedAndCleaned()
     {

@@ -99,8 +99,14 @@ void ToolRunner::run(const QString& task)
     auto cleaner = std::make_shared<EscapeCleaner>();
     ChildProcess::Handlers handlers;
     handlers.transform = [decoder, cleaner](QByteArrayView bytes, bool endOfStream) {
-        if (endOfStream)
-            return cleaner->clean(decoder->finish()) + cleaner->finish();
+        if (endOfStream) {
+            // Two statements: the operands of + have no fixed order, and the
+            // decoder's tail must pass the cleaner before it lets go of what
+            // it holds.
+            QString tail = cleaner->clean(decoder->finish());
+            tail += cleaner->finish();
+            return tail;
+        }
         return cleaner->clean(decoder->decode(bytes));
     };
     QPointer<ToolRunner> self(this);
