@@ -2,8 +2,7 @@
 
 #include "platform/childprocess.h"
 #include "platform/spawn.h"
-#include "text/escapes.h"
-#include "text/utf8.h"
+#include "text/tooloutput.h"
 
 #include <QFile>
 #include <QPointer>
@@ -95,19 +94,10 @@ void ToolRunner::run(const QString& task)
 
     // The transform runs on the reader thread and owns its decoding state;
     // the GUI-thread handlers reach the runner only through a QPointer.
-    auto decoder = std::make_shared<Utf8Decoder>();
-    auto cleaner = std::make_shared<EscapeCleaner>();
+    auto decoder = std::make_shared<ToolOutputDecoder>();
     ChildProcess::Handlers handlers;
-    handlers.transform = [decoder, cleaner](QByteArrayView bytes, bool endOfStream) {
-        if (endOfStream) {
-            // Two statements: the operands of + have no fixed order, and the
-            // decoder's tail must pass the cleaner before it lets go of what
-            // it holds.
-            QString tail = cleaner->clean(decoder->finish());
-            tail += cleaner->finish();
-            return tail;
-        }
-        return cleaner->clean(decoder->decode(bytes));
+    handlers.transform = [decoder](QByteArrayView bytes, bool endOfStream) {
+        return endOfStream ? decoder->finish() : decoder->decode(bytes);
     };
     QPointer<ToolRunner> self(this);
     handlers.output = [self, runId](const QString& text) {

@@ -2,6 +2,7 @@
 // over the whole text removes, however the text or its bytes are cut.
 #include "fuzzinput.h"
 #include "text/escapes.h"
+#include "text/tooloutput.h"
 #include "text/utf8.h"
 
 #include <QRegularExpression>
@@ -22,13 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(streamed == whole, "cut text cleans like whole text");
 
     // The way a runner uses them: raw chunks decoded, then cleaned.
-    Utf8Decoder decoder;
-    EscapeCleaner chained;
-    QString piped = feedInPieces(bytes, input.cuts(bytes.size()), [&](QByteArrayView piece) {
-        return chained.clean(decoder.decode(piece));
-    });
-    piped += chained.clean(decoder.finish());
-    piped += chained.finish();
+    ToolOutputDecoder decoder;
+    QString piped = feedInPieces(bytes, input.cuts(bytes.size()),
+                                 [&](QByteArrayView piece) { return decoder.decode(piece); });
+    piped += decoder.finish();
     require(piped == whole, "cut bytes decode and clean like whole bytes");
     return 0;
 }
