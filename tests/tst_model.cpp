@@ -164,6 +164,31 @@ private Q_SLOTS:
         QCOMPARE(claude->state().status(), 0);
     }
 
+    // A scan that ends after a later one must not bring back what it saw.
+    void overlappingScansKeepTheLatest()
+    {
+        Rig rig;
+        // Only the first login shell waits, until $HOME/hold is gone.
+        rig.home.writeFile(QStringLiteral(".zprofile"),
+                           "mkdir \"$HOME/first\" 2>/dev/null && "
+                           "while [ -e \"$HOME/hold\" ]; do sleep 0.02; done\n");
+        rig.home.writeFile(QStringLiteral("hold"), "");
+        rig.model.scan();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(rig.home.filePath(QStringLiteral("first"))), 10000);
+        const QString claude = rig.home.writeTool(QStringLiteral(".local/bin/claude"), "\n");
+        rig.model.scan();
+        QVERIFY(rig.scanned());
+        QCOMPARE(rig.runner(0)->path(), std::optional<QString>(claude));
+
+        QFile::remove(rig.home.filePath(QStringLiteral("hold")));
+        QTRY_COMPARE_WITH_TIMEOUT(ProcessProbe::threads(), m_threads, 20000);
+        bool ran = false;
+        MainThread::handOver([&ran] { ran = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(ran, 10000);
+        QCOMPARE(rig.runner(0)->path(), std::optional<QString>(claude));
+        QVERIFY(!rig.model.scanning());
+    }
+
     void modelDestroyedDuringScan()
     {
         // Earlier tests' reader and watcher threads are detached: let them end.

@@ -59,12 +59,15 @@ void BrevaneModel::scan()
     // The thread reads nothing of the model; a model destroyed before the
     // search ends simply never hears of it.
     QPointer<BrevaneModel> self(this);
-    std::thread([names, self, timeout = m_shellTimeout] {
+    const quint64 scanId = ++m_scanId;
+    std::thread([names, self, scanId, timeout = m_shellTimeout] {
         QList<std::optional<QString>> paths;
         for (const QString& name : names)
             paths.push_back(Detector::find(name, timeout));
-        MainThread::handOver([self, paths] {
-            if (self)
+        MainThread::handOver([self, scanId, paths] {
+            // Scans may overlap; only the latest one says what is installed
+            // now, and only it ends the scanning.
+            if (self && scanId == self->m_scanId)
                 self->applyScan(paths);
         });
     }).detach();

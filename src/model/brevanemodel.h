@@ -48,5 +48,6 @@ private:
     QList<ToolRunner*> m_runners;
     QString m_task;
     bool m_scanning = true;
+    quint64 m_scanId = 0;
     std::chrono::milliseconds m_shellTimeout{10000};
 };
