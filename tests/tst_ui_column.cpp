@@ -3,7 +3,6 @@
 #include "ui/columnview.h"
 #include "ui/elidedlabel.h"
 #include "ui/spinner.h"
-#include "ui/statusdot.h"
 #include "ui/statuslabel.h"
 #include "ui/transcriptview.h"
 
@@ -39,10 +38,11 @@ QByteArray linesThenWait(int count)
 // One runner with a fake tool in a temporary home, and a column showing it.
 class Setup {
 public:
-    explicit Setup(const QByteArray& script = "exit 0\n")
+    explicit Setup(const QByteArray& script = "exit 0\n",
+                   const QString& relative = QStringLiteral("bin/tool"))
         : runner(ToolSpec::all()[0])
     {
-        path = home.writeTool(QStringLiteral("bin/tool"), script);
+        path = home.writeTool(relative, script);
         Access::setPath(runner, path);
         column = std::make_unique<ColumnView>(&runner);
     }
@@ -53,38 +53,24 @@ public:
         column->show();
         QVERIFY(QTest::qWaitForWindowExposed(column.get()));
     }
-    void runToEnd()
+    void runToEnd(const QString& task = QStringLiteral("task"))
     {
-        runner.run(QStringLiteral("task"));
+        runner.run(task);
         QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), runTimeout);
         QTRY_VERIFY(!renderPending());
     }
     // True while the column has not yet caught up with the runner, on screen.
     bool renderPending() const
     {
-        return statusLine()->text() != statusLabelNow() ||
+        return find<QLabel>("statusLine")->text() != statusLabel(runner.path(), runner.state()) ||
                transcript()->indexedLength() != runner.output().size() || transcript()->frameDue();
     }
-    QString statusLabelNow() const { return statusLabel(runner.path(), runner.state()); }
 
-    QLabel* statusLine() const { return column->findChild<QLabel*>(QStringLiteral("statusLine")); }
-    QLabel* label(const char* name) const
+    template <typename T = QWidget> T* find(const char* name) const
     {
-        return column->findChild<QLabel*>(QString::fromLatin1(name));
+        return column->findChild<T*>(QString::fromLatin1(name));
     }
-    QPushButton* copyButton() const
-    {
-        return column->findChild<QPushButton*>(QStringLiteral("copyButton"));
-    }
-    ElidedLabel* pathLine() const
-    {
-        return column->findChild<ElidedLabel*>(QStringLiteral("pathLine"));
-    }
-    QWidget* spinner() const { return column->findChild<Spinner*>(QStringLiteral("spinner")); }
-    QWidget* notice() const { return column->findChild<QWidget*>(QStringLiteral("notice")); }
     TranscriptView* transcript() const { return column->transcript(); }
-    QScrollBar* bar() const { return transcript()->verticalScrollBar(); }
-    void go() const { home.writeFile(QStringLiteral("go"), QByteArray()); }
 
     FakeHome home;
     QString path;
@@ -99,53 +85,31 @@ class TestColumnView : public QObject {
 private Q_SLOTS:
     void init() { QGuiApplication::clipboard()->setText(QStringLiteral("stale")); }
 
-    void emptyOutputShowsPlaceholderAndDisablesCopy()
-    {
-        Setup s;
-        QCOMPARE(s.transcript()->placeholderText(), QStringLiteral("Output will appear here."));
-        QCOMPARE(s.transcript()->indexedLength(), 0);
-        QVERIFY(!s.copyButton()->isEnabled());
-        QCOMPARE(s.copyButton()->text(), QStringLiteral("Copy"));
-        QVERIFY(!s.copyButton()->icon().isNull());
-        s.runToEnd();
-        QCOMPARE(s.statusLine()->text(), QStringLiteral("Finished"));
-        QVERIFY(!s.copyButton()->isEnabled());
-    }
-
-    void blankOutputIsShownAndCopyable_data()
+    // Copy is enabled by any output, blanks included, and copies it as it is.
+    void copyFollowsTheOutput_data()
     {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QString>("output");
+        QTest::newRow("none") << QByteArray("exit 0\n") << QString();
         QTest::newRow("one space") << QByteArray("printf ' '\n") << QStringLiteral(" ");
         QTest::newRow("one line feed") << QByteArray("printf '\\n'\n") << QStringLiteral("\n");
     }
-    void blankOutputIsShownAndCopyable()
+    void copyFollowsTheOutput()
     {
         QFETCH(QByteArray, script);
         QFETCH(QString, output);
         Setup s(script);
+        auto* copy = s.find<QPushButton>("copyButton");
+        QCOMPARE(s.transcript()->placeholderText(), QStringLiteral("Output will appear here."));
+        QCOMPARE(copy->text(), QStringLiteral("Copy"));
+        QVERIFY(!copy->icon().isNull());
+        QVERIFY(!copy->isEnabled());
         s.runToEnd();
-        QCOMPARE(s.runner.output(), output);
-        QCOMPARE(s.transcript()->indexedLength(), 1);
-        QVERIFY(s.copyButton()->isEnabled());
-        QTest::mouseClick(s.copyButton(), Qt::LeftButton);
-        QCOMPARE(QGuiApplication::clipboard()->text(), output);
-    }
-
-    void spinnerOnlyWhileRunning()
-    {
-        Setup s(linesThenWait(1));
-        s.showAt(300, 300);
-        const int width = s.spinner()->parentWidget()->width();
-        s.runner.run(QStringLiteral("task"));
-        QTRY_COMPARE(s.statusLine()->text(), QStringLiteral("Running") + QChar(0x2026));
-        QVERIFY(s.spinner()->isVisible());
-        QVERIFY(s.spinner()->width() > 0);
-        QCOMPARE(s.spinner()->parentWidget()->width(), width);
-        s.go();
-        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
-        QTRY_COMPARE(s.statusLine()->text(), QStringLiteral("Finished"));
-        QVERIFY(!s.spinner()->isVisible());
+        QCOMPARE(s.transcript()->indexedLength(), output.size());
+        QCOMPARE(copy->isEnabled(), !output.isEmpty());
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 output.isEmpty() ? QStringLiteral("stale") : output);
     }
 
     void notInstalledShowsNoticeWhateverTheOutput()
@@ -154,133 +118,82 @@ private Q_SLOTS:
         s.runToEnd();
         QVERIFY(!s.runner.output().isEmpty());
         Access::clearPath(s.runner);
-        QTRY_COMPARE(s.statusLine()->text(), QStringLiteral("Not installed"));
+        QTRY_VERIFY(!s.find("notice")->isHidden());
+        QVERIFY(s.transcript()->isHidden() && s.find<Spinner>("spinner")->isHidden());
         QCOMPARE(s.column->dotColor(), QColor(142, 142, 147));
-        QCOMPARE(s.pathLine()->text(), QString(QChar(0x2014)));
-        QVERIFY(!s.notice()->isHidden());
-        QVERIFY(s.transcript()->isHidden());
-        QVERIFY(s.spinner()->isHidden());
-        QCOMPARE(s.label("noticeTitle")->text(), QStringLiteral("claude is not installed"));
-        QCOMPARE(s.label("noticeHint")->text(),
+        QCOMPARE(s.find<ElidedLabel>("pathLine")->text(), QString(QChar(0x2014)));
+        QCOMPARE(s.find<QLabel>("noticeTitle")->text(), QStringLiteral("claude is not installed"));
+        QCOMPARE(s.find<QLabel>("noticeHint")->text(),
                  QStringLiteral("Install it and relaunch or rescan to include it."));
-        QVERIFY(!s.label("noticeIcon")->pixmap().isNull());
+        QVERIFY(!s.find<QLabel>("noticeIcon")->pixmap().isNull());
     }
 
     void pathIsElidedInTheMiddle()
     {
-        FakeHome home;
         const QString longDir = QStringLiteral("a-very-long-directory-name-").repeated(6);
-        const QString path = home.writeTool(longDir + QStringLiteral("/bin/tool"), "exit 0\n");
-        ToolRunner runner(ToolSpec::all()[1]);
-        Access::setPath(runner, path);
-        ColumnView column(&runner);
-        column.resize(260, 300);
-        column.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&column));
-        auto* line = column.findChild<ElidedLabel*>(QStringLiteral("pathLine"));
-        QCOMPARE(line->text(), path);
+        Setup s("exit 0\n", longDir + QStringLiteral("/bin/tool"));
+        s.showAt(260, 300);
+        auto* line = s.find<ElidedLabel>("pathLine");
+        QCOMPARE(line->text(), s.path);
         const QString shown = line->displayedText();
         QVERIFY2(shown.contains(QChar(0x2026)), qPrintable(shown));
-        QVERIFY(shown.startsWith(path.left(3)));
-        QVERIFY(shown.endsWith(QStringLiteral("tool")));
+        QVERIFY(shown.startsWith(s.path.left(3)) && shown.endsWith(QStringLiteral("tool")));
         QVERIFY(line->fontMetrics().horizontalAdvance(shown) <= line->width());
-        QVERIFY(column.width() <= 260);
-
-        column.resize(4000, 300);
-        QTRY_COMPARE(line->displayedText(), path);
+        QVERIFY(s.column->width() <= 260);
+        s.column->resize(4000, 300);
+        QTRY_COMPARE(line->displayedText(), s.path);
     }
 
-    void copyPutsTheWholeTranscriptOnTheClipboard()
-    {
-        Setup s("seq 1 5000\n");
-        s.showAt(300, 300);
-        s.runToEnd();
-        QString expected;
-        for (int i = 1; i <= 5000; ++i)
-            expected += QString::number(i) + QLatin1Char('\n');
-        QCOMPARE(s.runner.output(), expected);
-        QVERIFY(s.bar()->maximum() > 0); // longer than the visible area
-        QTest::mouseClick(s.copyButton(), Qt::LeftButton);
-        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
-        const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
-        QVERIFY(mime && !mime->hasHtml());
-    }
-
-    void firstDisplayDoesNotScroll()
-    {
-        FakeHome home;
-        ToolRunner runner(ToolSpec::all()[2]);
-        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), "seq 1 500\n"));
-        runner.run(QStringLiteral("task"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), runTimeout);
-        ColumnView column(&runner);
-        column.resize(300, 300);
-        column.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&column));
-        QTRY_VERIFY(!column.transcript()->frameDue());
-        QCOMPARE(column.transcript()->indexedLength(), runner.output().size());
-        QVERIFY(column.transcript()->verticalScrollBar()->maximum() > 0);
-        QCOMPARE(column.transcript()->verticalScrollBar()->value(), 0);
-    }
-
-    void scrolledUpTranscriptJumpsToTheEndOnNewOutput()
+    // A column first shown over finished output stays at the top; renders
+    // come one per burst of notifications and scroll only when the output
+    // changed, then to the very end, taking in only the new text; Copy takes
+    // the whole transcript, and only a new run starts the index over.
+    void followsTheOutputIncrementally()
     {
         Setup s(linesThenWait(300));
-        s.showAt(300, 300);
+        s.column.reset();
         s.runner.run(QStringLiteral("task"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.transcript()->lineCount(), 301, runTimeout);
-        QTRY_VERIFY(!s.transcript()->frameDue());
-        QVERIFY(s.bar()->maximum() > 0);
-        QCOMPARE(s.bar()->value(), s.bar()->maximum());
-        s.bar()->setValue(0);
-        s.go();
-        QTRY_VERIFY_WITH_TIMEOUT(s.runner.output().endsWith(QStringLiteral("last\n")), runTimeout);
-        QTRY_VERIFY(!s.renderPending());
-        QCOMPARE(s.bar()->value(), s.bar()->maximum());
-        QVERIFY(s.bar()->value() > 0);
-    }
-
-    void unchangedOutputDoesNotScroll()
-    {
-        Setup s("seq 1 500\n");
+        QTRY_VERIFY_WITH_TIMEOUT(s.runner.output().endsWith(QStringLiteral("line 300\n")),
+                                 runTimeout);
+        s.column = std::make_unique<ColumnView>(&s.runner);
         s.showAt(300, 300);
-        s.runToEnd();
-        s.bar()->setValue(0);
-        const int renders = s.column->renderCount();
-        Access::setPath(s.runner, s.path); // notifies, changes nothing
-        QTRY_COMPARE(s.column->renderCount(), renders + 1);
-        QVERIFY(!s.transcript()->frameDue());
-        QCOMPARE(s.bar()->value(), 0);
-    }
+        QTRY_VERIFY(!s.renderPending());
+        QScrollBar* bar = s.transcript()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), 0);
+        auto* spinner = s.find<Spinner>("spinner");
+        QVERIFY(spinner->isVisible() && spinner->width() > 0);
+        const int headerWidth = spinner->parentWidget()->width();
 
-    void aBurstOfNotificationsRendersOnce()
-    {
-        Setup s;
         const int renders = s.column->renderCount();
         for (int i = 0; i < 50; ++i)
-            Access::setPath(s.runner, s.path);
+            Access::setPath(s.runner, s.path);      // notifies, changes nothing
         QCOMPARE(s.column->renderCount(), renders); // nothing read inside the notification
         QTRY_COMPARE(s.column->renderCount(), renders + 1);
         QCoreApplication::processEvents();
         QCOMPARE(s.column->renderCount(), renders + 1);
-    }
+        QVERIFY(!s.transcript()->frameDue());
+        QCOMPARE(bar->value(), 0);
 
-    void appendsExtendTheIndexAndOnlyANewRunResetsIt()
-    {
-        Setup s(linesThenWait(2));
-        s.runner.run(QStringLiteral("task"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.transcript()->lineCount(), 3, runTimeout);
         const int resets = s.transcript()->resetCount();
-        s.go();
+        s.home.writeFile(QStringLiteral("go"), QByteArray());
         QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
-        QTRY_COMPARE(s.transcript()->lineCount(), 4);
-        QCOMPARE(s.transcript()->indexedLength(), s.runner.output().size());
+        QTRY_VERIFY(!s.renderPending());
+        QVERIFY(bar->value() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        QVERIFY(!spinner->isVisible());
+        QCOMPARE(spinner->parentWidget()->width(), headerWidth);
+        QCOMPARE(s.transcript()->lineCount(), 302);
         QCOMPARE(s.transcript()->resetCount(), resets);
 
-        s.runner.run(QStringLiteral("again")); // $HOME/go is still there
-        QTRY_VERIFY(s.transcript()->resetCount() > resets);
-        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
-        QTRY_COMPARE(s.transcript()->lineCount(), 4);
+        QTest::mouseClick(s.find<QPushButton>("copyButton"), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), s.runner.output());
+        const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(mime && !mime->hasHtml());
+
+        s.runToEnd(QStringLiteral("again")); // $HOME/go is still there
+        QVERIFY(s.transcript()->resetCount() > resets);
+        QCOMPARE(s.transcript()->lineCount(), 302);
     }
 };
 
