@@ -1,10 +1,10 @@
+#include "processprobe.h"
 #include "runner/toolrunner.h"
 #include "testsupport.h"
 
 #include "platform/childprocess.h"
 
 #include <QElapsedTimer>
-#include <QProcessEnvironment>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -16,8 +16,6 @@ struct ToolRunnerTestAccess {
     static std::shared_ptr<ChildProcess> process(const ToolRunner& r) { return r.m_process; }
     static void stop(ToolRunner& r)
     {
-        if (!r.m_process || !r.m_process->isRunning())
-            return;
         r.setState(RunState::stopped());
         r.m_process->terminate();
         r.m_process.reset();
@@ -27,245 +25,158 @@ using Access = ToolRunnerTestAccess;
 
 namespace {
 
-const ToolSpec& spec(int i)
-{
-    return ToolSpec::all()[i];
-}
+constexpr int deadline = 10000; // ms
 
-bool processGone(pid_t pid)
-{
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
-}
-
-QList<QByteArray> splitNul(const QByteArray& bytes)
-{
-    QList<QByteArray> parts = bytes.split('\0');
-    if (!parts.isEmpty() && parts.last().isEmpty())
-        parts.removeLast();
-    return parts;
-}
-
-// Records its arguments, NUL-separated, into $HOME/args.
-const QByteArray recordArgs = "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$HOME/args\"\n";
+// A runner for one catalogue entry whose tool is a script in a temporary HOME.
+struct Rig {
+    explicit Rig(const QByteArray& script)
+        : runner(ToolSpec::all()[0])
+    {
+        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), script));
+    }
+    bool runToEnd(const QString& task)
+    {
+        runner.run(task);
+        return QTest::qWaitFor([&] { return runner.state().isDone(); }, deadline);
+    }
+    FakeHome home;
+    ToolRunner runner;
+};
 
 } // namespace
 
 class TestRunner : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void taskReachesToolAsOneArgument_data()
-    {
-        QTest::addColumn<int>("tool");
-        QTest::addColumn<QString>("task");
-        QTest::newRow("plain") << 0 << QStringLiteral("hello world");
-        QTest::newRow("quotes and shell syntax")
-            << 1 << QStringLiteral("say \"hi\" 'there' $HOME `id` $(touch x) \\ ; && | *");
-        QTest::newRow("line break and leading dash") << 0 << QStringLiteral("-rf\nsecond line");
-        QTest::newRow("non-ASCII")
-            << 2 << QStringLiteral("héllo wörld — 日本語 🙂 مرحبا");
-    }
-    void taskReachesToolAsOneArgument()
-    {
-        QFETCH(int, tool);
-        QFETCH(QString, task);
-        FakeHome home;
-        ToolRunner runner(spec(tool));
-        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), recordArgs));
-        runner.run(task);
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
-        QCOMPARE(runner.state().status(), 0);
-
-        QList<QByteArray> expected;
-        for (const QString& arg : spec(tool).args)
-            expected.push_back(arg.toUtf8());
-        expected.push_back(task.toUtf8());
-        QCOMPARE(splitNul(home.read(QStringLiteral("args"))), expected);
-        QVERIFY(!QFile::exists(home.filePath(QStringLiteral("x"))));
-    }
-
     void environmentIsInheritedPlusFourVariables()
     {
-        FakeHome home;
         qputenv("BV_TASK", "inherited value must be replaced");
-        qputenv("BREVANE_TEST_MARKER", "kept as is");
-        ToolRunner runner(spec(0));
-        Access::setPath(runner,
-                        home.writeTool(QStringLiteral("bin/tool"), "env -0 > \"$HOME/env\"\n"));
-        runner.run(QStringLiteral("the task"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
+        Rig rig("env -0 > \"$HOME/env\"\n");
+        QVERIFY(rig.runToEnd(QStringLiteral("the task")));
         qunsetenv("BV_TASK");
-        qunsetenv("BREVANE_TEST_MARKER");
 
-        QMap<QByteArray, QByteArray> seen;
-        for (const QByteArray& entry : splitNul(home.read(QStringLiteral("env")))) {
-            const qsizetype eq = entry.indexOf('=');
-            seen.insert(entry.left(eq), entry.mid(eq + 1));
-        }
-        QCOMPARE(seen.value("BV_BIN"), QFile::encodeName(*runner.path()));
-        QCOMPARE(seen.value("BV_TASK"), QByteArray("the task"));
-        QCOMPARE(seen.value("NO_COLOR"), QByteArray("1"));
-        QCOMPARE(seen.value("TERM"), QByteArray("dumb"));
-        QCOMPARE(seen.value("BREVANE_TEST_MARKER"), QByteArray("kept as is"));
-        QCOMPARE(seen.value("HOME"), QFile::encodeName(home.path()));
+        // HOME is inherited: FakeHome set it in this process.
+        const QList<QByteArray> env = rig.home.read(QStringLiteral("env")).split('\0');
+        for (const QByteArray& entry :
+             {"BV_BIN=" + QFile::encodeName(*rig.runner.path()), QByteArray("BV_TASK=the task"),
+              QByteArray("NO_COLOR=1"), QByteArray("TERM=dumb"),
+              "HOME=" + QFile::encodeName(rig.home.path())})
+            QVERIFY2(env.contains(entry), entry.constData());
+        QVERIFY(!env.contains("BV_TASK=inherited value must be replaced"));
     }
 
-    void outputIsMergedAndCleaned_data()
+    void outputAndEnd_data()
     {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("status");
         QTest::newRow("stdout and stderr in write order")
             << QByteArray("echo out1; echo err1 >&2; echo out2; echo err2 >&2\n")
-            << QStringLiteral("out1\nerr1\nout2\nerr2\n");
-        QTest::newRow("multi-byte character split across writes")
-            << QByteArray("printf '\\342\\202'; sleep 0.2; printf '\\254 euro\\n'\n")
-            << QStringLiteral("€ euro\n");
-        QTest::newRow("escape split across writes")
-            << QByteArray("printf 'x\\033[3'; sleep 0.2; printf '1my\\n'\n")
-            << QStringLiteral("xy\n");
-        // At the end both the cleaner and the decoder hold something back.
+            << QStringLiteral("out1\nerr1\nout2\nerr2\n") << 0;
+        QTest::newRow("multi-byte character split across writes, exit 3")
+            << QByteArray("printf '\\342\\202'; sleep 0.2; printf '\\254 euro\\n'; exit 3\n")
+            << QStringLiteral("€ euro\n") << 3;
+        QTest::newRow("escape split across writes, killed by a signal")
+            << QByteArray("printf 'x\\033[3'; sleep 0.2; printf '1my\\n'; kill -9 $$\n")
+            << QStringLiteral("xy\n") << 9;
+        // Both the cleaner and the decoder hold something back when the
+        // stream ends (here a while before the tool does).
         QTest::newRow("unfinished escape, then a cut character at the end")
-            << QByteArray("printf 'x\\033[3'; sleep 0.2; printf '\\342\\202'\n")
-            << QStringLiteral("x\x1b[3\uFFFD");
+            << QByteArray("printf 'x\\033[3'; sleep 0.2; printf '\\342\\202'\n"
+                          "exec >&- 2>&-; sleep 0.2\n")
+            << QStringLiteral("x\x1b[3\uFFFD") << 0;
     }
-    void outputIsMergedAndCleaned()
+    void outputAndEnd()
     {
         QFETCH(QByteArray, script);
         QFETCH(QString, expected);
-        FakeHome home;
-        ToolRunner runner(spec(0));
-        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), script));
-        runner.run(QStringLiteral("t"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
-        QCOMPARE(runner.output(), expected);
-    }
-
-    void endIsDoneWithStatusAfterPause_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<int>("status");
-        QTest::newRow("exit 0") << QByteArray("echo bye\nexit 0\n") << 0;
-        QTest::newRow("exit 3") << QByteArray("echo bye\nexit 3\n") << 3;
-        QTest::newRow("killed by signal") << QByteArray("echo bye\nkill -9 $$\n") << 9;
-    }
-    void endIsDoneWithStatusAfterPause()
-    {
-        QFETCH(QByteArray, script);
         QFETCH(int, status);
-        FakeHome home;
-        ToolRunner runner(spec(0));
-        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), script));
-        runner.run(QStringLiteral("t"));
-        QVERIFY(runner.state().isRunning());
-        QVERIFY(runner.output().isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(runner.output() == QStringLiteral("bye\n"), 10000);
+        Rig rig(script);
+        rig.runner.run(QStringLiteral("t"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.runner.output(), expected, deadline);
         // The end comes after the output; `done` waits a pause beyond that.
         QElapsedTimer sinceOutput;
         sinceOutput.start();
-        QVERIFY(runner.state().isRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
+        QVERIFY(rig.runner.state().isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.runner.state().isDone(), deadline);
         QVERIFY2(sinceOutput.elapsed() >= 140, qPrintable(QString::number(sinceOutput.elapsed())));
-        QCOMPARE(runner.state().status(), status);
-        QVERIFY(!Access::process(runner));
+        QCOMPARE(rig.runner.state().status(), status);
+        QCOMPARE(rig.runner.output(), expected);
     }
 
-    void notificationsPrecedeEveryChange()
+    void notificationsPrecedeEveryChangeOfARun()
     {
-        FakeHome home;
-        ToolRunner runner(spec(0));
+        Rig rig("printf '\\033[0m'\n");
+        ToolRunner& runner = rig.runner;
+        const std::optional<QString> path = runner.path();
         QSignalSpy spy(&runner, &ToolRunner::objectWillChange);
-        QVERIFY(spy.isValid());
-        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), "printf '\\033[0m'\n"));
+        Access::setPath(runner, std::nullopt);
+        runner.run(QStringLiteral("t")); // without a path: changes nothing
         QCOMPARE(spy.count(), 1);
-        Access::setPath(runner, runner.path()); // the same value still notifies
-        QCOMPARE(spy.count(), 2);
-        runner.run(QStringLiteral("t"));
-        QCOMPARE(spy.count(), 4); // output emptied, then running
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
-        // A chunk that cleans to nothing still notifies once; then `done`.
-        QVERIFY(spy.count() >= 6);
-        QVERIFY(runner.output().isEmpty());
-    }
+        QVERIFY(runner.state().isIdle() && !Access::process(runner));
+        Access::setPath(runner, path);
+        Access::setPath(runner, path); // the same value still notifies
+        QCOMPARE(spy.count(), 3);
 
-    void launchFailureIsReportedAndNextRunStartsClean()
-    {
-        FakeHome home;
-        ToolRunner runner(spec(0));
-        Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), "echo ok\n"));
         // One environment string longer than the kernel takes: exec fails.
         runner.run(QString(2 * 1024 * 1024, QLatin1Char('x')));
-        QVERIFY(runner.state().isFailed());
+        QCOMPARE(spy.count(), 7); // output emptied, running, output, failed
+        QVERIFY(runner.state().isFailed() && !Access::process(runner));
         QCOMPARE(runner.output(),
                  QStringLiteral("Failed to launch: ") + QString::fromLocal8Bit(strerror(E2BIG)));
-        QVERIFY(!Access::process(runner));
 
-        runner.run(QStringLiteral("short"));
+        runner.run(QStringLiteral("t"));
+        QCOMPARE(spy.count(), 9); // output emptied, then running
         QVERIFY(runner.output().isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
-        QCOMPARE(runner.output(), QStringLiteral("ok\n"));
-    }
-
-    void runWithoutPathChangesNothing()
-    {
-        ToolRunner runner(spec(1));
-        QSignalSpy spy(&runner, &ToolRunner::objectWillChange);
-        runner.run(QStringLiteral("task"));
-        QVERIFY(runner.state().isIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), deadline);
+        // A chunk that cleans to nothing still notifies once; then `done`.
+        QVERIFY(spy.count() >= 11);
         QVERIFY(runner.output().isEmpty());
-        QVERIFY(!Access::process(runner));
-        QCOMPARE(spy.count(), 0);
     }
 
     void stoppedRunChangesNothingAfterwards()
     {
-        FakeHome home;
-        ToolRunner runner(spec(0));
         // Ignores SIGTERM and keeps printing: only the group SIGKILL ends it.
-        const QString stubborn =
-            home.writeTool(QStringLiteral("bin/stubborn"),
-                           "trap '' TERM\n(sleep 1000) &\necho $! > \"$HOME/childpid\"\n"
-                           "while :; do echo OLD; sleep 0.02; done\n");
-        const QString fresh = home.writeTool(QStringLiteral("bin/fresh"), "echo NEW\n");
-        Access::setPath(runner, stubborn);
+        Rig rig("trap '' TERM\n(sleep 1000) &\necho $! > \"$HOME/childpid\"\n"
+                "while :; do echo OLD; sleep 0.02; done\n");
+        ToolRunner& runner = rig.runner;
         runner.run(QStringLiteral("t"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner.output().contains(QStringLiteral("OLD")), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!home.read(QStringLiteral("childpid")).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(runner.output().contains(QStringLiteral("OLD")), deadline);
         const pid_t toolPid = Access::process(runner)->pid();
-        const pid_t childPid = home.read(QStringLiteral("childpid")).trimmed().toInt();
+        const pid_t childPid = rig.home.read(QStringLiteral("childpid")).trimmed().toInt();
+        QVERIFY(childPid > 0);
 
         Access::stop(runner);
-        QVERIFY(runner.state().isStopped());
         const QString frozen = runner.output();
+        QVERIFY(!QTest::qWaitFor([&] { return runner.output() != frozen; }, 300));
 
-        // A new run at once: the stopped tool is still printing meanwhile.
-        Access::setPath(runner, fresh);
-        runner.run(QStringLiteral("t"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), 10000);
-        QCOMPARE(runner.output(), QStringLiteral("NEW\n"));
-        QVERIFY(!frozen.isEmpty());
-
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(toolPid) && processGone(childPid),
+        // A new run while the stopped tool still prints.
+        Access::setPath(runner, rig.home.writeTool(QStringLiteral("bin/fresh"), "echo NEW\n"));
+        QVERIFY(rig.runToEnd(QStringLiteral("t")));
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessProbe::gone(toolPid) && ProcessProbe::gone(childPid),
                                  ChildProcess::terminateGracePeriod.count() + 5000);
-        QCOMPARE(runner.output(), QStringLiteral("NEW\n"));
-        QVERIFY(runner.state().isDone());
+        // Neither the stopped tool's last chunks nor its end reach the new run.
+        QVERIFY(!QTest::qWaitFor(
+            [&] { return runner.output() != "NEW\n" || runner.state().status() != 0; }, 500));
     }
 
     void destroyedRunnerLeavesChildRunning()
     {
         FakeHome home;
-        pid_t pid = 0;
-        {
-            ToolRunner runner(spec(0));
-            Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"),
-                                                   "while :; do echo tick; sleep 0.02; done\n"));
-            runner.run(QStringLiteral("t"));
-            QTRY_VERIFY_WITH_TIMEOUT(runner.output().contains(QStringLiteral("tick")), 10000);
-            pid = Access::process(runner)->pid();
-        }
-        // Its output keeps arriving for a runner that is gone: nothing may crash.
-        QTest::qWait(100);
-        QVERIFY(!processGone(pid));
+        auto runner = std::make_unique<ToolRunner>(ToolSpec::all()[0]);
+        Access::setPath(*runner, home.writeTool(QStringLiteral("bin/tool"),
+                                                "while :; do echo tick; echo >> \"$HOME/ticks\"; "
+                                                "sleep 0.02; done\n"));
+        runner->run(QStringLiteral("t"));
+        QTRY_VERIFY_WITH_TIMEOUT(runner->output().contains(QStringLiteral("tick")), deadline);
+        const pid_t pid = Access::process(*runner)->pid();
+        runner.reset();
+        // Output keeps arriving for a runner that is gone: nothing may crash.
+        const qsizetype ticks = home.read(QStringLiteral("ticks")).size();
+        QTRY_VERIFY_WITH_TIMEOUT(home.read(QStringLiteral("ticks")).size() > ticks + 5, deadline);
+        QVERIFY(!ProcessProbe::gone(pid));
         ::kill(-pid, SIGKILL);
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessProbe::gone(pid), deadline);
     }
 };
 
