@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QThread>
-#include <QTimer>
 
 #include <deque>
 #include <mutex>
@@ -68,13 +67,6 @@ private:
 void handOver(std::function<void()> unit)
 {
     HandOver::instance()->post(std::move(unit));
-}
-
-void handOverAfter(std::chrono::milliseconds pause, std::function<void()> unit)
-{
-    // The timer starts on the GUI thread so that it belongs to its event loop.
-    handOver(
-        [pause, unit = std::move(unit)]() mutable { QTimer::singleShot(pause, std::move(unit)); });
 }
 
 bool isCurrent()

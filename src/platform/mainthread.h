@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <functional>
 
 // Hand-over of units of work to the GUI thread, callable from any thread.
@@ -11,10 +10,6 @@
 namespace MainThread {
 
 void handOver(std::function<void()> unit);
-
-// Like handOver(), but the unit first waits `pause` on the GUI thread's event
-// loop, which meanwhile keeps running other units.
-void handOverAfter(std::chrono::milliseconds pause, std::function<void()> unit);
 
 // True on the thread that runs the application's event loop.
 bool isCurrent();
