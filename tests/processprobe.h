@@ -6,12 +6,12 @@
 // executable can use it without a change to the build.
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QList>
 
 #include <cerrno>
 #include <csignal>
-#include <dirent.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -22,33 +22,21 @@ inline bool available()
     return QFile::exists(QStringLiteral("/proc/self/status"));
 }
 
-// Entries of a /proc directory, without "." and "..". The listing's own
-// descriptor is left out, so the count is the same from call to call.
-inline int countEntries(const char* path)
+// Entries of a /proc directory. Listing /proc/self/fd shows the listing's own
+// descriptor as well, but always exactly one, so counts stay comparable.
+inline int countEntries(const QString& path)
 {
-    DIR* dir = ::opendir(path);
-    if (!dir)
-        return -1;
-    const int own = ::dirfd(dir);
-    int n = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        const QByteArray name(e->d_name);
-        if (name == "." || name == ".." || name == QByteArray::number(own))
-            continue;
-        ++n;
-    }
-    ::closedir(dir);
-    return n;
+    return int(QDir(path).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
 inline int openDescriptors()
 {
-    return countEntries("/proc/self/fd");
+    return countEntries(QStringLiteral("/proc/self/fd"));
 }
 
 inline int threads()
 {
-    return countEntries("/proc/self/task");
+    return countEntries(QStringLiteral("/proc/self/task"));
 }
 
 // VmRSS in KiB, or -1.
@@ -57,55 +45,39 @@ inline qint64 residentKiB()
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("VmRSS:");
+    return at < 0 ? -1 : text.mid(at + 6).trimmed().split(' ').value(0).toLongLong();
 }
 
-struct ProcessInfo {
-    pid_t pid = 0;
-    pid_t parent = 0;
-    char state = '?'; // 'Z' for a zombie
-};
-
-// The fields of /proc/<pid>/stat that follow the command name, which may
-// itself hold blanks and parentheses: so parse from the last ')'.
-inline bool readInfo(pid_t pid, ProcessInfo& info)
+// The state ('Z' for a zombie) and parent of `pid`, from /proc/<pid>/stat.
+// The command name before them may itself hold blanks and parentheses: so
+// parse from the last ')'. False when there is no such process.
+inline bool readStat(pid_t pid, char& state, pid_t& parent)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return false;
     const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return false;
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
     if (fields.size() < 2 || fields[0].isEmpty())
         return false;
-    info.pid = pid;
-    info.state = fields[0].at(0);
-    info.parent = static_cast<pid_t>(fields[1].toLong());
+    state = fields[0][0];
+    parent = static_cast<pid_t>(fields[1].toLong());
     return true;
 }
 
 // Every process whose parent is this one, zombies included.
-inline QList<ProcessInfo> children()
+inline QList<pid_t> children()
 {
-    QList<ProcessInfo> found;
-    DIR* dir = ::opendir("/proc");
-    if (!dir)
-        return found;
-    const pid_t self = ::getpid();
-    while (const dirent* e = ::readdir(dir)) {
-        bool isNumber = false;
-        const pid_t pid = static_cast<pid_t>(QByteArray(e->d_name).toLong(&isNumber));
-        ProcessInfo info;
-        if (isNumber && readInfo(pid, info) && info.parent == self)
-            found.push_back(info);
+    QList<pid_t> found;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const pid_t pid = static_cast<pid_t>(name.toLong());
+        char state = 0;
+        pid_t parent = 0;
+        if (pid > 0 && readStat(pid, state, parent) && parent == ::getpid())
+            found << pid;
     }
-    ::closedir(dir);
     return found;
 }
 
@@ -113,10 +85,11 @@ inline QList<ProcessInfo> children()
 // ours: an unreaped child of this process is exactly what tests look for.
 inline bool gone(pid_t pid)
 {
+    char state = 0;
+    pid_t parent = 0;
     if (::kill(pid, 0) != 0 && errno == ESRCH)
         return true;
-    ProcessInfo info;
-    return readInfo(pid, info) && info.state == 'Z' && info.parent != ::getpid();
+    return readStat(pid, state, parent) && state == 'Z' && parent != ::getpid();
 }
 
 // Reads a decimal pid that a fake tool wrote to a file; 0 when there is none.

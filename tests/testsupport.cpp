@@ -6,8 +6,6 @@
 
 FakeHome::FakeHome()
 {
-    m_hadHome = qEnvironmentVariableIsSet("HOME");
-    m_oldHome = qgetenv("HOME");
     if (m_dir.isValid())
         qputenv("HOME", QFile::encodeName(m_dir.path()));
 }
@@ -33,9 +31,7 @@ QString FakeHome::writeFile(const QString& relative, const QByteArray& content) 
 QString FakeHome::writeTool(const QString& relative, const QByteArray& body) const
 {
     const QString path = writeFile(relative, "#!/bin/sh\n" + body);
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                    QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                    QFileDevice::ExeGroup);
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
     return path;
 }
 

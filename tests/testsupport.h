@@ -14,7 +14,6 @@ public:
     FakeHome(const FakeHome&) = delete;
     FakeHome& operator=(const FakeHome&) = delete;
 
-    bool isValid() const { return m_dir.isValid(); }
     QString path() const { return m_dir.path(); }
     // Absolute path of `relative` inside the home.
     QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
@@ -28,6 +27,6 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome;
-    bool m_hadHome = false;
+    const bool m_hadHome = qEnvironmentVariableIsSet("HOME");
+    const QByteArray m_oldHome = qgetenv("HOME");
 };

@@ -145,6 +145,7 @@ private Q_SLOTS:
             QTRY_VERIFY(view.runButton()->isEnabled());
             QVERIFY(view.rescanButton()->isEnabled() && !view.stopButton()->isEnabled());
             QVERIFY(claude->state().isStopped());
+            QTRY_VERIFY(showsLabel(view.columns()[0], QStringLiteral("Stopped")));
         }
     }
 
