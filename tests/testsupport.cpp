@@ -8,6 +8,8 @@ FakeHome::FakeHome()
 {
     if (m_dir.isValid())
         qputenv("HOME", QFile::encodeName(m_dir.path()));
+    // zsh would read a developer's ZDOTDIR instead of this home's profile.
+    qunsetenv("ZDOTDIR");
 }
 
 FakeHome::~FakeHome()

@@ -6,7 +6,7 @@
 
 // A temporary HOME for one test: fake tools are shell scripts written into it,
 // and HOME points at it while the object lives (the previous value comes back
-// afterwards).
+// afterwards). ZDOTDIR is unset for good, so login shells read this home.
 class FakeHome {
 public:
     FakeHome();

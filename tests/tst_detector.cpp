@@ -28,8 +28,6 @@ class TestDetector : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        // zsh would read its startup files from ZDOTDIR instead of the fake home.
-        qunsetenv("ZDOTDIR");
         QVERIFY(makePipe(m_stdin));
         QVERIFY(::dup2(m_stdin.read.get(), STDIN_FILENO) == STDIN_FILENO);
     }

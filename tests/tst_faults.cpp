@@ -43,12 +43,6 @@ struct Rig {
 class TestFaults : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase()
-    {
-        // A ZDOTDIR of the developer's would hide the temporary home's profile.
-        qunsetenv("ZDOTDIR");
-    }
-
     // The tool exits at once; a helper it left behind keeps the pipe open and
     // prints for two more seconds once the test lets it go.
     void backgroundHelperOutlivesTheTool()

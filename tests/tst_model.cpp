@@ -44,12 +44,7 @@ class TestModel : public QObject {
     int m_threads = 0; // before any test started one
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        // A ZDOTDIR of the developer's would hide the temporary home's profile.
-        qunsetenv("ZDOTDIR");
-        m_threads = ProcessProbe::threads();
-    }
+    void initTestCase() { m_threads = ProcessProbe::threads(); }
 
     void newModelSearchesNothingUntilScanFindsGemini()
     {

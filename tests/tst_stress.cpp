@@ -42,8 +42,6 @@ private Q_SLOTS:
     {
         if (!ProcessProbe::available())
             QSKIP("counts descriptors, threads and children through /proc");
-        // A ZDOTDIR of the developer's would hide the temporary home's profile.
-        qunsetenv("ZDOTDIR");
         const int threadsAtStart = ProcessProbe::threads();
         FakeHome home;
         for (const char* name : names)

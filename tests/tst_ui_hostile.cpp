@@ -71,8 +71,6 @@ class TestHostile : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        // A ZDOTDIR of the developer's would hide the temporary home's profile.
-        qunsetenv("ZDOTDIR");
         for (const char* name : toolNames)
             m_home.writeTool(u".local/bin/"_s + name,
                              "printf '%s\\0' \"$@\" > \"$HOME/args-$(basename \"$0\")\"\n");

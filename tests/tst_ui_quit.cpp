@@ -121,10 +121,9 @@ private Q_SLOTS:
                                        : "while [ ! -e \"$HOME/release\" ]; do sleep 0.1; done\n"));
         const quint16 port = freePort();
         QVERIFY(port != 0);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // HOME is the fake
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // HOME is the fake one
         env.insert(QStringLiteral("QT_QPA_PLATFORM"),
                    QStringLiteral("vnc:size=1200x800:port=%1").arg(port));
-        env.remove(QStringLiteral("ZDOTDIR"));
         QProcess app;
         app.setProcessEnvironment(env);
         app.start(QStringLiteral(BREVANE_APP), {});
