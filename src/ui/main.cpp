@@ -1,44 +1,29 @@
+#include "ui/commandline.h"
 #include "ui/mainwindow.h"
+#include "ui/translations.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QLocale>
 #include <QPointer>
-#include <QTranslator>
 
 #include <cstdio>
 
 #include <unistd.h>
 
-namespace {
-
-// Where a translation for the user's locale may be found: beside the
-// executable (inside a macOS bundle too) or in the installed data directory.
-// None is shipped; a found one is used.
-QStringList translationDirs()
-{
-    const QString app = QCoreApplication::applicationDirPath();
-    return {app + QStringLiteral("/translations"),
-            app + QStringLiteral("/../Resources/translations"),
-            app + QStringLiteral("/../share/brevane/translations")};
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevane"));
+    QApplication::setApplicationVersion(QStringLiteral(BREVANE_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("brevane"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brevane")));
+    const Translations translations(QLocale{});
 
-    QTranslator translator;
-    for (const QString& dir : translationDirs()) {
-        if (translator.load(QLocale(), QStringLiteral("brevane"), QStringLiteral("_"), dir)) {
-            QCoreApplication::installTranslator(&translator);
-            break;
-        }
-    }
+    QCommandLineParser parser;
+    addCommandLineOptions(parser);
+    parser.process(app);
 
     MainWindow::open();
     const int status = QApplication::exec();
