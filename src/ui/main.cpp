@@ -17,8 +17,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevane"));
     QApplication::setApplicationVersion(QStringLiteral(BREVANE_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("brevane"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brevane")));
+    QGuiApplication::setDesktopFileName(QStringLiteral(BREVANE_APP_ID));
+    // The installed theme's icon, else the one built in (a build not installed).
+    QApplication::setWindowIcon(QIcon::fromTheme(
+        QStringLiteral(BREVANE_APP_ID), QIcon(QStringLiteral(":/icons/" BREVANE_APP_ID ".png"))));
     const Translations translations(QLocale{});
 
     QCommandLineParser parser;
