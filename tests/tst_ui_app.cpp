@@ -30,14 +30,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("exact");
 
         const QString c = QStringLiteral("C");
-        const QString german = QStringLiteral("de_DE.UTF-8");
         QTest::newRow("version") << QStringList{QStringLiteral("--version")} << c << 0
                                  << QStringLiteral("Brevane " BREVANE_VERSION "\n") << true;
         QTest::newRow("help") << QStringList{QStringLiteral("--help")} << c << 0
                               << QStringLiteral("shows what each prints, side by side.") << false;
+#ifndef Q_OS_DARWIN // macOS takes the language from the user's settings, not from LANG
         QTest::newRow("help in German")
-            << QStringList{QStringLiteral("--help")} << german << 0
+            << QStringList{QStringLiteral("--help")} << QStringLiteral("de_DE.UTF-8") << 0
             << QStringLiteral("Übergibt eine Aufgabe an mehrere Kommandozeilen-Agenten") << false;
+#endif
         QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << c << 1
                                         << QStringLiteral("frobnicate") << false;
     }
