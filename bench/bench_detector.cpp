@@ -86,7 +86,7 @@ int main()
         !writeFile(home.filePath(".local/bin/" + tool), "#!/bin/sh\n",
                    readWrite | QFileDevice::ExeOwner))
         return 1;
-    if (!Detector::find(tool) || Detector::find(missing)) {
+    if (!Detector::find(tool).path || Detector::find(missing).path) {
         std::fprintf(stderr, "unexpected discovery result\n");
         return 1;
     }

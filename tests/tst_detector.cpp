@@ -9,6 +9,8 @@
 #include <QTest>
 
 #include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -36,27 +38,32 @@ private Q_SLOTS:
     void searchDirsInOrder()
     {
         FakeHome home; // restores HOME afterwards
-        const auto dirs = [](const QString& h) {
-            return QStringList{"/opt/homebrew/bin", "/usr/local/bin", h + "/.local/bin",
-                               h + "/.npm-global/bin", h + "/.hermes/bin"};
+        const auto dirs = [](const QByteArray& h) {
+            return QList<QByteArray>{"/opt/homebrew/bin", "/usr/local/bin", h + "/.local/bin",
+                                     h + "/.npm-global/bin", h + "/.hermes/bin"};
         };
-        QCOMPARE(Detector::searchDirs(), dirs(home.path()));
+        // Bytes that are not UTF-8, and a line break, stay as they are.
+        const QByteArray odd = QFile::encodeName(home.path()) + "/x\xff\ny";
+        qputenv("HOME", odd);
+        QCOMPARE(Detector::searchDirs(), dirs(odd));
         const passwd* entry = ::getpwuid(::getuid());
         QVERIFY(entry && *entry->pw_dir);
         qputenv("HOME", QByteArray());
-        QCOMPARE(Detector::searchDirs(), dirs(QFile::decodeName(entry->pw_dir)));
+        QCOMPARE(Detector::searchDirs(), dirs(entry->pw_dir));
         qunsetenv("HOME");
-        QCOMPARE(Detector::searchDirs(), dirs(QFile::decodeName(entry->pw_dir)));
+        QCOMPARE(Detector::searchDirs(), dirs(entry->pw_dir));
     }
 
-    // A file without an exec bit lies in every directory where no tool is written.
+    // A directory of the tool's name lies in .local/bin and a file without an
+    // exec bit in every other folder where no tool is written; neither counts.
     void foundInDirectoryStartsNoShell_data()
     {
         QTest::addColumn<QStringList>("tools");
         QTest::addColumn<QString>("expected");
         QTest::newRow("first directory wins")
-            << QStringList{".hermes/bin", ".npm-global/bin", ".local/bin"} << ".local/bin";
-        QTest::newRow("not executable is skipped") << QStringList{".hermes/bin"} << ".hermes/bin";
+            << QStringList{".hermes/bin", ".npm-global/bin"} << ".npm-global/bin";
+        QTest::newRow("a folder or a plain file is skipped")
+            << QStringList{".hermes/bin"} << ".hermes/bin";
     }
 
     void foundInDirectoryStartsNoShell()
@@ -65,13 +72,15 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         FakeHome home;
         home.writeFile(QStringLiteral(".zprofile"), "print started > \"$HOME/shell-started\"\n");
-        for (const char* dir : {".local/bin/", ".npm-global/bin/", ".hermes/bin/"})
+        QVERIFY(QDir().mkpath(home.filePath(".local/bin/" + toolName)));
+        for (const char* dir : {".npm-global/bin/", ".hermes/bin/"})
             home.writeFile(dir + toolName, "data\n");
         for (const QString& dir : tools)
             home.writeTool(dir + '/' + toolName, "exit 0\n");
 
-        QCOMPARE(Detector::find(toolName),
-                 std::optional<QString>(home.path() + '/' + expected + '/' + toolName));
+        const Discovery found = Detector::find(toolName);
+        QCOMPARE(found.path, QFile::encodeName(home.path() + '/' + expected + '/' + toolName));
+        QCOMPARE(found.shell, Discovery::ShellAnswer::NotAsked);
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral("shell-started"))));
     }
 
@@ -98,7 +107,9 @@ private Q_SLOTS:
         QTest::newRow("later paths missing or not executable")
             << QByteArray("print -r -- '@A@'\nprint -r -- '@MISSING@'\nprint -r -- '@PLAIN@'\n")
             << "A";
-        QTest::newRow("a directory passes") << QByteArray("print -r -- '@DIR@'\n") << "DIR";
+        QTest::newRow("a directory is no tool")
+            << QByteArray("print -r -- '@A@'\nprint -r -- '@DIR@'\n") << "A";
+        QTest::newRow("a path that is not UTF-8") << QByteArray("print -r -- '@ODD@'\n") << "ODD";
         QTest::newRow("path then exit 1") << QByteArray("print -r -- '@A@'\nexit 1\n") << "A";
         QTest::newRow("invalid UTF-8 noise")
             << QByteArray("printf '\\377\\376 x \\303\\n\\355\\240\\200\\n@A@\\n\\300\\257\\n'\n")
@@ -122,12 +133,21 @@ private Q_SLOTS:
             {"PLAIN", home.writeFile("plain/" + toolName, "data\n")},
             {"DIR", home.filePath("elsewhere/bin")},
         };
+        QMap<QString, QByteArray> bytes;
         for (auto it = paths.cbegin(); it != paths.cend(); ++it)
-            profile.replace('@' + it.key().toUtf8() + '@', QFile::encodeName(it.value()));
+            bytes[it.key()] = QFile::encodeName(it.value());
+        bytes["ODD"] = QFile::encodeName(home.path()) + "/\xff\xfe/" + toolName.toUtf8();
+        QVERIFY(::mkdir(bytes["ODD"].chopped(toolName.size() + 1).constData(), 0700) == 0);
+        QVERIFY(::symlink(bytes["A"].constData(), bytes["ODD"].constData()) == 0);
+        for (auto it = bytes.cbegin(); it != bytes.cend(); ++it)
+            profile.replace('@' + it.key().toUtf8() + '@', it.value());
         home.writeFile(QStringLiteral(".zprofile"), profile);
 
-        QCOMPARE(Detector::find(toolName),
-                 expected.isEmpty() ? std::optional<QString>() : paths.value(expected));
+        const Discovery found = Detector::find(toolName);
+        QCOMPARE(found.path,
+                 expected.isEmpty() ? std::optional<QByteArray>() : bytes.value(expected));
+        QCOMPARE(found.shell, expected.isEmpty() ? Discovery::ShellAnswer::NotFound
+                                                 : Discovery::ShellAnswer::Answered);
     }
 
     // Each profile prints a usable path first: running out of time still
@@ -155,7 +175,7 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         // Far below the profiles' 30 s, far above a healthy shell start.
-        QCOMPARE(Detector::find(toolName, 1s), std::nullopt);
+        QCOMPARE(Detector::find(toolName, 1s).shell, Discovery::ShellAnswer::NoAnswer);
         QVERIFY2(clock.elapsed() < 15'000, qPrintable(QString::number(clock.elapsed())));
 
         const pid_t shell = ProcessProbe::pidFrom(home.read(QStringLiteral("shell.pid")));

@@ -5,6 +5,13 @@
 #include "platform/childprocess.h"
 #include "platform/mainthread.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -54,6 +61,7 @@ private Q_SLOTS:
         QCOMPARE(rig.model.runners().size(), 3);
         for (const ToolRunner* r : rig.model.runners())
             QVERIFY(r->state().isIdle() && !r->path());
+        QCOMPARE(rig.model.workingFolder(), QDir::currentPath());
         QCOMPARE(rig.model.task(), QString());
         QVERIFY(rig.model.scanning());
 
@@ -73,7 +81,7 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 4);
         QVERIFY(rig.scanned());
         QVERIFY(!rig.runner(0)->path());
-        QCOMPARE(rig.runner(1)->path(), std::optional<QString>(gemini));
+        QCOMPARE(rig.runner(1)->path(), std::optional(QFile::encodeName(gemini)));
         QVERIFY(!rig.runner(2)->path());
         QVERIFY(rig.model.anyInstalled());
     }
@@ -117,8 +125,8 @@ private Q_SLOTS:
         QVERIFY(rig.scan({}));
         QVERIFY(!rig.runner(0)->path());
         QCOMPARE(rig.runner(1)->path(),
-                 std::optional<QString>(rig.home.filePath(".local/bin/gemini")));
-        QCOMPARE(rig.runner(2)->path(), std::optional<QString>(moved));
+                 std::optional(QFile::encodeName(rig.home.filePath(".local/bin/gemini"))));
+        QCOMPARE(rig.runner(2)->path(), std::optional(QFile::encodeName(moved)));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(rig.runner(i)->state().isRunning(), i < 2);
             QCOMPARE(rig.runner(i)->output(), outputs[i]);
@@ -139,6 +147,127 @@ private Q_SLOTS:
         }
         QVERIFY(rig.runner(2)->state().isDone());
         QVERIFY(!rig.model.anyRunning());
+    }
+
+    // Each run goes to the included tools, in the working folder of that
+    // moment; an excluded tool receives nothing and keeps its last run. When
+    // the folder cannot be entered, no tool starts at all.
+    void runsInTheWorkingFolderWithTheChosenTools_data()
+    {
+        QTest::addColumn<QString>("folder");  // inside the home
+        QTest::addColumn<QString>("failure"); // empty: the run starts
+        QTest::newRow("a folder") << "second" << QString();
+        QTest::newRow("gone") << "missing"
+                              << "No such file or directory";
+        QTest::newRow("a file") << "first/file"
+                                << "Not a directory";
+    }
+
+    void runsInTheWorkingFolderWithTheChosenTools()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, failure);
+        Rig rig;
+        const QByteArray logsPwd = "pwd -P | tee -a \"$HOME/$(basename \"$0\").log\"\n";
+        QVERIFY(rig.scan({{"claude", logsPwd}, {"gemini", logsPwd}, {"hermes", logsPwd}}));
+        QVERIFY(QDir().mkpath(rig.home.filePath("second")));
+        rig.home.writeFile(QStringLiteral("first/file"), "");
+        const auto real = [&](const QString& f) {
+            return QFileInfo(rig.home.filePath(f)).canonicalFilePath();
+        };
+        rig.model.setWorkingFolder(rig.home.filePath("first"));
+        rig.model.setTask(QStringLiteral("t"));
+        rig.model.start();
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(rig.runner(i)->state().isDone(), 10000);
+
+        rig.model.setIncluded(1, false);
+        const QString firstOutput = rig.runner(1)->output();
+        QCOMPARE(firstOutput, real("first") + '\n');
+        rig.model.setWorkingFolder(rig.home.filePath(folder));
+        rig.model.start();
+        for (int i : {0, 2}) {
+            if (failure.isEmpty()) {
+                QTRY_VERIFY_WITH_TIMEOUT(rig.runner(i)->state().isDone(), 10000);
+                QCOMPARE(rig.runner(i)->output(), real(folder) + '\n');
+            } else {
+                QVERIFY(rig.runner(i)->state().isFailed());
+                QCOMPARE(rig.runner(i)->output(),
+                         "Failed to launch: " + rig.home.filePath(folder) + ": " + failure);
+            }
+        }
+        QVERIFY(rig.runner(1)->state().isDone());
+        QCOMPARE(rig.runner(1)->output(), firstOutput);
+        QCOMPARE(rig.home.read("gemini.log"), (real("first") + '\n').toUtf8());
+        QCOMPARE(rig.home.read("claude.log").count('\n'), failure.isEmpty() ? 2 : 1);
+    }
+
+    // A rescan keeps the choice for the tools that stay; a tool found anew
+    // is included. Run needs an included installed tool.
+    void choiceOfToolsOutlivesRescans()
+    {
+        Rig rig;
+        QVERIFY(rig.scan({{"claude", "\n"}, {"gemini", "\n"}}));
+        QVERIFY(rig.model.isIncluded(0) && rig.model.isIncluded(1) && rig.model.isIncluded(2));
+        for (int i = 0; i < 3; ++i)
+            rig.model.setIncluded(i, false);
+        QVERIFY(!rig.model.anyIncludedInstalled() && rig.model.anyInstalled());
+        QFile::remove(rig.home.filePath(QStringLiteral(".local/bin/claude")));
+        QVERIFY(rig.scan({{"hermes", "\n"}}));
+        QVERIFY(!rig.runner(0)->path());
+        QVERIFY(!rig.model.isIncluded(1) && rig.model.isIncluded(2));
+        rig.model.setIncluded(2, false);
+        QVERIFY(rig.scan({{"claude", "\n"}}));
+        QVERIFY(rig.model.isIncluded(0) && !rig.model.isIncluded(1) && !rig.model.isIncluded(2));
+    }
+
+    // A tool path that is no text (bytes that are not UTF-8, a line break)
+    // is found and launched exactly as it lies on disk.
+    void oddToolPathReachesTheLaunch()
+    {
+        Rig rig;
+        const QByteArray home = QFile::encodeName(rig.home.path()) + "/h\xff\nx";
+        QVERIFY(::mkdir(home.constData(), 0700) == 0);
+        const QByteArray bin = home + "/.local";
+        QVERIFY(::mkdir(bin.constData(), 0700) == 0 &&
+                ::mkdir((bin + "/bin").constData(), 0700) == 0);
+        const QByteArray tool = bin + "/bin/claude";
+        const QString plain =
+            rig.home.writeTool(QStringLiteral("plain"), "printf '%s' \"$0\" > \"$TOOL_SAYS\"\n");
+        QVERIFY(::symlink(QFile::encodeName(plain).constData(), tool.constData()) == 0);
+        // Names Qt cannot decode would outlive the temporary home.
+        auto cleanUp = qScopeGuard([&] {
+            ::unlink(tool.constData());
+            for (const QByteArray& dir : {bin + "/bin", bin, home})
+                ::rmdir(dir.constData());
+            qunsetenv("TOOL_SAYS");
+        });
+        const QString argv0 = rig.home.filePath(QStringLiteral("argv0"));
+        qputenv("TOOL_SAYS", QFile::encodeName(argv0));
+        qputenv("HOME", home);
+        rig.model.scan();
+        QVERIFY(rig.scanned());
+        QCOMPARE(rig.runner(0)->path(), std::optional<QByteArray>(tool));
+        rig.model.setTask(QStringLiteral("t"));
+        rig.model.start();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.runner(0)->state().isDone(), 10000);
+        QCOMPARE(rig.home.read(QStringLiteral("argv0")), tool);
+    }
+
+    // The login shell is asked about all three tools at once: a shell that
+    // never answers costs one bound, not one per tool.
+    void hangingShellCostsOneBound()
+    {
+        Rig rig;
+        rig.home.writeFile(QStringLiteral(".zprofile"), "while :; do sleep 1; done\n");
+        rig.model.setShellTimeout(std::chrono::milliseconds(500));
+        QElapsedTimer clock;
+        clock.start();
+        rig.model.scan();
+        QVERIFY(rig.scanned());
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        for (const ToolRunner* r : rig.model.runners())
+            QCOMPARE(r->discovery().shell, Discovery::ShellAnswer::NoAnswer);
     }
 
     void stopAllLeavesAChildThatHasJustEnded()
@@ -173,14 +302,14 @@ private Q_SLOTS:
         const QString claude = rig.home.writeTool(QStringLiteral(".local/bin/claude"), "\n");
         rig.model.scan();
         QVERIFY(rig.scanned());
-        QCOMPARE(rig.runner(0)->path(), std::optional<QString>(claude));
+        QCOMPARE(rig.runner(0)->path(), std::optional(QFile::encodeName(claude)));
 
         QFile::remove(rig.home.filePath(QStringLiteral("hold")));
         QTRY_COMPARE_WITH_TIMEOUT(ProcessProbe::threads(), m_threads, 20000);
         bool ran = false;
         MainThread::handOver([&ran] { ran = true; });
         QTRY_VERIFY_WITH_TIMEOUT(ran, 10000);
-        QCOMPARE(rig.runner(0)->path(), std::optional<QString>(claude));
+        QCOMPARE(rig.runner(0)->path(), std::optional(QFile::encodeName(claude)));
         QVERIFY(!rig.model.scanning());
     }
 

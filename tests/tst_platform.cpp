@@ -20,7 +20,7 @@ std::shared_ptr<ChildProcess> start(const QByteArray& program, const QByteArray&
                                     Collected& out, QString* error = nullptr)
 {
     return ChildProcess::start(
-        {program, {"-c", script}, {"PATH=/usr/bin:/bin"}},
+        {program, {"-c", script}, {"PATH=/usr/bin:/bin"}, {}},
         {[](QByteArrayView bytes, bool) { return QString::fromLatin1(bytes); },
          [&out](const QString& text) { out.text += text; },
          [&out](int status) { out.status = status; }},

@@ -12,7 +12,13 @@
 
 // The window model's side of a runner, for driving one runner alone.
 struct ToolRunnerTestAccess {
-    static void setPath(ToolRunner& r, std::optional<QString> path) { r.setPath(std::move(path)); }
+    static void setPath(ToolRunner& r, const std::optional<QString>& path)
+    {
+        Discovery found;
+        if (path)
+            found.path = QFile::encodeName(*path);
+        r.setDiscovery(found);
+    }
     static std::shared_ptr<ChildProcess> process(const ToolRunner& r) { return r.m_process; }
     static void stop(ToolRunner& r)
     {
@@ -58,7 +64,7 @@ private Q_SLOTS:
         // HOME is inherited: FakeHome set it in this process.
         const QList<QByteArray> env = rig.home.read(QStringLiteral("env")).split('\0');
         for (const QByteArray& entry :
-             {"BV_BIN=" + QFile::encodeName(*rig.runner.path()), QByteArray("BV_TASK=the task"),
+             {"BV_BIN=" + *rig.runner.path(), QByteArray("BV_TASK=the task"),
               QByteArray("NO_COLOR=1"), QByteArray("TERM=dumb"),
               "HOME=" + QFile::encodeName(rig.home.path())})
             QVERIFY2(env.contains(entry), entry.constData());
@@ -108,7 +114,7 @@ private Q_SLOTS:
     {
         Rig rig("printf '\\033[0m'\n");
         ToolRunner& runner = rig.runner;
-        const std::optional<QString> path = runner.path();
+        const std::optional<QString> path = QFile::decodeName(*runner.path());
         QSignalSpy spy(&runner, &ToolRunner::objectWillChange);
         Access::setPath(runner, std::nullopt);
         runner.run(QStringLiteral("t")); // without a path: changes nothing

@@ -117,23 +117,25 @@ private Q_SLOTS:
 
     void trims()
     {
-        QCOMPARE(trimmedBlanks(u" \t\u3000"), QString());
-        QCOMPARE(trimmedBlanks(u"\n\u00A0x  y \r\n"), QStringLiteral("\n\u00A0x  y \r\n"));
         QCOMPARE(trimmedBlanksAndLineBreaks(u"\n\u00A0x  y \r\n"), QStringLiteral("x  y"));
         QCOMPARE(trimmedBlanksAndLineBreaks(u"\u200Bx\u200B"), QStringLiteral("\u200Bx\u200B"));
         // A surrogate pair at an edge is kept whole.
-        QCOMPARE(trimmedBlanks(u" \U0001F600 \u2029"), QStringLiteral("\U0001F600 \u2029"));
         QCOMPARE(trimmedBlanksAndLineBreaks(u"\u2029 \U0001F600 "), QStringLiteral("\U0001F600"));
         QVERIFY(holdsOnlyBlanksAndLineBreaks(u" \u2028\t") &&
                 !holdsOnlyBlanksAndLineBreaks(u"\u200B"));
     }
 
-    void splitsNonEmptyLines()
+    void splitsTrimmedLinesAsBytes()
     {
-        QCOMPARE(nonEmptyLines(u"\r\n\n\r\u2028"), QStringList());
-        // CR LF is one break, LF CR two; blank lines and surrounding blanks stay.
-        QCOMPARE(nonEmptyLines(u"1\r\n2\n\r3\v4\f5\r6\u00857\u20288\u20299\n \t\n x "),
-                 (QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", " \t", " x "}));
+        QCOMPARE(blankTrimmedLines("\r\n\n\r\xe2\x80\xa8 \t"), QList<QByteArray>());
+        // Every line break splits (CR LF leaves nothing between its halves);
+        // Unicode blanks are trimmed, ill-formed bytes stay as they are.
+        QCOMPARE(blankTrimmedLines("1\r\n2\n\r3\v4\f5\r6\xc2\x85"
+                                   "7\xe2\x80\xa8"
+                                   "8\xe2\x80\xa9"
+                                   "9\n \t\xc2\xa0/a b\xff\xe3\x80\x80\n\xe2\x80\xff\xe3\x80"),
+                 (QList<QByteArray>{"1", "2", "3", "4", "5", "6", "7", "8", "9", "/a b\xff",
+                                    "\xe2\x80\xff\xe3\x80"}));
     }
 };
 

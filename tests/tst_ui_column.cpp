@@ -6,7 +6,9 @@
 #include "ui/statuslabel.h"
 #include "ui/transcriptview.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
@@ -16,11 +18,24 @@
 
 // The window model's side of a runner: giving it a path, as a scan does.
 struct ToolRunnerTestAccess {
-    static void setPath(ToolRunner& r, const QString& path) { r.setPath(path); }
-    // As a rescan that no longer finds the tool.
-    static void clearPath(ToolRunner& r) { r.setPath(std::nullopt); }
+    static void setPath(ToolRunner& r, const QString& path)
+    {
+        Discovery found;
+        found.path = QFile::encodeName(path);
+        r.setDiscovery(found);
+    }
+    // As a rescan that no longer finds the tool, or one that asked the shell.
+    static void clearPath(ToolRunner& r, Discovery::ShellAnswer answer = {})
+    {
+        Discovery found;
+        found.shell = answer;
+        found.shellError = QStringLiteral("Permission denied");
+        r.setDiscovery(found);
+    }
 };
 using Access = ToolRunnerTestAccess;
+
+Q_DECLARE_METATYPE(Discovery::ShellAnswer)
 
 namespace {
 
@@ -112,12 +127,34 @@ private Q_SLOTS:
                  output.isEmpty() ? QStringLiteral("stale") : output);
     }
 
+    // The notice's third line and the path line's tooltip say why.
+    void notInstalledShowsNoticeWhateverTheOutput_data()
+    {
+        QTest::addColumn<Discovery::ShellAnswer>("answer");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("not found") << Discovery::ShellAnswer::NotFound << "not found.";
+        QTest::newRow("no answer") << Discovery::ShellAnswer::NoAnswer << "no answer within 10 s.";
+        QTest::newRow("not started")
+            << Discovery::ShellAnswer::NotStarted << "it could not be started (Permission denied).";
+    }
+
     void notInstalledShowsNoticeWhateverTheOutput()
     {
+        QFETCH(Discovery::ShellAnswer, answer);
+        QFETCH(QString, ending);
         Setup s("echo some output; exit 1\n");
+        QVERIFY(!s.find<QCheckBox>("includeBox")->isHidden());
         s.runToEnd();
         QVERIFY(!s.runner.output().isEmpty());
-        Access::clearPath(s.runner);
+        Access::clearPath(s.runner, answer);
+        const QString why =
+            QStringLiteral(
+                "Looked in ~/.local/bin, ~/.npm-global/bin, ~/.hermes/bin, /opt/homebrew/bin and "
+                "/usr/local/bin, then asked the login shell: ") +
+            ending;
+        QTRY_COMPARE(s.find<QLabel>("noticeReason")->text(), why);
+        QCOMPARE(s.find<ElidedLabel>("pathLine")->toolTip(), why);
+        QVERIFY(s.find<QCheckBox>("includeBox")->isHidden());
         QTRY_VERIFY(!s.find("notice")->isHidden());
         QVERIFY(s.transcript()->isHidden() && s.find<Spinner>("spinner")->isHidden());
         QCOMPARE(s.column->dotColor(), QColor(142, 142, 147));
@@ -135,6 +172,7 @@ private Q_SLOTS:
         s.showAt(260, 300);
         auto* line = s.find<ElidedLabel>("pathLine");
         QCOMPARE(line->text(), s.path);
+        QCOMPARE(line->toolTip(), s.path);
         const QString shown = line->displayedText();
         QVERIFY2(shown.contains(QChar(0x2026)), qPrintable(shown));
         QVERIFY(shown.startsWith(s.path.left(3)) && shown.endsWith(QStringLiteral("tool")));

@@ -9,8 +9,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -111,7 +116,7 @@ private Q_SLOTS:
             QTRY_VERIFY(showsLabel(column, names[i]));
             const QString path = home.filePath(QStringLiteral(".local/bin/") + names[i]);
             QTRY_VERIFY(i == 2 || showsLabel(column, path));
-            QVERIFY(i == 2 || showsLabel(column, statusLabel(path, RunState::idle())));
+            QVERIFY(i == 2 || showsLabel(column, QStringLiteral("Ready")));
         }
         QVERIFY(qAbs(view.columns()[0]->width() - view.columns()[2]->width()) <= 1);
         QVERIFY(!view.runButton()->isEnabled() && !view.stopButton()->isEnabled());
@@ -174,6 +179,66 @@ private Q_SLOTS:
         QTRY_COMPARE(field->height(), heights[3]);
     }
 
+    // A window works in its folder: set at opening, inherited by New Window,
+    // changed by a folder dropped on the task field (not typed into it); each
+    // run goes to the ticked tools only.
+    void folderAndToolsPerWindow()
+    {
+        FakeHome home;
+        installTools(home, {QStringLiteral("claude"), QStringLiteral("gemini")},
+                     "pwd -P > \"$HOME/pwd-$(basename \"$0\")\"\n");
+        const QString project = home.filePath(QStringLiteral("my project"));
+        const QString other = home.filePath(QStringLiteral("other"));
+        QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
+        QPointer<MainWindow> first = MainWindow::open(project);
+        ContentView* a = first->contentView();
+        QCOMPARE(first->windowTitle(), QStringLiteral("my project — Brevane"));
+        QCOMPARE(a->folderButton()->toolTip(), project);
+        QAction* openFolder = findByText<QAction>(first, QStringLiteral("Open Folder…"));
+        QVERIFY(openFolder);
+        QCOMPARE(openFolder->shortcut(), QKeySequence(QKeySequence::Open));
+        findByText<QAction>(first, QStringLiteral("New Window"))->trigger();
+        QPointer<MainWindow> second;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<MainWindow*>(widget); window && window != first)
+                second = window;
+        }
+        QVERIFY(second);
+        QCOMPARE(second->contentView()->model()->workingFolder(), project);
+        QCOMPARE(second->windowTitle(), first->windowTitle());
+        delete second.data();
+        QVERIFY(waitForScan(a));
+
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(other)});
+        QWidget* field = a->taskField()->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(field, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(field, &drop);
+        QCOMPARE(a->model()->workingFolder(), other);
+        QCOMPARE(a->taskField()->text(), QString());
+        QTRY_COMPARE(first->windowTitle(), QStringLiteral("other — Brevane"));
+
+        QTest::mouseClick(a->columns()[1]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
+                          Qt::LeftButton);
+        QVERIFY(!a->model()->isIncluded(1));
+        QTest::keyClicks(a->taskField(), QStringLiteral("go"));
+        QTRY_VERIFY(a->runButton()->isEnabled());
+        QTest::mouseClick(a->runButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(a->model()->runners()[0]->state().isDone(), deadline);
+        QCOMPARE(home.read(QStringLiteral("pwd-claude")),
+                 QFileInfo(other).canonicalFilePath().toUtf8() + '\n');
+        QVERIFY(a->model()->runners()[1]->state().isIdle());
+        QTest::mouseClick(a->columns()[0]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(!a->runButton()->isEnabled());
+        delete first.data();
+    }
+
     // Two windows from File > New Window: a run or a rescan in one leaves
     // the other alone, and a rescan shows the same columns again.
     void windowsRunAndRescanIndependently()
@@ -181,7 +246,7 @@ private Q_SLOTS:
         FakeHome home;
         installTools(home, {QStringLiteral("claude")}, echoTool);
         QPointer<MainWindow> first = MainWindow::open();
-        QCOMPARE(first->windowTitle(), QStringLiteral("Brevane"));
+        QCOMPARE(first->windowTitle(), QFileInfo(QDir::currentPath()).fileName() + " — Brevane");
         QAction* newWindow = findByText<QAction>(first, QStringLiteral("New Window"));
         QVERIFY(newWindow);
         QCOMPARE(newWindow->shortcut(), QKeySequence(QKeySequence::New));

@@ -100,6 +100,27 @@ private:
 class TestQuit : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // A folder argument the tools could not work in ends the app before any
+    // window, with status 2 and the reason.
+    void badFolderArgument_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << "no/such"
+                                 << "brevane: no/such: No such file or directory\n";
+        QTest::newRow("a file") << BREVANE_APP << BREVANE_APP ": Not a directory\n";
+    }
+    void badFolderArgument()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, message);
+        QProcess app;
+        app.start(QStringLiteral(BREVANE_APP), {folder});
+        QVERIFY(app.waitForFinished(deadline));
+        QCOMPARE(app.exitCode(), 2);
+        QVERIFY(app.readAllStandardError().endsWith(message.toUtf8()));
+    }
+
     void quitLeavesToolsRunning_data()
     {
         QTest::addColumn<bool>("chatty");

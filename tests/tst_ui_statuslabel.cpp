@@ -3,7 +3,7 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(RunState)
-using Path = std::optional<QString>;
+using Path = std::optional<QByteArray>;
 
 class TestStatusLabel : public QObject {
     Q_OBJECT
@@ -13,7 +13,7 @@ private Q_SLOTS:
         QTest::addColumn<Path>("path");
         QTest::addColumn<RunState>("state");
         QTest::addColumn<QString>("expected");
-        const Path path = QStringLiteral("/usr/local/bin/tool");
+        const Path path = QByteArrayLiteral("/usr/local/bin/tool");
         QTest::newRow("done 0") << path << RunState::done(0) << QStringLiteral("Finished");
         QTest::newRow("done 2") << path << RunState::done(2) << QStringLiteral("Exited (2)");
         QTest::newRow("done -1") << path << RunState::done(-1) << QStringLiteral("Exited (-1)");
@@ -25,7 +25,7 @@ private Q_SLOTS:
         QTest::newRow("stopped") << path << RunState::stopped() << QStringLiteral("Stopped");
         QTest::newRow("failed") << path << RunState::failed() << QStringLiteral("Failed");
         QTest::newRow("an empty path is still a path")
-            << Path(QString()) << RunState::idle() << QStringLiteral("Ready");
+            << Path(QByteArray()) << RunState::idle() << QStringLiteral("Ready");
         // Without a path the state never shows.
         for (const RunState state :
              {RunState::done(1), RunState::idle(), RunState::running(), RunState::failed()})

@@ -19,12 +19,40 @@
         <source>%1 is not installed</source>
         <translation>%1 ist nicht installiert</translation>
     </message>
+    <message>
+        <source>not found.</source>
+        <translation>nicht gefunden.</translation>
+    </message>
+    <message>
+        <source>no answer within 10 s.</source>
+        <translation>keine Antwort innerhalb von 10 s.</translation>
+    </message>
+    <message>
+        <source>it could not be started (%1).</source>
+        <translation>sie konnte nicht gestartet werden (%1).</translation>
+    </message>
+    <message>
+        <source>Looked in ~/.local/bin, ~/.npm-global/bin, ~/.hermes/bin, /opt/homebrew/bin and /usr/local/bin, then asked the login shell: %1</source>
+        <translation>Gesucht in ~/.local/bin, ~/.npm-global/bin, ~/.hermes/bin, /opt/homebrew/bin und /usr/local/bin, dann die Login-Shell gefragt: %1</translation>
+    </message>
+    <message>
+        <source>Include %1 in the next run</source>
+        <translation>%1 beim nächsten Lauf einbeziehen</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
     <message>
         <source>Hands one task to several command-line agent tools and shows what each prints, side by side.</source>
         <translation>Übergibt eine Aufgabe an mehrere Kommandozeilen-Agenten und zeigt nebeneinander, was jeder ausgibt.</translation>
+    </message>
+    <message>
+        <source>The folder the tools work in (default: the current folder, or home when that is /).</source>
+        <translation>Der Ordner, in dem die Werkzeuge arbeiten (Vorgabe: der aktuelle Ordner, oder der Benutzerordner, wenn dieser / ist).</translation>
+    </message>
+    <message>
+        <source>one folder at most</source>
+        <translation>höchstens ein Ordner</translation>
     </message>
 </context>
 <context>
@@ -45,13 +73,21 @@
         <source>Looking for installed tools…</source>
         <translation>Suche nach installierten Werkzeugen…</translation>
     </message>
+    <message>
+        <source>%1 — Brevane</source>
+        <translation>%1 — Brevane</translation>
+    </message>
+    <message>
+        <source>Choose the Folder the Tools Work In</source>
+        <translation>Ordner wählen, in dem die Werkzeuge arbeiten</translation>
+    </message>
+    <message>
+        <source>Working folder: %1</source>
+        <translation>Arbeitsordner: %1</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
-    <message>
-        <source>Brevane</source>
-        <translation>Brevane</translation>
-    </message>
     <message>
         <source>&amp;File</source>
         <translation>&amp;Datei</translation>
@@ -95,6 +131,10 @@
     <message>
         <source>&amp;Edit</source>
         <translation>&amp;Bearbeiten</translation>
+    </message>
+    <message>
+        <source>Open Folder…</source>
+        <translation>Ordner öffnen…</translation>
     </message>
 </context>
 <context>

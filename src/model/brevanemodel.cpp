@@ -2,9 +2,13 @@
 
 #include "catalog/detector.h"
 #include "platform/childprocess.h"
+#include "platform/files.h"
 #include "platform/mainthread.h"
+#include "platform/spawn.h"
 #include "text/trim.h"
 
+#include <QDir>
+#include <QFile>
 #include <QPointer>
 
 #include <algorithm>
@@ -12,7 +16,13 @@
 #include <thread>
 
 BrevaneModel::BrevaneModel(QObject* parent)
+    : BrevaneModel(defaultWorkingFolder(), parent)
+{
+}
+
+BrevaneModel::BrevaneModel(const QString& workingFolder, QObject* parent)
     : QObject(parent)
+    , m_workingFolder(workingFolder)
 {
     for (const ToolSpec& spec : ToolSpec::all()) {
         auto* runner = new ToolRunner(spec, this);
@@ -20,7 +30,29 @@ BrevaneModel::BrevaneModel(QObject* parent)
         connect(runner, &ToolRunner::objectWillChange, this, &BrevaneModel::objectWillChange,
                 Qt::DirectConnection);
         m_runners.push_back(runner);
+        m_included.push_back(true);
     }
+}
+
+QString BrevaneModel::defaultWorkingFolder()
+{
+    // Started from a desktop menu, the app's own folder is "/": no project.
+    const QString current = QDir::currentPath();
+    return current == QStringLiteral("/") ? QDir::homePath() : current;
+}
+
+void BrevaneModel::setWorkingFolder(const QString& folder)
+{
+    Q_EMIT objectWillChange();
+    m_workingFolder = folder;
+}
+
+void BrevaneModel::setIncluded(qsizetype index, bool included)
+{
+    if (index < 0 || index >= m_included.size())
+        return;
+    Q_EMIT objectWillChange();
+    m_included[index] = included;
 }
 
 BrevaneModel::~BrevaneModel() = default;
@@ -49,6 +81,15 @@ bool BrevaneModel::anyInstalled() const
                        [](const ToolRunner* r) { return r->path().has_value(); });
 }
 
+bool BrevaneModel::anyIncludedInstalled() const
+{
+    for (qsizetype i = 0; i < m_runners.size(); ++i) {
+        if (m_included[i] && m_runners[i]->path())
+            return true;
+    }
+    return false;
+}
+
 void BrevaneModel::scan()
 {
     setScanning(true);
@@ -61,23 +102,25 @@ void BrevaneModel::scan()
     QPointer<BrevaneModel> self(this);
     const quint64 scanId = ++m_scanId;
     std::thread([names, self, scanId, timeout = m_shellTimeout] {
-        QList<std::optional<QString>> paths;
-        for (const QString& name : names)
-            paths.push_back(Detector::find(name, timeout));
-        MainThread::handOver([self, scanId, paths] {
+        const QList<Discovery> found = Detector::findAll(names, timeout);
+        MainThread::handOver([self, scanId, found] {
             // Scans may overlap; only the latest one says what is installed
             // now, and only it ends the scanning.
             if (self && scanId == self->m_scanId)
-                self->applyScan(paths);
+                self->applyScan(found);
         });
     }).detach();
 }
 
-void BrevaneModel::applyScan(const QList<std::optional<QString>>& paths)
+void BrevaneModel::applyScan(const QList<Discovery>& found)
 {
-    const qsizetype n = std::min(m_runners.size(), paths.size());
-    for (qsizetype i = 0; i < n; ++i)
-        m_runners[i]->setPath(paths[i]);
+    const qsizetype n = std::min(m_runners.size(), found.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        // A tool found anew is in the next run; one that stays keeps its choice.
+        if (!m_runners[i]->path() && found[i].path)
+            m_included[i] = true;
+        m_runners[i]->setDiscovery(found[i]);
+    }
     setScanning(false);
 }
 
@@ -86,9 +129,17 @@ void BrevaneModel::start()
     const QString task = trimmedBlanksAndLineBreaks(m_task);
     if (task.isEmpty())
         return;
-    for (ToolRunner* runner : std::as_const(m_runners)) {
-        if (runner->path())
-            runner->run(task);
+    const QByteArray folder = QFile::encodeName(m_workingFolder);
+    // Checked once for all: either every included tool starts here or none does.
+    const int error = folderError(folder);
+    for (qsizetype i = 0; i < m_runners.size(); ++i) {
+        ToolRunner* runner = m_runners[i];
+        if (!m_included[i] || !runner->path())
+            continue;
+        if (error)
+            runner->failLaunch(m_workingFolder + QStringLiteral(": ") + systemErrorText(error));
+        else
+            runner->run(task, folder);
     }
     Q_EMIT objectWillChange();
 }

@@ -7,15 +7,18 @@
 #include <QString>
 
 // The one model behind a window: a runner per catalogue tool, the task being
-// typed, and whether a search for the tools is under way. GUI thread only.
+// typed, the folder the tools run in, which tools the next run includes, and
+// whether a search for the tools is under way. GUI thread only.
 //
-// objectWillChange() fires before every assignment to task or scanning, once
+// objectWillChange() fires before every assignment to task, scanning, the
+// working folder or a tool's inclusion, once
 // at the end of start() and stopAll(), and once for every objectWillChange()
 // of one of its runners.
 class BrevaneModel : public QObject {
     Q_OBJECT
 public:
     explicit BrevaneModel(QObject* parent = nullptr);
+    BrevaneModel(const QString& workingFolder, QObject* parent);
     ~BrevaneModel() override;
 
     const QList<ToolRunner*>& runners() const { return m_runners; }
@@ -23,13 +26,29 @@ public:
     void setTask(const QString& task);
     bool scanning() const { return m_scanning; }
 
+    // The folder the next run starts its tools in. Changing it while tools
+    // run is allowed: it applies to the next run.
+    const QString& workingFolder() const { return m_workingFolder; }
+    void setWorkingFolder(const QString& folder);
+    // Where a window starts: the current folder, or the home folder when that is "/".
+    static QString defaultWorkingFolder();
+
+    // Whether the next run hands the task to runner `index`. Every tool
+    // starts included, and so does one that a scan finds anew.
+    bool isIncluded(qsizetype index) const { return m_included.value(index); }
+    void setIncluded(qsizetype index, bool included);
+
     bool anyRunning() const;
     bool anyInstalled() const;
+    // Whether some included tool is installed: what a run needs besides a task.
+    bool anyIncludedInstalled() const;
 
     // Looks for every catalogue tool on a background thread; the results are
     // applied on the GUI thread in one step. Returns at once.
     void scan();
-    // Runs every installed tool on the trimmed task; nothing for a blank one.
+    // Runs every included installed tool on the trimmed task, in the working
+    // folder; nothing for a blank task. When the folder cannot be entered no
+    // tool starts, and each that would have fails with the reason.
     void start();
     // Stops every runner whose child still runs.
     void stopAll();
@@ -43,10 +62,12 @@ Q_SIGNALS:
 
 private:
     void setScanning(bool scanning);
-    void applyScan(const QList<std::optional<QString>>& paths);
+    void applyScan(const QList<Discovery>& found);
 
     QList<ToolRunner*> m_runners;
+    QList<bool> m_included;
     QString m_task;
+    QString m_workingFolder;
     bool m_scanning = true;
     quint64 m_scanId = 0;
     std::chrono::milliseconds m_shellTimeout{10000};

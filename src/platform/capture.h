@@ -5,17 +5,24 @@
 
 #include <chrono>
 
+struct CaptureRequest {
+    QByteArray program;
+    QList<QByteArray> arguments;
+};
+
 struct CaptureResult {
     bool started = false;  // false: the program could not be started
+    int error = 0;         // why not (an errno value) when it could not
     bool timedOut = false; // the run overran its time and was killed
     QByteArray output;     // all of standard output (a part of it when timedOut)
 };
 
-// Runs `program` with `arguments` in its own process group, with standard
-// input and standard error on the null device, reads its standard output to
-// end of file and only then waits for it to exit. The exit status is not
-// read. If end of file and the exit have not both come within `timeout`, the
-// whole process group is killed. Either way the child has been reaped when
-// this returns. Blocks the calling thread; any thread may call it.
-CaptureResult captureOutput(const QByteArray& program, const QList<QByteArray>& arguments,
-                            std::chrono::milliseconds timeout);
+// Runs every requested program at once, each in its own process group with
+// standard input and standard error on the null device, reads each one's
+// standard output to end of file and only then waits for it to exit. Exit
+// statuses are not read. Whatever has not both reached end of file and exited
+// within `timeout` (one bound for all of them) is killed with its whole
+// group. Every child has been reaped when this returns. Results are in
+// request order. Blocks the calling thread; any thread may call it.
+QList<CaptureResult> captureOutputs(const QList<CaptureRequest>& requests,
+                                    std::chrono::milliseconds timeout);

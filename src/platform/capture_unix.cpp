@@ -7,9 +7,12 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <memory>
+#include <optional>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
+#include <vector>
 
 // Process discipline, as for ChildProcess: the child leads its own group, so
 // one SIGKILL also reaches what it started (a background job holding the
@@ -84,70 +87,104 @@ int pollTimeout(Clock::time_point deadline)
     return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
 }
 
-// Appends what `fd` yields to `out` until end of file (true) or until the
-// deadline passes or reading fails (false).
-bool readToEnd(int fd, Clock::time_point deadline, QByteArray& out)
+// One started program: its pipe's read end until end of file, and the child.
+struct Capture {
+    CaptureResult* result;
+    UniqueFd read;
+    std::unique_ptr<Child> child;
+};
+
+// Starts `request` with its output on a new pipe; fills in `result` when that fails.
+std::optional<Capture> startCapture(const CaptureRequest& request, CaptureResult& result)
+{
+    PipeFds pipe;
+    // Standard input and standard error each get a null device of their own.
+    UniqueFd nullInput = openNullDevice();
+    UniqueFd nullError = openNullDevice();
+    if (!makePipe(pipe) || !nullInput.valid() || !nullError.valid()) {
+        result.error = errno;
+        return std::nullopt;
+    }
+    SpawnRequest spawn;
+    spawn.program = request.program;
+    spawn.arguments = request.arguments;
+    spawn.stdinFd = nullInput.get();
+    spawn.stdoutFd = pipe.write.get();
+    spawn.stderrFd = nullError.get();
+    spawn.newProcessGroup = true;
+    const SpawnResult spawned = spawnProcess(spawn);
+    // Our copy of the write end must go now, or end of file never comes.
+    pipe.write.reset();
+    if (!spawned.ok()) {
+        result.error = spawned.error;
+        return std::nullopt;
+    }
+    result.started = true;
+    return Capture{&result, std::move(pipe.read), std::make_unique<Child>(spawned.pid)};
+}
+
+// Reads every pipe until end of file or the deadline. A pipe that fails to
+// read is given up like one that ran out of time.
+void readAllToEnd(std::vector<Capture>& captures, Clock::time_point deadline)
 {
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
     for (;;) {
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, pollTimeout(deadline));
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+        std::vector<pollfd> entries;
+        std::vector<Capture*> open;
+        for (Capture& capture : captures) {
+            if (capture.read.valid()) {
+                entries.push_back({capture.read.get(), POLLIN, 0});
+                open.push_back(&capture);
+            }
         }
-        if (ready == 0) {
+        if (entries.empty())
+            return;
+        const int ready = ::poll(entries.data(), entries.size(), pollTimeout(deadline));
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready <= 0) {
             if (Clock::now() >= deadline)
-                return false;
+                return;
             continue;
         }
-        const long n = readRetrying(fd, buffer.data(), static_cast<unsigned long>(buffer.size()));
-        if (n == 0)
-            return true;
-        if (n < 0)
-            return false;
-        out.append(buffer.constData(), n);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].revents == 0)
+                continue;
+            Capture& capture = *open[i];
+            const long n = readRetrying(capture.read.get(), buffer.data(),
+                                        static_cast<unsigned long>(buffer.size()));
+            if (n > 0) {
+                capture.result->output.append(buffer.constData(), n);
+                continue;
+            }
+            if (n < 0)
+                capture.result->timedOut = true;
+            capture.read.reset();
+        }
     }
 }
 
 } // namespace
 
-CaptureResult captureOutput(const QByteArray& program, const QList<QByteArray>& arguments,
-                            std::chrono::milliseconds timeout)
+QList<CaptureResult> captureOutputs(const QList<CaptureRequest>& requests,
+                                    std::chrono::milliseconds timeout)
 {
-    CaptureResult result;
     const Clock::time_point deadline = Clock::now() + timeout;
-
-    PipeFds pipe;
-    if (!makePipe(pipe))
-        return result;
-    // Standard input and standard error each get a null device of their own.
-    UniqueFd nullInput = openNullDevice();
-    UniqueFd nullError = openNullDevice();
-    if (!nullInput.valid() || !nullError.valid())
-        return result;
-
-    SpawnRequest request;
-    request.program = program;
-    request.arguments = arguments;
-    request.stdinFd = nullInput.get();
-    request.stdoutFd = pipe.write.get();
-    request.stderrFd = nullError.get();
-    request.newProcessGroup = true;
-    const SpawnResult spawned = spawnProcess(request);
-    // Our copy of the write end must go now, or end of file never comes.
-    pipe.write.reset();
-    nullInput.reset();
-    nullError.reset();
-    if (!spawned.ok())
-        return result;
-    result.started = true;
-
-    Child child(spawned.pid);
-    if (!readToEnd(pipe.read.get(), deadline, result.output) || !child.reapBefore(deadline)) {
-        result.timedOut = true;
-        child.killGroupAndReap();
+    QList<CaptureResult> results(requests.size());
+    std::vector<Capture> captures;
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        if (std::optional<Capture> capture = startCapture(requests[i], results[i]))
+            captures.push_back(std::move(*capture));
     }
-    return result;
+    readAllToEnd(captures, deadline);
+    // One deadline for all: a child that lingers after its output has ended
+    // costs the others nothing beyond it.
+    for (Capture& capture : captures) {
+        if (capture.read.valid() || capture.result->timedOut ||
+            !capture.child->reapBefore(deadline)) {
+            capture.result->timedOut = true;
+            capture.child->killGroupAndReap();
+        }
+    }
+    return results;
 }

@@ -36,6 +36,7 @@ public:
         QByteArray program;
         QList<QByteArray> arguments;
         QList<QByteArray> environment; // the whole environment, "NAME=value"
+        QByteArray workingDirectory;   // empty: this process's own
     };
 
     // How long terminate() waits after SIGTERM before it sends SIGKILL.

@@ -163,6 +163,7 @@ std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handle
     request.program = options.program;
     request.arguments = options.arguments;
     request.environment = options.environment;
+    request.workingDirectory = options.workingDirectory;
     request.stdoutFd = pipe.write.get();
     request.stderrFd = pipe.write.get();
     request.newProcessGroup = true;

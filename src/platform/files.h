@@ -1,12 +1,16 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
-// The current user's home directory: $HOME when it is set and not empty,
-// otherwise the user's entry in the password database; empty when neither
-// gives one.
-QString homeDirectory();
+// The current user's home directory, as bytes: $HOME when it is set and not
+// empty, otherwise the user's entry in the password database; empty when
+// neither gives one.
+QByteArray homeDirectory();
 
-// True when `path` exists and the current user may execute it (for a
-// directory: search it). No check that it is a regular file.
-bool isExecutable(const QString& path);
+// True when `path` is a regular file (after symbolic links) that the current
+// user may execute. A directory or a device of that name is not.
+bool isExecutableFile(const QByteArray& path);
+
+// 0 when `path` is a folder the current user may enter; otherwise why not, as
+// an errno value: ENOENT, ENOTDIR, EACCES and the like.
+int folderError(const QByteArray& path);

@@ -1,17 +1,16 @@
 #include "platform/files.h"
 
-#include <QFile>
-
 #include <cerrno>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-QString homeDirectory()
+QByteArray homeDirectory()
 {
-    const QByteArray home = qgetenv("HOME");
+    QByteArray home = qgetenv("HOME");
     if (!home.isEmpty())
-        return QFile::decodeName(home);
+        return home;
 
     // getpwuid_r rather than getpwuid: discovery runs on a background thread.
     const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -25,15 +24,29 @@ QString homeDirectory()
             continue;
         }
         if (rc != 0 || !found || !found->pw_dir)
-            return QString();
-        return QFile::decodeName(found->pw_dir);
+            return QByteArray();
+        return QByteArray(found->pw_dir);
     }
 }
 
-bool isExecutable(const QString& path)
+bool isExecutableFile(const QByteArray& path)
 {
     // A NUL would cut the path short and test another file.
-    if (path.isEmpty() || path.contains(QChar(0)))
+    if (path.isEmpty() || path.contains('\0'))
         return false;
-    return ::access(QFile::encodeName(path).constData(), X_OK) == 0;
+    struct stat info {};
+    return ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.constData(), X_OK) == 0;
+}
+
+int folderError(const QByteArray& path)
+{
+    if (path.isEmpty() || path.contains('\0'))
+        return ENOENT;
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0)
+        return errno;
+    if (!S_ISDIR(info.st_mode))
+        return ENOTDIR;
+    return ::access(path.constData(), X_OK) == 0 ? 0 : errno;
 }

@@ -9,16 +9,17 @@
 
 // Starting a program with posix_spawn. The child gets exactly the given
 // arguments and environment, the descriptors below on 0, 1 and 2 and nothing
-// else, default signal dispositions and an empty signal mask, and keeps the
-// parent's working directory.
+// else, default signal dispositions and an empty signal mask, and starts in
+// the given working directory (or the parent's).
 struct SpawnRequest {
     QByteArray program;                           // absolute path; no PATH search
     QList<QByteArray> arguments;                  // argv[1..]
     std::optional<QList<QByteArray>> environment; // "NAME=value" entries; none = inherit
-    int stdinFd = -1;                             // -1: the null device
-    int stdoutFd = -1;                            // -1: the null device
-    int stderrFd = -1;                            // -1: the null device
-    bool newProcessGroup = true;                  // the child leads a group of its own
+    QByteArray workingDirectory; // empty: the parent's; failing to enter it fails the spawn
+    int stdinFd = -1;            // -1: the null device
+    int stdoutFd = -1;           // -1: the null device
+    int stderrFd = -1;           // -1: the null device
+    bool newProcessGroup = true; // the child leads a group of its own
 };
 
 struct SpawnResult {

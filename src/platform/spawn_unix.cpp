@@ -48,6 +48,9 @@ SpawnResult spawnProcess(const SpawnRequest& request)
     // child whatever Brevane itself inherited without that flag.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 #endif
+    // glibc 2.29 and macOS 10.15 have it; the spawn fails with chdir's errno.
+    if (!request.workingDirectory.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&actions, request.workingDirectory.constData());
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);

@@ -4,7 +4,6 @@
 #include "platform/spawn.h"
 #include "text/tooloutput.h"
 
-#include <QFile>
 #include <QPointer>
 #include <QTimer>
 
@@ -24,11 +23,11 @@ QByteArray scriptFor(const ToolSpec& spec)
     return script;
 }
 
-QList<QByteArray> environmentFor(const QString& path, const QString& task)
+QList<QByteArray> environmentFor(const QByteArray& path, const QString& task)
 {
     // Inherited entries are copied as raw bytes: a value that is not valid
     // text must reach the tool unchanged.
-    const QList<QByteArray> own = {"BV_BIN=" + QFile::encodeName(path), "BV_TASK=" + task.toUtf8(),
+    const QList<QByteArray> own = {"BV_BIN=" + path, "BV_TASK=" + task.toUtf8(),
                                    QByteArrayLiteral("NO_COLOR=1"), QByteArrayLiteral("TERM=dumb")};
     QList<QByteArray> entries;
     for (const QByteArray& entry : currentEnvironment()) {
@@ -54,10 +53,10 @@ ToolRunner::ToolRunner(ToolSpec spec, QObject* parent)
 // Deliberately leaves a running child alone: closing a window does not stop its tools.
 ToolRunner::~ToolRunner() = default;
 
-void ToolRunner::setPath(std::optional<QString> path)
+void ToolRunner::setDiscovery(Discovery discovery)
 {
     Q_EMIT objectWillChange();
-    m_path = std::move(path);
+    m_discovery = std::move(discovery);
 }
 
 void ToolRunner::setOutput(QString output)
@@ -79,9 +78,15 @@ void ToolRunner::setState(RunState state)
     m_state = state;
 }
 
-void ToolRunner::run(const QString& task)
+void ToolRunner::failLaunch(const QString& reason)
 {
-    if (!m_path)
+    setOutput(QStringLiteral("Failed to launch: ") + reason);
+    setState(RunState::failed());
+}
+
+void ToolRunner::run(const QString& task, const QByteArray& folder)
+{
+    if (!path())
         return;
     setOutput(QString());
     setState(RunState::running());
@@ -90,7 +95,8 @@ void ToolRunner::run(const QString& task)
     ChildProcess::Options options;
     options.program = shellProgram;
     options.arguments = {QByteArrayLiteral("-lc"), scriptFor(m_spec)};
-    options.environment = environmentFor(*m_path, task);
+    options.environment = environmentFor(*path(), task);
+    options.workingDirectory = folder;
 
     // The transform runs on the reader thread and owns its decoding state;
     // the GUI-thread handlers reach the runner only through a QPointer.
@@ -121,8 +127,7 @@ void ToolRunner::run(const QString& task)
     else
         process = ChildProcess::start(options, std::move(handlers), &error);
     if (!process) {
-        setOutput(QStringLiteral("Failed to launch: ") + error);
-        setState(RunState::failed());
+        failLaunch(error);
         return;
     }
     *child = process;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/detector.h"
 #include "catalog/runstate.h"
 #include "catalog/toolspec.h"
 
@@ -28,7 +29,10 @@ public:
 
     const ToolSpec& spec() const { return m_spec; }
     QString id() const { return m_spec.name; }
-    const std::optional<QString>& path() const { return m_path; }
+    // The executable's path as bytes; none: not installed.
+    const std::optional<QByteArray>& path() const { return m_discovery.path; }
+    // The path, or where discovery looked and what the login shell answered.
+    const Discovery& discovery() const { return m_discovery; }
     const QString& output() const { return m_output; }
     RunState state() const { return m_state; }
 
@@ -36,9 +40,11 @@ public:
     // so that a view can append just the new tail while it stays the same.
     quint64 outputGeneration() const { return m_outputGeneration; }
 
-    // Starts the tool on `task` under the login shell and returns at once.
-    // Does nothing without a path. Called only while this runner is not running.
-    void run(const QString& task);
+    // Starts the tool on `task` under the login shell, in `folder`, and
+    // returns at once. Does nothing without a path. Called only while this
+    // runner is not running.
+    // An empty folder: Brevane's own.
+    void run(const QString& task, const QByteArray& folder = QByteArray());
 
     // The pause between a child's end reaching the GUI thread and `done`.
     static constexpr std::chrono::milliseconds endPause{150};
@@ -50,7 +56,9 @@ private:
     friend class BrevaneModel;
     friend struct ToolRunnerTestAccess;
 
-    void setPath(std::optional<QString> path);
+    void setDiscovery(Discovery discovery);
+    // Ends a run that could not start: "Failed to launch: " and why.
+    void failLaunch(const QString& reason);
     void setOutput(QString output);
     void appendOutput(const QString& text);
     void setState(RunState state);
@@ -58,7 +66,7 @@ private:
     void handleEnd(quint64 runId, const std::shared_ptr<ChildProcess>& child, int status);
 
     const ToolSpec m_spec;
-    std::optional<QString> m_path;
+    Discovery m_discovery;
     QString m_output;
     RunState m_state = RunState::idle();
     std::shared_ptr<ChildProcess> m_process;

@@ -1,5 +1,7 @@
 #include "trim.h"
 
+#include "utf8.h"
+
 #include <QChar>
 
 bool isBlank(char32_t c)
@@ -29,11 +31,6 @@ template <typename Pred> QStringView trimmedWhere(QStringView text, Pred drop)
 
 } // namespace
 
-QString trimmedBlanks(QStringView text)
-{
-    return trimmedWhere(text, isBlank).toString();
-}
-
 namespace {
 
 bool isBlankOrLineBreak(char32_t c)
@@ -54,21 +51,25 @@ bool holdsOnlyBlanksAndLineBreaks(QStringView text)
     return trimmedWhere(text, isBlankOrLineBreak).isEmpty();
 }
 
-QStringList nonEmptyLines(QStringView text)
+QList<QByteArray> blankTrimmedLines(QByteArrayView bytes)
 {
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (!isLineBreak(c))
-            continue;
-        // CR LF leaves an empty piece between its halves; dropping empty
-        // pieces makes it one separator.
-        if (i > start)
-            lines.append(text.sliced(start, i - start).toString());
-        start = i + 1;
+    QList<QByteArray> lines;
+    qsizetype first = -1; // the current line's first byte that is not a blank
+    qsizetype last = -1;  // and the end of its last such character
+    for (qsizetype i = 0; i < bytes.size();) {
+        const Utf8Step step = utf8StepAt(bytes, i);
+        if (isLineBreak(step.scalar)) {
+            if (first >= 0)
+                lines.append(bytes.sliced(first, last - first).toByteArray());
+            first = -1;
+        } else if (!isBlank(step.scalar)) {
+            if (first < 0)
+                first = i;
+            last = i + step.length;
+        }
+        i += step.length;
     }
-    if (start < text.size())
-        lines.append(text.sliced(start).toString());
+    if (first >= 0)
+        lines.append(bytes.sliced(first, last - first).toByteArray());
     return lines;
 }

@@ -130,6 +130,16 @@ QString decodeUtf8(QByteArrayView bytes)
     return text;
 }
 
+Utf8Step utf8StepAt(QByteArrayView bytes, qsizetype at)
+{
+    const unsigned char* p = bytesOf(bytes) + at;
+    if (*p < 0x80)
+        return {*p, 1};
+    const Sequence s = readSequence(p, bytesOf(bytes) + bytes.size());
+    return {s.outcome == Outcome::Complete ? s.codePoint : char32_t(replacementCharacter),
+            s.length};
+}
+
 QString Utf8Decoder::decode(QByteArrayView chunk)
 {
     // Nothing to add to the carry; an empty view may also hold a null data

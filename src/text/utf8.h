@@ -8,6 +8,15 @@
 // C0 AF -> two U+FFFD; ED A0 80 -> three).
 QString decodeUtf8(QByteArrayView bytes);
 
+// One step of that decoding: the scalar of the sequence at bytes[at] and the
+// bytes it takes; an ill-formed or truncated sequence is U+FFFD over its
+// maximal ill-formed subpart. `at` must lie inside `bytes`.
+struct Utf8Step {
+    char32_t scalar;
+    int length;
+};
+Utf8Step utf8StepAt(QByteArrayView bytes, qsizetype at);
+
 // The same decoding over a stream cut into chunks anywhere: an incomplete
 // sequence at the end of a chunk is carried over to the next one, so the
 // result is the same as decoding the whole stream at once.

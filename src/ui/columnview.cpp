@@ -11,7 +11,9 @@
 #include "ui/transcriptview.h"
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QEvent>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QPaintEvent>
@@ -74,6 +76,11 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
 
     auto* header = new QHBoxLayout;
     header->setSpacing(spacing);
+    m_include = new QCheckBox(this);
+    m_include->setObjectName(QStringLiteral("includeBox"));
+    m_include->setChecked(true);
+    connect(m_include, &QCheckBox::clicked, this, &ColumnView::includeToggled);
+    header->addWidget(m_include, 0, Qt::AlignVCenter);
     m_dot = new StatusDot(this);
     m_dot->setObjectName(QStringLiteral("statusDot"));
     m_name = makeLabel(this, bold(font()), QStringLiteral("nameLabel"));
@@ -114,8 +121,9 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     m_noticeTitle = makeLabel(m_notice, bold(font()), QStringLiteral("noticeTitle"));
     m_noticeHint = makeLabel(m_notice, caption, QStringLiteral("noticeHint"));
     m_noticeHint->setText(tr("Install it and relaunch or rescan to include it."));
+    m_noticeReason = makeLabel(m_notice, caption, QStringLiteral("noticeReason"));
     notice->addStretch(1);
-    for (QLabel* label : {m_noticeIcon, m_noticeTitle, m_noticeHint}) {
+    for (QLabel* label : {m_noticeIcon, m_noticeTitle, m_noticeHint, m_noticeReason}) {
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(label != m_noticeIcon);
         notice->addWidget(label);
@@ -155,6 +163,48 @@ QColor ColumnView::dotColor() const
     return m_dot->color();
 }
 
+void ColumnView::setIncluded(bool included)
+{
+    m_include->setChecked(included);
+}
+
+bool ColumnView::included() const
+{
+    return m_include->isChecked();
+}
+
+QString ColumnView::whyNotInstalled(const Discovery& discovery)
+{
+    if (discovery.path)
+        return QString();
+    QString answer;
+    switch (discovery.shell) {
+    case Discovery::ShellAnswer::NotAsked:
+    case Discovery::ShellAnswer::Answered:
+        return QString();
+    case Discovery::ShellAnswer::NotFound:
+        answer = tr("not found.");
+        break;
+    case Discovery::ShellAnswer::NoAnswer:
+        answer = tr("no answer within 10 s.");
+        break;
+    case Discovery::ShellAnswer::NotStarted:
+        answer = tr("it could not be started (%1).").arg(discovery.shellError);
+        break;
+    }
+    return tr("Looked in ~/.local/bin, ~/.npm-global/bin, ~/.hermes/bin, /opt/homebrew/bin and "
+              "/usr/local/bin, then asked the login shell: %1")
+        .arg(answer);
+}
+
+QString ColumnView::displayPath(const QByteArray& path)
+{
+    // The path line is one line: a line break in a path would cut it.
+    QString shown = QFile::decodeName(path);
+    shown.replace(QLatin1Char('\n'), QChar(0x2424));
+    return shown;
+}
+
 void ColumnView::copyOutput()
 {
     if (m_runner)
@@ -175,16 +225,23 @@ void ColumnView::render()
     m_renderPending = false;
     ++m_renderCount;
     const ToolRunner* runner = m_runner.data();
-    const std::optional<QString> path = runner ? runner->path() : std::nullopt;
+    const std::optional<QByteArray> path = runner ? runner->path() : std::nullopt;
     const RunState state = runner ? runner->state() : RunState::idle();
     const bool installed = path.has_value();
     const QString name = runner ? runner->spec().name : QString();
 
     m_dot->setColor(installed ? installedColor : missingColor);
     setTextIfChanged(m_name, name);
+    m_include->setVisible(installed);
+    m_include->setToolTip(tr("Include %1 in the next run").arg(name));
+    m_include->setAccessibleName(m_include->toolTip());
     m_spinner->setVisible(state.isRunning());
     m_copy->setEnabled(runner && !runner->output().isEmpty());
-    setTextIfChanged(m_pathLine, installed ? *path : QStringLiteral("\u2014"));
+    const QString reason = runner ? whyNotInstalled(runner->discovery()) : QString();
+    const QString shownPath = installed ? displayPath(*path) : QString();
+    setTextIfChanged(m_pathLine, installed ? shownPath : QStringLiteral("\u2014"));
+    m_pathLine->setToolTip(installed ? shownPath : reason);
+    setTextIfChanged(m_noticeReason, reason);
     setTextIfChanged(m_statusLine, statusLabel(path, state));
     setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
     m_notice->setVisible(!installed);

@@ -6,7 +6,9 @@
 
 #include <limits>
 
+struct Discovery;
 class ElidedLabel;
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class Spinner;
@@ -32,9 +34,24 @@ public:
     int renderCount() const { return m_renderCount; }
     QColor dotColor() const;
 
+    // Shows whether the next run includes this tool; the checkbox only sets
+    // it through includeToggled().
+    void setIncluded(bool included);
+    bool included() const;
+
+    // Where discovery looked for a tool it did not find, and what the login
+    // shell answered; empty when it was found or not yet looked for.
+    static QString whyNotInstalled(const Discovery& discovery);
+    // A path as the column shows it: decoded for display, a line break drawn as ␤.
+    static QString displayPath(const QByteArray& path);
+
     static constexpr int padding = 10;
     static constexpr int spacing = 8;
     static constexpr qreal cornerRadius = 10;
+
+Q_SIGNALS:
+    // The user ticked or cleared the column's checkbox.
+    void includeToggled(bool included);
 
 public Q_SLOTS:
     // Empties the clipboard, then puts the whole transcript on it as plain text.
@@ -61,6 +78,7 @@ private:
     qsizetype m_shownLength = 0;
     bool m_transcriptWasShown = false;
 
+    QCheckBox* m_include = nullptr;
     StatusDot* m_dot = nullptr;
     QLabel* m_name = nullptr;
     Spinner* m_spinner = nullptr;
@@ -71,5 +89,6 @@ private:
     QLabel* m_noticeIcon = nullptr;
     QLabel* m_noticeTitle = nullptr;
     QLabel* m_noticeHint = nullptr;
+    QLabel* m_noticeReason = nullptr;
     TranscriptView* m_transcript = nullptr;
 };

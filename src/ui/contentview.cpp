@@ -7,11 +7,18 @@
 #include "ui/spinner.h"
 #include "ui/tasktextedit.h"
 
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -23,6 +30,8 @@ constexpr int rootMargin = 14;
 constexpr int controlSpacing = 8;
 constexpr int columnSpacing = 10;
 constexpr int spinnerDiameter = 24;
+// The folder button's path is elided in the middle beyond this width.
+constexpr int folderTextWidth = 220;
 
 // The platform's destructive-action red.
 const QColor destructiveRed(0xd9, 0x2d, 0x20);
@@ -45,11 +54,25 @@ QPushButton* makeButton(const QIcon& icon, const QString& text)
     return button;
 }
 
+// The first local folder among the dragged URLs; empty when there is none.
+QString folderIn(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir())
+            return QDir::cleanPath(url.toLocalFile());
+    }
+    return QString();
+}
+
 } // namespace
 
-ContentView::ContentView(QWidget* parent)
+ContentView::ContentView(const QString& workingFolder, QWidget* parent)
     : QWidget(parent)
-    , m_model(new BrevaneModel(this))
+    , m_model(workingFolder.isEmpty() ? new BrevaneModel(this)
+                                      : new BrevaneModel(workingFolder, this))
 {
     setMinimumSize(minimumContentSize);
 
@@ -59,6 +82,7 @@ ContentView::ContentView(QWidget* parent)
 
     const QColor textColour = palette().color(QPalette::ButtonText);
     const QColor disabledColour = palette().color(QPalette::Disabled, QPalette::ButtonText);
+    m_folder = makeButton(style()->standardIcon(QStyle::SP_DirIcon), QString());
     m_taskField = new TaskTextEdit;
     m_run = makeButton(Icons::play(textColour, disabledColour), tr("Run"));
     m_run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
@@ -74,6 +98,7 @@ ContentView::ContentView(QWidget* parent)
 
     auto* controls = new QHBoxLayout;
     controls->setSpacing(controlSpacing);
+    controls->addWidget(m_folder, 0, Qt::AlignTop);
     controls->addWidget(m_taskField, 1, Qt::AlignTop);
     for (QPushButton* button : {m_run, m_stop, m_rescan})
         controls->addWidget(button, 0, Qt::AlignTop);
@@ -95,6 +120,9 @@ ContentView::ContentView(QWidget* parent)
     columnsLayout->setSpacing(columnSpacing);
     for (ToolRunner* runner : m_model->runners()) {
         auto* column = new ColumnView(runner);
+        const qsizetype index = m_columns.size();
+        connect(column, &ColumnView::includeToggled, m_model,
+                [this, index](bool included) { m_model->setIncluded(index, included); });
         columnsLayout->addWidget(column, 1);
         m_columns.push_back(column);
     }
@@ -110,6 +138,12 @@ ContentView::ContentView(QWidget* parent)
     connect(m_run, &QPushButton::clicked, this, &ContentView::handleRunRequested);
     connect(m_stop, &QPushButton::clicked, m_model, &BrevaneModel::stopAll);
     connect(m_rescan, &QPushButton::clicked, this, &ContentView::handleRescanRequested);
+    connect(m_folder, &QPushButton::clicked, this, &ContentView::chooseFolder);
+
+    // A folder dropped anywhere, the task field included, becomes the
+    // working folder instead of text.
+    setAcceptDrops(true);
+    m_taskField->viewport()->installEventFilter(this);
 
     m_taskField->setFocus();
     render();
@@ -130,8 +164,66 @@ bool ContentView::showsSpinner() const
 void ContentView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!std::exchange(m_scannedOnShow, true))
-        m_model->scan();
+    if (std::exchange(m_scannedOnShow, true))
+        return;
+    // The window would otherwise give the keyboard to the first control in
+    // tab order, the folder button, and typing would go nowhere.
+    m_taskField->setFocus();
+    m_model->scan();
+}
+
+QString ContentView::title() const
+{
+    const QString folder = m_model->workingFolder();
+    const QString name = QFileInfo(folder).fileName();
+    return tr("%1 — Brevane").arg(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
+}
+
+void ContentView::chooseFolder()
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Choose the Folder the Tools Work In"), m_model->workingFolder());
+    if (!folder.isEmpty())
+        m_model->setWorkingFolder(QDir::cleanPath(folder));
+}
+
+bool ContentView::takeFolderDrop(QDropEvent* event)
+{
+    const QString folder = folderIn(event->mimeData());
+    if (folder.isEmpty())
+        return false;
+    event->setDropAction(Qt::LinkAction);
+    event->accept();
+    if (event->type() == QEvent::Drop)
+        m_model->setWorkingFolder(folder);
+    return true;
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!takeFolderDrop(event))
+        QWidget::dragEnterEvent(event);
+}
+
+void ContentView::dropEvent(QDropEvent* event)
+{
+    if (!takeFolderDrop(event))
+        QWidget::dropEvent(event);
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        if (takeFolderDrop(static_cast<QDropEvent*>(event)))
+            return true;
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ContentView::handleModelWillChange()
@@ -144,7 +236,7 @@ void ContentView::handleModelWillChange()
 
 bool ContentView::runDisabled() const
 {
-    return holdsOnlyBlanksAndLineBreaks(m_model->task()) || !m_model->anyInstalled() ||
+    return holdsOnlyBlanksAndLineBreaks(m_model->task()) || !m_model->anyIncludedInstalled() ||
            m_model->anyRunning();
 }
 
@@ -166,6 +258,19 @@ void ContentView::render()
     m_stop->setEnabled(m_model->anyRunning());
     m_rescan->setEnabled(!rescanDisabled());
     m_pages->setCurrentWidget(m_model->scanning() ? m_spinnerPage : m_columnsPage);
+    for (qsizetype i = 0; i < m_columns.size(); ++i)
+        m_columns[i]->setIncluded(m_model->isIncluded(i));
+
+    const QString folder = QDir::toNativeSeparators(m_model->workingFolder());
+    QString shown = m_folder->fontMetrics().elidedText(folder, Qt::ElideMiddle, folderTextWidth);
+    // A button reads "&" as a mnemonic marker.
+    m_folder->setText(shown.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    m_folder->setToolTip(folder);
+    m_folder->setAccessibleName(tr("Working folder: %1").arg(folder));
+    if (const QString now = title(); now != m_shownTitle) {
+        m_shownTitle = now;
+        Q_EMIT titleChanged(now);
+    }
 }
 
 // The conditions are checked again here, not only through the buttons'

@@ -6,12 +6,13 @@
 
 class BrevaneModel;
 class ColumnView;
+class QDropEvent;
 class QPushButton;
 class QStackedWidget;
 class TaskTextEdit;
 
-// The content of a main window: the task field with Run, Stop and Rescan
-// above either a spinner (while the tools are being looked for) or one column
+// The content of a main window: the folder button, the task field, Run, Stop
+// and Rescan above either a spinner (while the tools are being looked for) or one column
 // per tool in catalogue order. Owns the window's model for its whole life and
 // looks for the tools the first time it is shown.
 //
@@ -24,11 +25,18 @@ public:
     // The content area never gets smaller than this.
     static constexpr QSize minimumContentSize{900, 520};
 
-    explicit ContentView(QWidget* parent = nullptr);
+    // `workingFolder` empty: the model's default.
+    explicit ContentView(const QString& workingFolder = QString(), QWidget* parent = nullptr);
     ~ContentView() override;
+
+    // The window's title: the working folder's name, then " — Brevane".
+    QString title() const;
+    // Opens the platform's folder picker; a chosen folder becomes the working folder.
+    void chooseFolder();
 
     BrevaneModel* model() const { return m_model; }
     TaskTextEdit* taskField() const { return m_taskField; }
+    QPushButton* folderButton() const { return m_folder; }
     QPushButton* runButton() const { return m_run; }
     QPushButton* stopButton() const { return m_stop; }
     QPushButton* rescanButton() const { return m_rescan; }
@@ -37,8 +45,15 @@ public:
     // True while the spinner page is shown instead of the columns.
     bool showsSpinner() const;
 
+Q_SIGNALS:
+    // title() is different from what it was at the previous render.
+    void titleChanged(const QString& title);
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void handleModelWillChange();
@@ -48,7 +63,11 @@ private:
     bool runDisabled() const;
     bool rescanDisabled() const;
 
+    // Sets the working folder when `event` carries one; true if it did or will.
+    bool takeFolderDrop(QDropEvent* event);
+
     BrevaneModel* m_model;
+    QPushButton* m_folder;
     TaskTextEdit* m_taskField;
     QPushButton* m_run;
     QPushButton* m_stop;
@@ -58,6 +77,7 @@ private:
     QWidget* m_columnsPage;
     QList<ColumnView*> m_columns;
     QString m_shownTask; // shares the model's string: no copy
+    QString m_shownTitle;
     bool m_renderPending = false;
     bool m_scannedOnShow = false;
 };

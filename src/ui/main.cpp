@@ -26,8 +26,14 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     addCommandLineOptions(parser);
     parser.process(app);
+    QString error;
+    const QString folder = startFolder(parser, &error);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 2;
+    }
 
-    MainWindow::open();
+    MainWindow::open(folder);
     const int status = QApplication::exec();
 
     // Tools still running are left running, but their reader threads and any

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "model/brevanemodel.h"
 #include "ui/contentview.h"
 
 #include <QAction>
@@ -7,21 +8,22 @@
 #include <QMenu>
 #include <QMenuBar>
 
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(const QString& workingFolder, QWidget* parent)
     : QMainWindow(parent)
-    , m_content(new ContentView)
+    , m_content(new ContentView(workingFolder))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(tr("Brevane"));
+    setWindowTitle(m_content->title());
+    connect(m_content, &ContentView::titleChanged, this, &QWidget::setWindowTitle);
     setCentralWidget(m_content);
     buildMenus();
 }
 
 MainWindow::~MainWindow() = default;
 
-MainWindow* MainWindow::open()
+MainWindow* MainWindow::open(const QString& workingFolder)
 {
-    auto* window = new MainWindow;
+    auto* window = new MainWindow(workingFolder);
     window->show();
     return window;
 }
@@ -29,8 +31,13 @@ MainWindow* MainWindow::open()
 void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    QAction* newWindow = file->addAction(tr("New Window"), this, [] { MainWindow::open(); });
+    // A new window starts where this one works.
+    QAction* newWindow = file->addAction(
+        tr("New Window"), this, [this] { MainWindow::open(m_content->model()->workingFolder()); });
     newWindow->setShortcut(QKeySequence::New);
+    QAction* openFolder =
+        file->addAction(tr("Open Folder…"), m_content, &ContentView::chooseFolder);
+    openFolder->setShortcut(QKeySequence::Open);
     QAction* closeWindow = file->addAction(tr("Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence::Close);
     file->addSeparator();

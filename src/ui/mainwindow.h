@@ -4,19 +4,20 @@
 
 class ContentView;
 
-// One independent Brevane window: a ContentView (with its own model, task
-// and scan) under the File and Edit menus. Deletes itself when closed; the
-// tools it started keep running.
+// One independent Brevane window: a ContentView (with its own model, task,
+// working folder and scan) under the File and Edit menus, titled after its
+// folder. Deletes itself when closed; the tools it started keep running.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // `workingFolder` empty: where Brevane was started (the home folder for "/").
+    explicit MainWindow(const QString& workingFolder = QString(), QWidget* parent = nullptr);
     ~MainWindow() override;
 
     ContentView* contentView() const { return m_content; }
 
-    // Opens and shows a new window; it lives until it is closed.
-    static MainWindow* open();
+    // Opens and shows a new window on `workingFolder`; it lives until it is closed.
+    static MainWindow* open(const QString& workingFolder = QString());
 
 private:
     void buildMenus();

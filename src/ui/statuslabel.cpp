@@ -2,7 +2,7 @@
 
 // Shown verbatim, never translated: the status line reads the same in every
 // locale, like the tool name and the path.
-QString statusLabel(const std::optional<QString>& path, RunState state)
+QString statusLabel(const std::optional<QByteArray>& path, RunState state)
 {
     if (!path)
         return QStringLiteral("Not installed");
