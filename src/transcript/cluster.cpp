@@ -1,0 +1,97 @@
+#include "transcript/cluster.h"
+
+#include <utf8proc.h>
+
+namespace Transcript {
+namespace {
+
+constexpr char32_t replacement = 0xfffd;
+constexpr char32_t zeroWidthJoiner = 0x200d;
+constexpr char32_t textPresentation = 0xfe0e;  // VS15
+constexpr char32_t emojiPresentation = 0xfe0f; // VS16
+
+// Reads one code point at `at` and moves past it; a lone surrogate reads as U+FFFD.
+char32_t decode(QStringView text, qsizetype& at, qsizetype limit)
+{
+    const char16_t c = text[at++].unicode();
+    if (QChar::isHighSurrogate(c)) {
+        if (at < limit && QChar::isLowSurrogate(text[at].unicode()))
+            return QChar::surrogateToUcs4(c, text[at++].unicode());
+        return replacement;
+    }
+    return QChar::isLowSurrogate(c) ? replacement : c;
+}
+
+Cluster asciiCluster(qsizetype pos, char16_t c)
+{
+    if (c == u' ')
+        return {pos, pos + 1, 1, ClusterKind::Space};
+    if (c == u'\t')
+        return {pos, pos + 1, 0, ClusterKind::Tab};
+    if (c < 0x20 || c == 0x7f)
+        return {pos, pos + 1, 0, ClusterKind::Control};
+    return {pos, pos + 1, 1, ClusterKind::Glyph};
+}
+
+} // namespace
+
+Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit)
+{
+    const char16_t c = text[pos].unicode();
+    // No ASCII character joins the one before or after it, so two in a row
+    // are always two clusters.
+    if (c < 0x80 && (pos + 1 == limit || text[pos + 1].unicode() < 0x80))
+        return asciiCluster(pos, c);
+
+    qsizetype at = pos;
+    const char32_t first = decode(text, at, limit);
+    const utf8proc_property_t* firstProperty = utf8proc_get_property(utf8proc_int32_t(first));
+    utf8proc_int32_t state = 0;
+    char32_t previous = first;
+    int codePoints = 1;
+    int regionalIndicators = firstProperty->boundclass == UTF8PROC_BOUNDCLASS_REGIONAL_INDICATOR;
+    bool joined = false;
+    bool asksText = false;
+    bool asksEmoji = false;
+    while (at < limit) {
+        // Half a pair at the limit: its other half, still to come, decides.
+        if (at + 1 == limit && QChar::isHighSurrogate(text[at].unicode())) {
+            at = limit;
+            break;
+        }
+        qsizetype next = at;
+        const char32_t cp = decode(text, next, limit);
+        if (utf8proc_grapheme_break_stateful(utf8proc_int32_t(previous), utf8proc_int32_t(cp),
+                                             &state))
+            break;
+        ++codePoints;
+        joined |= cp == zeroWidthJoiner;
+        asksText |= cp == textPresentation;
+        asksEmoji |= cp == emojiPresentation;
+        regionalIndicators += utf8proc_get_property(utf8proc_int32_t(cp))->boundclass ==
+                              UTF8PROC_BOUNDCLASS_REGIONAL_INDICATOR;
+        previous = cp;
+        at = next;
+    }
+
+    if (codePoints == 1 && first < 0x80)
+        return asciiCluster(pos, char16_t(first));
+    if (codePoints == 1 && firstProperty->boundclass == UTF8PROC_BOUNDCLASS_CONTROL)
+        return {pos, at, 0, ClusterKind::Control};
+    int width;
+    if (asksText)
+        width = 1;
+    else if (asksEmoji || regionalIndicators == 2 ||
+             (joined && firstProperty->boundclass == UTF8PROC_BOUNDCLASS_EXTENDED_PICTOGRAPHIC))
+        width = 2;
+    else // a mark with no base before it still needs a cell to show in
+        width = std::clamp(utf8proc_charwidth(utf8proc_int32_t(first)), 1, 2);
+    return {pos, at, width, ClusterKind::Glyph};
+}
+
+int clusterWidth(QStringView text)
+{
+    return text.isEmpty() ? 0 : clusterAt(text, 0, text.size()).width;
+}
+
+} // namespace Transcript

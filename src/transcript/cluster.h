@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QStringView>
+
+// Pure text work on user-perceived characters (extended grapheme clusters)
+// and the cells a terminal-like view gives them.
+namespace Transcript {
+
+enum class ClusterKind : quint8 {
+    Glyph,   // drawn; takes `width` cells
+    Space,   // U+0020 alone: a place to wrap a line
+    Tab,     // takes the cells up to the next tab stop
+    Control, // not drawn and takes no cells (C0, DEL, C1, format characters)
+};
+
+struct Cluster {
+    qsizetype start = 0;
+    qsizetype end = 0; // one past the cluster's last UTF-16 unit
+    int width = 0;     // cells; a tab's depends on where it lands
+    ClusterKind kind = ClusterKind::Glyph;
+};
+
+// True for what ends a line on screen: LF, CR, VT, FF, NEL, LS and PS.
+// (CR LF together is one break.)
+constexpr bool isLineBreak(char16_t c)
+{
+    return (c >= 0x0a && c <= 0x0d) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// The cluster that starts at `pos`, read no further than `limit`. A cluster
+// never spans a line break. One that reaches `limit` may grow when more text
+// follows. Plain ASCII is decided without a Unicode table look-up.
+Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit);
+
+// The cells of the cluster `text` alone (a tab counts as 0), for tests and tools.
+int clusterWidth(QStringView text);
+
+} // namespace Transcript
