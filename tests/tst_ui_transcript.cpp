@@ -69,7 +69,6 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << 0;
         QTest::newRow("long") << QString(250, u'x') << 250;
         QTest::newRow("tabs to stops of 8") << QStringLiteral("\tx\ty") << 17;
-        QTest::newRow("pairs take two cells") << QStringLiteral("\U0001F600").repeated(40) << 80;
     }
     void longLinesWrapIntoRows()
     {
@@ -117,15 +116,39 @@ private Q_SLOTS:
         QCOMPARE(s.view.selectedText(), QStringLiteral("\ng"));
 
         // Across a wrapped row and a tab: row 1 holds "bc", a tab to the
-        // line's next stop of 8, then "def".
+        // row's stop at 8, then "def".
         const int columns = s.view.columnCount();
         s.setText(QString(columns, u'a') + QStringLiteral("bc\tdef"));
         QCOMPARE(s.view.rowCount(), 2);
-        const int d = ((columns + 2) / TranscriptView::tabWidth + 1) * TranscriptView::tabWidth;
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 1));
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, Qt::ShiftModifier,
-                          s.cell(1, d - columns + 1));
+                          s.cell(1, TranscriptView::tabWidth + 1));
         QCOMPARE(s.view.selectedText(), QStringLiteral("c\td"));
+    }
+
+    // Wide characters take two cells each, so their rows end inside the
+    // text area instead of running off its right edge.
+    void wideTextStaysInsideTheTextArea()
+    {
+        Shown s;
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        s.setText(QString(120, QChar(0x6f22)) + u'\n' + QString(120, QChar(0x6f22)));
+        QTRY_VERIFY(!s.view.frameDue());
+        const QImage shot = s.view.grab().toImage();
+        const QRect port = s.view.viewport()->geometry();
+        const int right = port.right() + 1 - TranscriptView::padding;
+        const QRgb background = s.view.palette().color(QPalette::Base).rgb();
+        auto inked = [&](int from, int to) {
+            int count = 0;
+            // Rows only: the rounded corners are not ink.
+            for (int y = port.top() + TranscriptView::padding;
+                 y <= port.bottom() - TranscriptView::padding; ++y)
+                for (int x = from; x < to; ++x)
+                    count += shot.pixel(x, y) != background;
+            return count;
+        };
+        QVERIFY(inked(port.left() + TranscriptView::padding, right) > 0);
+        QCOMPARE(inked(right, port.right() + 1), 0);
     }
 
     // At the end, the view stays there through re-wrapping; elsewhere it stays put.

@@ -15,4 +15,11 @@ void setPlainText(const QString& text)
     clipboard->setText(text);
 }
 
+void setPrimarySelection(const QString& text)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection())
+        clipboard->setText(text, QClipboard::Selection);
+}
+
 } // namespace Clipboard

@@ -10,4 +10,8 @@ namespace Clipboard {
 // GUI thread only, with a QGuiApplication alive.
 void setPlainText(const QString& text);
 
+// Offers `text` as the primary selection (X11's middle-click paste) where
+// the platform has one; elsewhere does nothing. GUI thread only.
+void setPrimarySelection(const QString& text);
+
 } // namespace Clipboard

@@ -29,33 +29,16 @@ namespace {
 constexpr auto dragScrollInterval = 50ms;
 constexpr qreal backgroundRadius = 6;
 
-// The cell just after a character that starts at `cell`.
-qsizetype nextCell(qsizetype cell, QChar ch)
-{
-    if (ch == u'\t')
-        return (cell / TranscriptView::tabWidth + 1) * TranscriptView::tabWidth;
-    return cell + 1;
-}
+// At most this many cluster advances are remembered; past that the cache starts over.
+constexpr qsizetype clusterAdvanceCacheSize = 4096;
 
-qsizetype advanceCells(qsizetype cell, QStringView segment)
+// A cluster belongs to a word when its base does.
+bool isWordCluster(QStringView cluster)
 {
-    if (!segment.contains(u'\t'))
-        return cell + segment.size();
-    for (QChar ch : segment)
-        cell = nextCell(cell, ch);
-    return cell;
-}
-
-// Control characters left in a transcript would draw as boxes or nothing at
-// all; a blank keeps every later character in its cell.
-QChar displayed(QChar ch)
-{
-    return ch.unicode() < 0x20 || ch.unicode() == 0x7f ? QChar(u' ') : ch;
-}
-
-bool isWordCharacter(QChar ch)
-{
-    return ch.isLetterOrNumber() || ch == u'_';
+    char32_t base = cluster.front().unicode();
+    if (cluster.size() > 1 && cluster[0].isHighSurrogate() && cluster[1].isLowSurrogate())
+        base = QChar::surrogateToUcs4(cluster[0], cluster[1]);
+    return QChar::isLetterOrNumber(base) || base == u'_';
 }
 
 } // namespace
@@ -174,21 +157,16 @@ void TranscriptView::setPlaceholderText(const QString& text)
     if (text == m_placeholder)
         return;
     m_placeholder = text;
-    if (m_indexed == 0)
+    if (m_layout.length() == 0)
         viewport()->update();
 }
 
 void TranscriptView::resetText()
 {
     ++m_resetCount;
-    // Swapped out rather than cleared so that a long earlier run gives its memory back.
-    std::vector<qsizetype>{0}.swap(m_lineStarts);
-    std::vector<qint64>{0, 1}.swap(m_rowStarts);
-    std::vector<std::pair<qsizetype, qsizetype>>().swap(m_wideLines);
-    m_openCells = 0;
-    m_indexed = 0;
+    m_layout.reset();
     moveSelection(0, 0);
-    indexTail(text());
+    m_layout.append(text());
     m_rangeStale = true;
     scheduleFrame();
 }
@@ -196,85 +174,15 @@ void TranscriptView::resetText()
 void TranscriptView::extendText()
 {
     const QStringView all = text();
-    if (all.size() < m_indexed) {
+    if (all.size() < m_layout.length()) {
         resetText();
         return;
     }
-    if (all.size() == m_indexed)
+    if (all.size() == m_layout.length())
         return;
-    indexTail(all);
+    m_layout.append(all);
     m_rangeStale = true;
     scheduleFrame();
-}
-
-void TranscriptView::indexTail(QStringView all)
-{
-    qsizetype pos = m_indexed;
-    const qsizetype end = all.size();
-    while (pos < end) {
-        const qsizetype newline = all.indexOf(u'\n', pos);
-        const qsizetype stop = newline < 0 ? end : newline;
-        m_openCells = advanceCells(m_openCells, all.sliced(pos, stop - pos));
-        if (newline < 0)
-            break;
-        closeOpenLine(newline + 1);
-        pos = newline + 1;
-    }
-    m_indexed = end;
-    m_rowStarts.back() = m_rowStarts[m_rowStarts.size() - 2] + rowsFor(m_openCells);
-}
-
-void TranscriptView::closeOpenLine(qsizetype nextLineStart)
-{
-    const qsizetype line = lineCount() - 1;
-    if (m_openCells != nextLineStart - 1 - m_lineStarts.back())
-        m_wideLines.emplace_back(line, m_openCells);
-    const qint64 next = m_rowStarts[line] + rowsFor(m_openCells);
-    m_rowStarts.back() = next;
-    m_rowStarts.push_back(next + 1);
-    m_lineStarts.push_back(nextLineStart);
-    m_openCells = 0;
-}
-
-qsizetype TranscriptView::lineEnd(qsizetype line) const
-{
-    return line + 1 < lineCount() ? m_lineStarts[line + 1] - 1 : m_indexed;
-}
-
-qsizetype TranscriptView::cellsOf(qsizetype line) const
-{
-    if (line + 1 == lineCount())
-        return m_openCells;
-    const auto wide = std::lower_bound(m_wideLines.begin(), m_wideLines.end(),
-                                       std::pair<qsizetype, qsizetype>(line, 0));
-    if (wide != m_wideLines.end() && wide->first == line)
-        return wide->second;
-    return lineEnd(line) - m_lineStarts[line];
-}
-
-qint64 TranscriptView::rowsFor(qsizetype cells) const
-{
-    return cells <= 0 ? 1 : (cells + m_columns - 1) / m_columns;
-}
-
-void TranscriptView::recountRows()
-{
-    const qsizetype lines = lineCount();
-    m_rowStarts.resize(lines + 1);
-    qint64 row = 0;
-    std::size_t wide = 0;
-    for (qsizetype line = 0; line < lines; ++line) {
-        m_rowStarts[line] = row;
-        qsizetype cells;
-        if (line + 1 == lines)
-            cells = m_openCells;
-        else if (wide < m_wideLines.size() && m_wideLines[wide].first == line)
-            cells = m_wideLines[wide++].second;
-        else
-            cells = m_lineStarts[line + 1] - 1 - m_lineStarts[line];
-        row += rowsFor(cells);
-    }
-    m_rowStarts[lines] = row;
 }
 
 void TranscriptView::updateMetrics()
@@ -284,7 +192,8 @@ void TranscriptView::updateMetrics()
     m_lineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     m_ascent = qCeil(metrics.ascent());
     verticalScrollBar()->setSingleStep(m_lineHeight);
-    m_columns = 0; // forces the rows to be counted again
+    m_plainGlyphs.clear();
+    m_clusterAdvances.clear();
     resizeEvent(nullptr);
 }
 
@@ -324,110 +233,55 @@ void TranscriptView::scheduleScrollToEnd()
     scheduleFrame();
 }
 
-TranscriptView::Row TranscriptView::rowAt(qint64 row) const
-{
-    row = std::clamp<qint64>(row, 0, rowCount() - 1);
-    const auto after = std::upper_bound(m_rowStarts.begin(), m_rowStarts.end(), row);
-    Row result;
-    result.line = qsizetype(after - m_rowStarts.begin()) - 1;
-    result.firstCell = (row - m_rowStarts[result.line]) * m_columns;
-    result.endCell = std::min<qsizetype>(result.firstCell + m_columns, cellsOf(result.line));
-    return result;
-}
-
-qsizetype TranscriptView::cellOfOffset(QStringView all, qsizetype line, qsizetype offset) const
-{
-    const qsizetype start = m_lineStarts[line];
-    offset = std::clamp(offset, start, lineEnd(line));
-    if (cellsOf(line) == lineEnd(line) - start)
-        return offset - start;
-    return advanceCells(0, all.sliced(start, offset - start));
-}
-
-qsizetype TranscriptView::offsetOfCell(QStringView all, qsizetype line, qsizetype cell) const
-{
-    const qsizetype start = m_lineStarts[line];
-    const qsizetype end = lineEnd(line);
-    if (cellsOf(line) == end - start)
-        return start + std::clamp<qsizetype>(cell, 0, end - start);
-    qsizetype at = 0;
-    for (qsizetype i = start; i < end; ++i) {
-        if (at >= cell)
-            return i;
-        at = nextCell(at, all[i]);
-    }
-    return end;
-}
-
-QString TranscriptView::rowDisplayText(QStringView all, const Row& row) const
-{
-    const qsizetype start = m_lineStarts[row.line];
-    const qsizetype end = lineEnd(row.line);
-    QString out;
-    out.reserve(row.endCell - row.firstCell + 1);
-    qsizetype first = offsetOfCell(all, row.line, row.firstCell);
-    qsizetype last = first; // one past the last character taken
-    qsizetype cell = cellOfOffset(all, row.line, first);
-    // A tab that began on the row before leaves its remaining cells blank.
-    const qsizetype lead = cell - row.firstCell;
-    out.append(QString(lead, u' '));
-    for (; last < end && cell < row.endCell; ++last) {
-        const QChar ch = all[last];
-        const qsizetype next = nextCell(cell, ch);
-        if (ch == u'\t')
-            out.append(QString(std::min(next, row.endCell) - cell, u' '));
-        else
-            out.append(displayed(ch));
-        cell = next;
-    }
-    // A surrogate pair split by the wrap is drawn whole on the row where it starts.
-    if (last > first && last < end && all[last - 1].isHighSurrogate() && all[last].isLowSurrogate())
-        out.append(all[last]);
-    if (first > start && first < end && all[first - 1].isHighSurrogate() &&
-        all[first].isLowSurrogate() && out.size() > lead)
-        out[lead] = u' ';
-    return out;
-}
-
-qint64 TranscriptView::rowOfOffset(QStringView all, qsizetype offset) const
-{
-    const auto after = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), offset);
-    const qsizetype line = std::max<qsizetype>(0, qsizetype(after - m_lineStarts.begin()) - 1);
-    const qsizetype cell = cellOfOffset(all, line, offset);
-    return m_rowStarts[line] + std::min<qint64>(cell / m_columns, rowsFor(cellsOf(line)) - 1);
-}
-
 qsizetype TranscriptView::offsetAt(QPoint viewportPos) const
 {
     const QStringView all = text();
-    if (all.size() < m_indexed || m_indexed == 0)
+    if (all.size() < m_layout.length() || m_layout.length() == 0)
         return 0;
     const qint64 y = qint64(viewportPos.y()) + verticalScrollBar()->value() - padding;
     if (y < 0)
         return 0;
     const qint64 row = y / m_lineHeight;
     if (row >= rowCount())
-        return m_indexed;
-    const Row r = rowAt(row);
-    const qsizetype cell = std::clamp<qsizetype>(
-        r.firstCell + qRound((viewportPos.x() - padding) / m_advance), r.firstCell, r.endCell);
-    return offsetOfCell(all, r.line, cell);
+        return m_layout.length();
+    return m_layout.offsetAt(all, row, (viewportPos.x() - padding) / m_advance);
 }
 
 std::pair<qsizetype, qsizetype> TranscriptView::wordAt(qsizetype offset) const
 {
     const QStringView all = text();
-    if (offset >= all.size())
+    if (offset >= m_layout.length() || all.size() < m_layout.length())
         return {offset, offset};
-    if (!isWordCharacter(all[offset]))
+    // The clusters of the offset's line, as far as a few screens of rows reach.
+    constexpr qint64 reach = 64;
+    const qint64 row = m_layout.positionOf(all, offset).row;
+    std::vector<TranscriptLayout::Placed> line;
+    bool lineEnded = false;
+    for (const TranscriptLayout::Row& r : m_layout.rows(all, row - reach, 2 * reach + 1)) {
+        if (lineEnded) {
+            if (r.index > row)
+                break;
+            line.clear();
+        }
+        line.insert(line.end(), r.clusters.begin(), r.clusters.end());
+        lineEnded = r.endsLine;
+    }
+    auto at = std::find_if(line.begin(), line.end(),
+                           [offset](const TranscriptLayout::Placed& p) { return offset < p.end; });
+    if (at == line.end() || at->start > offset) // a line break
         return {offset, offset + 1};
-    qsizetype start = offset;
-    qsizetype end = offset;
-    while (start > 0 && isWordCharacter(all[start - 1]))
-        --start;
-    while (end < all.size() && isWordCharacter(all[end]))
-        ++end;
-    return {start, end};
+    auto isWord = [&](const TranscriptLayout::Placed& p) {
+        return isWordCluster(all.sliced(p.start, p.end - p.start));
+    };
+    if (!isWord(*at))
+        return {at->start, at->end};
+    auto first = at;
+    auto last = at;
+    while (first != line.begin() && isWord(*(first - 1)))
+        --first;
+    while (last + 1 != line.end() && isWord(*(last + 1)))
+        ++last;
+    return {first->start, last->end};
 }
 
 qsizetype TranscriptView::selectionStart() const
@@ -455,8 +309,8 @@ void TranscriptView::setSelection(qsizetype anchor, qsizetype position)
 
 void TranscriptView::moveSelection(qsizetype anchor, qsizetype position)
 {
-    anchor = std::clamp<qsizetype>(anchor, 0, m_indexed);
-    position = std::clamp<qsizetype>(position, 0, m_indexed);
+    anchor = std::clamp<qsizetype>(anchor, 0, m_layout.length());
+    position = std::clamp<qsizetype>(position, 0, m_layout.length());
     if (anchor == m_anchor && position == m_cursor)
         return;
     const bool had = hasSelection();
@@ -478,7 +332,14 @@ void TranscriptView::copy()
 
 void TranscriptView::selectAll()
 {
-    moveSelection(0, m_indexed);
+    moveSelection(0, m_layout.length());
+    offerPrimarySelection();
+}
+
+void TranscriptView::offerPrimarySelection()
+{
+    if (hasSelection())
+        Clipboard::setPrimarySelection(selectedText());
 }
 
 QSize TranscriptView::sizeHint() const
@@ -524,7 +385,7 @@ void TranscriptView::paintEvent(QPaintEvent* event)
     const int top = verticalScrollBar()->value();
     // A text shorter than its index was replaced without telling the view;
     // it shows nothing until resetText() catches up.
-    if (all.isEmpty() || all.size() < m_indexed) {
+    if (all.isEmpty() || all.size() < m_layout.length()) {
         painter.setPen(palette().color(QPalette::PlaceholderText));
         const QRect area(padding, padding - top, viewport()->width() - 2 * padding,
                          viewport()->height() + top);
@@ -542,42 +403,108 @@ void TranscriptView::paintEvent(QPaintEvent* event)
     const QColor textColor = palette().color(QPalette::Text);
     const QColor highlight = palette().color(QPalette::Highlight);
     const QColor highlightedText = palette().color(QPalette::HighlightedText);
+    // Nothing reaches past the text area, whatever a glyph's extent.
+    painter.setClipRect(QRect(padding, 0, viewport()->width() - 2 * padding, viewport()->height()));
 
-    for (qint64 rowIndex = firstRow; rowIndex <= lastRow; ++rowIndex) {
-        const Row row = rowAt(rowIndex);
-        const int y = int(padding + rowIndex * m_lineHeight - top);
-        const QString shown = rowDisplayText(all, row);
+    for (const TranscriptLayout::Row& row : m_layout.rows(all, firstRow, lastRow - firstRow + 1)) {
+        const qreal y = padding + row.index * m_lineHeight - top;
 
-        QRectF selected;
-        const qsizetype start = m_lineStarts[row.line];
-        const qsizetype end = lineEnd(row.line);
-        if (selStart < selEnd && selStart <= end && selEnd > start) {
-            const qsizetype from =
-                std::max(row.firstCell, cellOfOffset(all, row.line, std::max(selStart, start)));
-            qsizetype to =
-                std::min(row.endCell, cellOfOffset(all, row.line, std::min(selEnd, end)));
-            // A selected line break shows as one highlighted cell after the line.
-            const bool lastRowOfLine = row.endCell >= cellsOf(row.line);
-            if (selEnd > end && lastRowOfLine && end < m_indexed)
-                to = row.endCell + 1;
-            if (to > from)
-                selected = QRectF(padding + (from - row.firstCell) * m_advance, y,
-                                  (to - from) * m_advance, m_lineHeight);
+        // The selection covers whole clusters; a selected line break shows
+        // as one highlighted cell after the line.
+        int from = INT_MAX;
+        int to = -1;
+        if (selStart < selEnd) {
+            for (const TranscriptLayout::Placed& p : row.clusters) {
+                if (p.start < selEnd && p.end > selStart) {
+                    from = std::min(from, p.cell);
+                    to = std::max(to, p.cell + p.width);
+                }
+            }
+            if (row.endsLine && row.next > row.end && selStart <= row.end && selEnd > row.end) {
+                const int cells = row.cells();
+                from = std::min(from, cells);
+                to = cells + 1;
+            }
         }
+        const QRectF selected =
+            to > from ? QRectF(padding + from * m_advance, y, (to - from) * m_advance, m_lineHeight)
+                      : QRectF();
 
-        const QPointF baseline(padding, y + m_ascent);
         if (!selected.isEmpty())
             painter.fillRect(selected, highlight);
         painter.setPen(textColor);
-        painter.drawText(baseline, shown);
+        drawRow(painter, all, row, y);
         if (!selected.isEmpty()) {
             painter.save();
-            painter.setClipRect(selected);
+            painter.setClipRect(selected, Qt::IntersectClip);
             painter.setPen(highlightedText);
-            painter.drawText(baseline, shown);
+            drawRow(painter, all, row, y);
             painter.restore();
         }
     }
+}
+
+// Single-cell glyphs of the font go in runs, one call each; every other
+// cluster is placed at its own cell, so a glyph of another width never
+// shifts what follows.
+void TranscriptView::drawRow(QPainter& painter, QStringView all, const TranscriptLayout::Row& row,
+                             qreal y)
+{
+    QString run;
+    int runCell = 0;
+    const qreal baseline = y + m_ascent;
+    auto flush = [&] {
+        if (!run.isEmpty())
+            painter.drawText(QPointF(padding + runCell * m_advance, baseline), run);
+        run.clear();
+    };
+    for (const TranscriptLayout::Placed& p : row.clusters) {
+        if (p.width == 0 || p.kind == Transcript::ClusterKind::Tab)
+            continue;
+        const QStringView cluster = all.sliced(p.start, p.end - p.start);
+        if (p.width == 1 && cluster.size() == 1 && isPlainGlyph(cluster.front())) {
+            if (p.cell != runCell + run.size()) {
+                flush();
+                runCell = p.cell;
+            }
+            run.append(cluster.front());
+            continue;
+        }
+        flush();
+        drawCluster(painter, cluster, p.cell, p.width, y);
+    }
+    flush();
+}
+
+void TranscriptView::drawCluster(QPainter& painter, QStringView cluster, int cell, int cells,
+                                 qreal y)
+{
+    const QString glyph = cluster.toString();
+    auto known = m_clusterAdvances.constFind(glyph);
+    if (known == m_clusterAdvances.constEnd()) {
+        if (m_clusterAdvances.size() >= clusterAdvanceCacheSize)
+            m_clusterAdvances.clear();
+        known = m_clusterAdvances.insert(glyph, QFontMetricsF(font()).horizontalAdvance(glyph));
+    }
+    const QRectF box(padding + cell * m_advance, y, cells * m_advance, m_lineHeight);
+    // Centred in its cells when narrower, clipped to them when wider.
+    const qreal x = box.left() + std::max<qreal>(0, (box.width() - *known) / 2);
+    painter.save();
+    painter.setClipRect(box, Qt::IntersectClip);
+    painter.drawText(QPointF(x, y + m_ascent), glyph);
+    painter.restore();
+}
+
+bool TranscriptView::isPlainGlyph(QChar ch)
+{
+    auto known = m_plainGlyphs.constFind(ch.unicode());
+    if (known == m_plainGlyphs.constEnd()) {
+        const QFontMetricsF metrics(font());
+        known = m_plainGlyphs.insert(ch.unicode(),
+                                     metrics.inFont(ch) &&
+                                         qAbs(metrics.horizontalAdvance(ch) - m_advance) < 0.01);
+    }
+    return *known;
 }
 
 void TranscriptView::resizeEvent(QResizeEvent*)
@@ -588,15 +515,17 @@ void TranscriptView::resizeEvent(QResizeEvent*)
     // A view scrolled to its end stays there; one whose text fits stays at the top.
     const bool atEnd = m_endScrollPending || (bar->maximum() > 0 && bar->value() >= bar->maximum());
     qsizetype topOffset = -1;
-    if (columns != m_columns) {
-        // Keep the text at the top of the view in place as rows rewrap.
-        const QStringView all = text();
-        if (!atEnd && bar->value() > 0 && m_columns > 0 && all.size() >= m_indexed) {
-            const Row row = rowAt((bar->value() - padding) / m_lineHeight);
-            topOffset = offsetOfCell(all, row.line, row.firstCell);
+    const QStringView all = text();
+    if (columns != m_layout.columns()) {
+        if (all.size() >= m_layout.length()) {
+            // Keep the text at the top of the view in place as rows rewrap.
+            if (!atEnd && bar->value() > 0)
+                topOffset = m_layout.row(all, (bar->value() - padding) / m_lineHeight).start;
+            m_layout.setColumns(all, columns);
+        } else { // replaced without a word yet: shown once resetText() comes
+            m_layout.reset();
+            m_layout.setColumns({}, columns);
         }
-        m_columns = columns;
-        recountRows();
     }
     m_rangeStale = false;
     m_endScrollPending = false;
@@ -604,8 +533,8 @@ void TranscriptView::resizeEvent(QResizeEvent*)
     if (atEnd)
         bar->setValue(bar->maximum());
     else if (topOffset >= 0)
-        bar->setValue(int(
-            std::min<qint64>(INT_MAX, padding + rowOfOffset(text(), topOffset) * m_lineHeight)));
+        bar->setValue(int(std::min<qint64>(
+            INT_MAX, padding + m_layout.positionOf(all, topOffset).row * m_lineHeight)));
 }
 
 void TranscriptView::changeEvent(QEvent* event)
@@ -647,6 +576,7 @@ void TranscriptView::mouseReleaseEvent(QMouseEvent* event)
         dragTo(event->position().toPoint());
         m_selecting = false;
         m_dragScroll.stop();
+        offerPrimarySelection();
     }
 }
 
@@ -656,6 +586,7 @@ void TranscriptView::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     const auto [start, end] = wordAt(offsetAt(event->position().toPoint()));
     moveSelection(start, end);
+    offerPrimarySelection();
 }
 
 void TranscriptView::dragTo(QPoint viewportPos)
@@ -705,7 +636,7 @@ void TranscriptView::contextMenuEvent(QContextMenuEvent* event)
     connect(copyAction, &QAction::triggered, this, &TranscriptView::copy);
     QAction* selectAllAction = menu.addAction(tr("Select All"));
     selectAllAction->setShortcut(QKeySequence::SelectAll);
-    selectAllAction->setEnabled(m_indexed > 0);
+    selectAllAction->setEnabled(m_layout.length() > 0);
     connect(selectAllAction, &QAction::triggered, this, &TranscriptView::selectAll);
     menu.exec(event->globalPos());
 }

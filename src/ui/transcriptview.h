@@ -1,7 +1,10 @@
 #pragma once
 
+#include "transcript/transcriptlayout.h"
+
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QHash>
 #include <QStringView>
 
 #include <chrono>
@@ -13,8 +16,10 @@
 // such as a tool's transcript. It keeps no copy of the text: it reads it
 // through a source function whenever it needs it and only indexes where
 // lines start, so taking in an appended chunk costs time in proportion to
-// the chunk, and a paint lays out just the visible rows. Lines wrap at the
-// width character by character, as in a terminal, in a monospaced font.
+// the chunk, and a paint lays out just the visible rows. TranscriptLayout
+// decides what goes where, in cells of a monospaced font; the view draws
+// each cluster at its cell, so that wide and combined characters keep the
+// columns aligned whatever font their glyphs come from.
 //
 // The owner tells the view about every change of the text: extendText()
 // after an append, resetText() after anything else. What that changes on
@@ -54,10 +59,11 @@ public:
     void setSelection(qsizetype anchor, qsizetype position);
 
     // What the index holds, for tests and benchmarks.
-    qsizetype indexedLength() const { return m_indexed; }
-    qsizetype lineCount() const { return qsizetype(m_lineStarts.size()); }
-    qint64 rowCount() const { return m_rowStarts.back(); }
-    int columnCount() const { return m_columns; }
+    qsizetype indexedLength() const { return m_layout.length(); }
+    qsizetype lineCount() const { return qsizetype(m_layout.lineCount()); }
+    qint64 rowCount() const { return m_layout.rowCount(); }
+    int columnCount() const { return m_layout.columns(); }
+    const TranscriptLayout& layout() const { return m_layout; }
     int resetCount() const { return m_resetCount; }
     // True while changes wait for the next frame to reach the screen.
     bool frameDue() const { return m_rangeStale || m_endScrollPending; }
@@ -68,7 +74,7 @@ public:
     // Text is never drawn closer than this to the view's edges.
     static constexpr int padding = 8;
     // Tab stops lie every this many character cells.
-    static constexpr int tabWidth = 8;
+    static constexpr int tabWidth = TranscriptLayout::tabWidth;
     // Frames come at most this often while text streams in (as a terminal
     // batches a flood); a change after a quiet spell shows at once.
     static constexpr std::chrono::milliseconds frameInterval{40};
@@ -105,55 +111,34 @@ protected:
 private:
     friend class TranscriptFrameClock;
 
-    // One row of the wrapped text: a slice of one line.
-    struct Row {
-        qsizetype line = 0;
-        qsizetype firstCell = 0; // cell of the row's start within its line
-        qsizetype endCell = 0;   // one past the row's last cell
-    };
-
     QStringView text() const { return m_source ? m_source() : QStringView(); }
-    void indexTail(QStringView all);
-    void closeOpenLine(qsizetype nextLineStart);
-    qsizetype lineEnd(qsizetype line) const;
-    qsizetype cellsOf(qsizetype line) const;
-    qint64 rowsFor(qsizetype cells) const;
-    void recountRows();
     void updateMetrics();
     void updateScrollRange();
     void scheduleFrame();
     void applyFrame();
 
-    Row rowAt(qint64 row) const;
-    qsizetype cellOfOffset(QStringView all, qsizetype line, qsizetype offset) const;
-    qsizetype offsetOfCell(QStringView all, qsizetype line, qsizetype cell) const;
-    QString rowDisplayText(QStringView all, const Row& row) const;
-    qint64 rowOfOffset(QStringView all, qsizetype offset) const;
+    void drawRow(QPainter& painter, QStringView all, const TranscriptLayout::Row& row, qreal y);
+    void drawCluster(QPainter& painter, QStringView cluster, int cell, int cells, qreal y);
+    bool isPlainGlyph(QChar ch);
     qsizetype offsetAt(QPoint viewportPos) const;
     std::pair<qsizetype, qsizetype> wordAt(qsizetype offset) const;
     void moveSelection(qsizetype anchor, qsizetype position);
+    void offerPrimarySelection();
     void dragTo(QPoint viewportPos);
 
     Source m_source;
     QString m_placeholder;
-
-    // Index of the text: where each line starts (line 0 at 0; a line ends
-    // before the next one's '\n'), and the first row of each line, with the
-    // total row count appended. Lines whose cells differ from their length
-    // (tabs) are listed in m_wideLines, sorted, with their cell count, so
-    // that the common line costs two integers. The last line is still open.
-    std::vector<qsizetype> m_lineStarts{0};
-    std::vector<qint64> m_rowStarts{0, 1};
-    std::vector<std::pair<qsizetype, qsizetype>> m_wideLines;
-    qsizetype m_openCells = 0;
-    qsizetype m_indexed = 0;
+    TranscriptLayout m_layout;
     int m_resetCount = 0;
 
-    // Layout for the current font and width.
-    int m_columns = 1;
+    // Metrics of the current font.
     qreal m_advance = 1;
     int m_lineHeight = 1;
     int m_ascent = 0;
+    // Characters whose glyph in the font takes exactly one cell, so that a
+    // run of them is drawn in one call; and the advance of other clusters.
+    QHash<char16_t, bool> m_plainGlyphs;
+    QHash<QString, qreal> m_clusterAdvances;
 
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;
