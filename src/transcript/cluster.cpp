@@ -35,6 +35,36 @@ Cluster asciiCluster(qsizetype pos, char16_t c)
 
 } // namespace
 
+namespace detail {
+
+// Taken from utf8proc once, at start-up (about a millisecond). Surrogates
+// may be part of anything, so they count as joining.
+struct UnitTable {
+    quint8 values[0x10000] = {};
+    UnitTable()
+    {
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            if (QChar::isSurrogate(c)) {
+                values[c] = joinsPrevious;
+                continue;
+            }
+            const auto* property = utf8proc_get_property(utf8proc_int32_t(c));
+            const int width = utf8proc_charwidth(utf8proc_int32_t(c));
+            if (property->boundclass == UTF8PROC_BOUNDCLASS_OTHER && (width == 1 || width == 2))
+                values[c] = standsAlone | quint8(width);
+            else if (property->boundclass == UTF8PROC_BOUNDCLASS_EXTEND ||
+                     property->boundclass == UTF8PROC_BOUNDCLASS_ZWJ ||
+                     property->boundclass == UTF8PROC_BOUNDCLASS_SPACINGMARK ||
+                     property->boundclass == UTF8PROC_BOUNDCLASS_E_MODIFIER)
+                values[c] = joinsPrevious;
+        }
+    }
+};
+const UnitTable table;
+const quint8* const unitProperties = table.values;
+
+} // namespace detail
+
 Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit)
 {
     const char16_t c = text[pos].unicode();
@@ -42,6 +72,11 @@ Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit)
     // are always two clusters.
     if (c < 0x80 && (pos + 1 == limit || text[pos + 1].unicode() < 0x80))
         return asciiCluster(pos, c);
+    // Most other text (accented letters, CJK, symbols) is one unit a cluster too.
+    const quint8* units = detail::unitProperties;
+    if ((units[c] & detail::standsAlone) &&
+        (pos + 1 == limit || !mayJoinPrevious(text[pos + 1].unicode())))
+        return {pos, pos + 1, units[c] & detail::widthBits, ClusterKind::Glyph};
 
     qsizetype at = pos;
     const char32_t first = decode(text, at, limit);

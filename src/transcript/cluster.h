@@ -32,6 +32,21 @@ constexpr bool isLineBreak(char16_t c)
 // follows. Plain ASCII is decided without a Unicode table look-up.
 Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit);
 
+namespace detail {
+// Per UTF-16 unit: its width if it is a cluster of its own when no joining
+// unit follows, and whether it may join the unit before it.
+constexpr quint8 widthBits = 0x03;
+constexpr quint8 standsAlone = 0x04;
+constexpr quint8 joinsPrevious = 0x08;
+extern const quint8* const unitProperties;
+} // namespace detail
+
+// False when a cluster surely ends before `c`, whatever came before it.
+inline bool mayJoinPrevious(char16_t c)
+{
+    return c >= 0x80 && (detail::unitProperties[c] & detail::joinsPrevious);
+}
+
 // The cells of the cluster `text` alone (a tab counts as 0), for tests and tools.
 int clusterWidth(QStringView text);
 

@@ -1,6 +1,7 @@
 #include "transcript/transcriptlayout.h"
 
 #include <algorithm>
+#include <limits>
 
 using Transcript::Cluster;
 using Transcript::clusterAt;
@@ -21,11 +22,14 @@ bool isPrintableAscii(char16_t c)
 } // namespace
 
 // Lays out clusters one after another, calling `onRow(lineStart)` at every
+// row that starts at or past `notifyRow` or `notifyOffset`, after the first
 // row that starts after the first; it returns true to stop. Decisions are
 // only taken on clusters that can no longer grow, so a flow may stop at the
 // end of the text and go on when more arrives.
 struct TranscriptLayout::Flow : FlowState {
     int columns = 1;
+    qint64 notifyRow = 0;
+    qsizetype notifyOffset = 0;
 
     template <typename OnRow> bool newRow(qsizetype at, bool lineStart, OnRow& onRow)
     {
@@ -36,6 +40,8 @@ struct TranscriptLayout::Flow : FlowState {
         cell = 0;
         breakAt = -1;
         prevSpace = prevWide = hanging = false;
+        if (row < notifyRow && at < notifyOffset)
+            return false;
         return onRow(lineStart);
     }
 
@@ -43,21 +49,36 @@ struct TranscriptLayout::Flow : FlowState {
     // a cluster that reaches `end` waits for what follows.
     template <typename OnRow> void run(QStringView text, qsizetype end, bool final, OnRow&& onRow)
     {
+        if (std::exchange(afterCarriageReturn, false) && pos < end && text[pos] == u'\n') {
+            // The CR before ended the line already: the pair is one break.
+            ++pos;
+            rowStart = pos;
+            if (onRow(true))
+                return;
+        }
         // text[asciiStart, asciiEnd) is known to be single-cell ASCII; a wrap
         // may step back before it.
         qsizetype asciiStart = 0;
         qsizetype asciiEnd = -1;
         while (pos < end) {
             const char16_t c = text[pos].unicode();
-            if (std::exchange(afterCarriageReturn, false) && c == u'\n') {
-                // The CR before ended the line already: the pair is one break.
-                ++pos;
-                rowStart = pos;
-                if (onRow(true))
-                    return;
-                continue;
-            }
-            if (isLineBreak(c)) {
+            if (isPrintableAscii(c)) {
+                if (pos >= asciiEnd || pos < asciiStart) {
+                    asciiStart = pos;
+                    asciiEnd = pos + 1;
+                    while (asciiEnd < end && isPrintableAscii(text[asciiEnd].unicode()))
+                        ++asciiEnd;
+                    // The run's last character may take marks that follow.
+                    if (asciiEnd == end ? !final
+                                        : Transcript::mayJoinPrevious(text[asciiEnd].unicode()))
+                        --asciiEnd;
+                }
+                if (pos < asciiEnd) {
+                    if (runAscii(text, asciiEnd, onRow))
+                        return;
+                    continue;
+                }
+            } else if (isLineBreak(c)) {
                 qsizetype length = 1;
                 if (c == u'\r') {
                     if (pos + 1 < end && text[pos + 1] == u'\n')
@@ -67,20 +88,6 @@ struct TranscriptLayout::Flow : FlowState {
                 }
                 pos += length;
                 if (newRow(pos, true, onRow))
-                    return;
-                continue;
-            }
-            if ((pos >= asciiEnd || pos < asciiStart) && isPrintableAscii(c)) {
-                asciiStart = pos;
-                asciiEnd = pos + 1;
-                while (asciiEnd < end && isPrintableAscii(text[asciiEnd].unicode()))
-                    ++asciiEnd;
-                // The run's last character may take marks that follow.
-                if (asciiEnd == end ? !final : text[asciiEnd].unicode() >= 0x80)
-                    --asciiEnd;
-            }
-            if (pos >= asciiStart && pos < asciiEnd) {
-                if (runAscii(text, asciiEnd, onRow))
                     return;
                 continue;
             }
@@ -195,15 +202,17 @@ void TranscriptLayout::reset()
     m_state = {};
 }
 
-void TranscriptLayout::addRow(const Flow& flow)
+void TranscriptLayout::addRow(Flow& flow)
 {
     Block& last = m_blocks.back();
     if (flow.row == last.row) { // a CR LF completed: its line starts one later
         last.start = flow.rowStart;
-        return;
-    }
-    if (flow.row - last.row >= blockRows || flow.rowStart - last.start >= blockChars)
+    } else if (flow.row - last.row >= blockRows || flow.rowStart - last.start >= blockChars) {
         m_blocks.push_back({flow.rowStart, flow.line, flow.row});
+    }
+    // The flow calls again only where the next block may start.
+    flow.notifyRow = m_blocks.back().row + blockRows;
+    flow.notifyOffset = m_blocks.back().start + blockChars;
 }
 
 void TranscriptLayout::append(QStringView text)
@@ -213,6 +222,8 @@ void TranscriptLayout::append(QStringView text)
     Flow flow;
     static_cast<FlowState&>(flow) = m_state;
     flow.columns = m_columns;
+    flow.notifyRow = m_blocks.back().row + blockRows;
+    flow.notifyOffset = m_blocks.back().start + blockChars;
     flow.run(text, text.size(), false, [&](bool) {
         addRow(flow);
         return false;
@@ -220,6 +231,8 @@ void TranscriptLayout::append(QStringView text)
     m_state = flow;
     m_length = text.size();
     // What waits at the end counts as laid out as it stands now.
+    flow.notifyRow = std::numeric_limits<qint64>::max();
+    flow.notifyOffset = std::numeric_limits<qsizetype>::max();
     flow.run(text, text.size(), true, [](bool) { return false; });
     m_rowCount = flow.row + 1;
     m_lineCount = flow.line + 1;
@@ -258,6 +271,8 @@ std::vector<TranscriptLayout::Row> TranscriptLayout::rows(QStringView text, qint
     const auto after = std::upper_bound(m_blocks.begin(), m_blocks.end(), first,
                                         [](qint64 row, const Block& b) { return row < b.row; });
     Flow flow = flowFrom(*(after - 1));
+    flow.notifyRow = first;
+    flow.notifyOffset = std::numeric_limits<qsizetype>::max();
     result.reserve(size_t(count));
     auto open = [&] {
         Row r;
@@ -341,13 +356,15 @@ TranscriptLayout::Position TranscriptLayout::positionOf(QStringView text, qsizet
     const auto after = std::upper_bound(m_blocks.begin(), m_blocks.end(), offset,
                                         [](qsizetype at, const Block& b) { return at < b.start; });
     Flow flow = flowFrom(*(after - 1));
-    qint64 rowIndex = flow.row;
+    flow.notifyRow = std::numeric_limits<qint64>::max();
+    flow.notifyOffset = offset + 1;
+    qint64 rowIndex = -1;
     flow.run(text.first(m_length), m_length, true, [&](bool) {
-        if (flow.rowStart > offset)
-            return true;
-        rowIndex = flow.row;
-        return false;
+        rowIndex = flow.row - 1; // the row before the first that starts past `offset`
+        return true;
     });
+    if (rowIndex < 0)
+        rowIndex = flow.row;
     const Row r = row(text, rowIndex);
     int end = 0;
     for (const Placed& p : r.clusters) {

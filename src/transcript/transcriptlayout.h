@@ -83,7 +83,7 @@ private:
     };
     struct Flow;
 
-    void addRow(const Flow& flow);
+    void addRow(Flow& flow);
     Flow flowFrom(const Block& block) const;
     void placeClusters(QStringView text, Row& row) const;
 
