@@ -28,6 +28,10 @@ namespace {
 // How often a drag held above or below the view scrolls it further.
 constexpr auto dragScrollInterval = 50ms;
 constexpr qreal backgroundRadius = 6;
+// A re-wrap lays out this many characters at a time, and goes on to the
+// next turn of the event loop once a slice has taken this long.
+constexpr qsizetype reflowChunk = 256 * 1024;
+constexpr auto reflowSlice = 8ms;
 
 // At most this many cluster advances are remembered; past that the cache starts over.
 constexpr qsizetype clusterAdvanceCacheSize = 4096;
@@ -165,6 +169,7 @@ void TranscriptView::resetText()
 {
     ++m_resetCount;
     m_layout.reset();
+    m_nextLayout.reset();
     moveSelection(0, 0);
     m_layout.append(text());
     m_rangeStale = true;
@@ -509,32 +514,67 @@ bool TranscriptView::isPlainGlyph(QChar ch)
 
 void TranscriptView::resizeEvent(QResizeEvent*)
 {
-    const int columns = std::max(1, int((viewport()->width() - 2 * padding) / m_advance));
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(std::max(1, viewport()->height()));
     // A view scrolled to its end stays there; one whose text fits stays at the top.
     const bool atEnd = m_endScrollPending || (bar->maximum() > 0 && bar->value() >= bar->maximum());
-    qsizetype topOffset = -1;
-    const QStringView all = text();
-    if (columns != m_layout.columns()) {
-        if (all.size() >= m_layout.length()) {
-            // Keep the text at the top of the view in place as rows rewrap.
-            if (!atEnd && bar->value() > 0)
-                topOffset = m_layout.row(all, (bar->value() - padding) / m_lineHeight).start;
-            m_layout.setColumns(all, columns);
-        } else { // replaced without a word yet: shown once resetText() comes
-            m_layout.reset();
-            m_layout.setColumns({}, columns);
+    const int columns = std::max(1, int((viewport()->width() - 2 * padding) / m_advance));
+    const TranscriptLayout& target = m_reflow.isActive() ? m_nextLayout : m_layout;
+    if (columns != target.columns()) {
+        if (!m_reflow.isActive()) {
+            // Where the view stands is kept across the re-wrap.
+            m_reflowAtEnd = atEnd;
+            m_reflowTop = -1;
+            const QStringView all = text();
+            if (!atEnd && bar->value() > 0 && all.size() >= m_layout.length())
+                m_reflowTop = m_layout.row(all, (bar->value() - padding) / m_lineHeight).start;
         }
+        m_nextLayout.reset();
+        m_nextLayout.setColumns({}, columns);
+        m_reflow.start(0, this);
+        reflowStep();
+        if (m_reflow.isActive())
+            return;
     }
     m_rangeStale = false;
-    m_endScrollPending = false;
     updateScrollRange();
-    if (atEnd)
+    if (atEnd) {
+        m_endScrollPending = false;
         bar->setValue(bar->maximum());
-    else if (topOffset >= 0)
+    }
+}
+
+// Lays the text out again at the new width into a second layout, a slice
+// per turn of the event loop, while the old one is still shown; a short
+// text is done at once.
+void TranscriptView::reflowStep()
+{
+    const QStringView all = text();
+    if (all.size() < m_layout.length()) {
+        // Replaced without a word yet: shown once resetText() comes.
+        m_layout = std::exchange(m_nextLayout, {});
+        m_reflow.stop();
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    while (m_nextLayout.length() < all.size() && slice.elapsed() < reflowSlice.count())
+        m_nextLayout.append(all.first(std::min(all.size(), m_nextLayout.length() + reflowChunk)));
+    if (m_nextLayout.length() < all.size())
+        return;
+    m_reflow.stop();
+    m_layout = std::exchange(m_nextLayout, {});
+    m_rangeStale = false;
+    updateScrollRange();
+    QScrollBar* bar = verticalScrollBar();
+    if (m_reflowAtEnd || m_endScrollPending) {
+        m_endScrollPending = false;
+        bar->setValue(bar->maximum());
+    } else if (m_reflowTop >= 0) {
         bar->setValue(int(std::min<qint64>(
-            INT_MAX, padding + m_layout.positionOf(all, topOffset).row * m_lineHeight)));
+            INT_MAX, padding + m_layout.positionOf(all, m_reflowTop).row * m_lineHeight)));
+    }
+    viewport()->update();
 }
 
 void TranscriptView::changeEvent(QEvent* event)
@@ -602,6 +642,10 @@ void TranscriptView::dragTo(QPoint viewportPos)
 
 void TranscriptView::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_reflow.timerId()) {
+        reflowStep();
+        return;
+    }
     if (event->timerId() != m_dragScroll.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;

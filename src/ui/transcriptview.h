@@ -66,7 +66,7 @@ public:
     const TranscriptLayout& layout() const { return m_layout; }
     int resetCount() const { return m_resetCount; }
     // True while changes wait for the next frame to reach the screen.
-    bool frameDue() const { return m_rangeStale || m_endScrollPending; }
+    bool frameDue() const { return m_rangeStale || m_endScrollPending || m_reflow.isActive(); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -113,6 +113,7 @@ private:
 
     QStringView text() const { return m_source ? m_source() : QStringView(); }
     void updateMetrics();
+    void reflowStep();
     void updateScrollRange();
     void scheduleFrame();
     void applyFrame();
@@ -145,6 +146,13 @@ private:
     bool m_selecting = false;
     QPoint m_lastDragPos;
     QBasicTimer m_dragScroll;
+
+    // The layout at a new width while it is being built, and where the view
+    // stood before (at the end, or the offset at its top).
+    TranscriptLayout m_nextLayout;
+    QBasicTimer m_reflow;
+    bool m_reflowAtEnd = false;
+    qsizetype m_reflowTop = -1;
 
     // Deferred to the next frame.
     bool m_rangeStale = false;
