@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QTimerEvent>
 #include <QtMath>
 
@@ -33,8 +34,8 @@ constexpr qreal backgroundRadius = 6;
 constexpr qsizetype reflowChunk = 256 * 1024;
 constexpr auto reflowSlice = 8ms;
 
-// At most this many cluster advances are remembered; past that the cache starts over.
-constexpr qsizetype clusterAdvanceCacheSize = 4096;
+// At most this many shaped clusters are kept; past that the cache starts over.
+constexpr qsizetype clusterGlyphCacheSize = 4096;
 
 // A cluster belongs to a word when its base does.
 bool isWordCluster(QStringView cluster)
@@ -196,9 +197,10 @@ void TranscriptView::updateMetrics()
     m_advance = std::max<qreal>(1, metrics.horizontalAdvance(u'M'));
     m_lineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     m_ascent = qCeil(metrics.ascent());
+    m_exactAscent = metrics.ascent();
     verticalScrollBar()->setSingleStep(m_lineHeight);
     m_plainGlyphs.clear();
-    m_clusterAdvances.clear();
+    m_clusterGlyphs.clear();
     resizeEvent(nullptr);
 }
 
@@ -484,19 +486,30 @@ void TranscriptView::drawRow(QPainter& painter, QStringView all, const Transcrip
 void TranscriptView::drawCluster(QPainter& painter, QStringView cluster, int cell, int cells,
                                  qreal y)
 {
-    const QString glyph = cluster.toString();
-    auto known = m_clusterAdvances.constFind(glyph);
-    if (known == m_clusterAdvances.constEnd()) {
-        if (m_clusterAdvances.size() >= clusterAdvanceCacheSize)
-            m_clusterAdvances.clear();
-        known = m_clusterAdvances.insert(glyph, QFontMetricsF(font()).horizontalAdvance(glyph));
+    // Shaping a cluster costs far more than drawing it: the shaped glyphs
+    // are kept for the clusters seen lately.
+    const QString key = cluster.toString();
+    auto known = m_clusterGlyphs.constFind(key);
+    if (known == m_clusterGlyphs.constEnd()) {
+        if (m_clusterGlyphs.size() >= clusterGlyphCacheSize)
+            m_clusterGlyphs.clear();
+        QStaticText glyph(key);
+        glyph.setTextFormat(Qt::PlainText);
+        glyph.prepare(QTransform(), font());
+        known = m_clusterGlyphs.insert(key, glyph);
     }
     const QRectF box(padding + cell * m_advance, y, cells * m_advance, m_lineHeight);
+    const qreal advance = known->size().width();
     // Centred in its cells when narrower, clipped to them when wider.
-    const qreal x = box.left() + std::max<qreal>(0, (box.width() - *known) / 2);
+    const QPointF topLeft(box.left() + std::max<qreal>(0, (box.width() - advance) / 2),
+                          y + m_ascent - m_exactAscent);
+    if (advance <= box.width()) {
+        painter.drawStaticText(topLeft, *known);
+        return;
+    }
     painter.save();
     painter.setClipRect(box, Qt::IntersectClip);
-    painter.drawText(QPointF(x, y + m_ascent), glyph);
+    painter.drawStaticText(topLeft, *known);
     painter.restore();
 }
 

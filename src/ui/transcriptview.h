@@ -5,6 +5,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QHash>
+#include <QStaticText>
 #include <QStringView>
 
 #include <chrono>
@@ -136,10 +137,11 @@ private:
     qreal m_advance = 1;
     int m_lineHeight = 1;
     int m_ascent = 0;
+    qreal m_exactAscent = 0;
     // Characters whose glyph in the font takes exactly one cell, so that a
-    // run of them is drawn in one call; and the advance of other clusters.
+    // run of them is drawn in one call; and other clusters, shaped.
     QHash<char16_t, bool> m_plainGlyphs;
-    QHash<QString, qreal> m_clusterAdvances;
+    QHash<QString, QStaticText> m_clusterGlyphs;
 
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;
