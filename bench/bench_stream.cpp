@@ -3,9 +3,13 @@
 // every column shows its whole transcript, throughput, the worst GUI-thread
 // stall (largest gap of a 5 ms heartbeat), and peak resident memory. Each
 // measured run is a process of its own, so that its peak memory is its own.
+// Cases: flood (ASCII-heavy lines), prose (long English lines that wrap at
+// words), wide (CJK, emoji sequences, flags, marks), newlines (one tool
+// writing 20 MiB of "\n"), drizzle, idle, first output, and resize (the
+// longest the GUI thread is blocked re-wrapping 3 x 20 MiB at a new width).
 //
-//   bench_stream [runs]          every case, medians of `runs` (default 3),
-//                                and the same flood through tmux beside it
+//   bench_stream [runs] [case…]  every case (or those named), medians of `runs`
+//                                (default 3), and the floods through tmux beside
 //   bench_stream --case NAME ... one run of one case (used by the above)
 
 #include "model/brevanemodel.h"
@@ -78,6 +82,57 @@ QByteArray floodData()
     return out;
 }
 
+// English lines of 60 to 300 characters: every row of them ends at a word.
+QByteArray proseData()
+{
+    QRandomGenerator rng(7);
+    const QByteArray words[] = {"the",     "agent",   "reads",    "a",       "file",   "and",
+                                "then",    "writes",  "changes",  "to",      "make",   "tests",
+                                "pass;",   "it",      "explains", "why,",    "which",  "takes",
+                                "several", "minutes", "of",       "careful", "review", "work."};
+    QByteArray out;
+    out.reserve(floodBytes + 512);
+    while (out.size() < floodBytes) {
+        const int length = 60 + rng.bounded(241);
+        QByteArray line;
+        while (line.size() < length)
+            line += words[rng.bounded(int(std::size(words)))] + ' ';
+        line.truncate(length);
+        out += line + '\n';
+    }
+    return out;
+}
+
+// Lines that mix CJK, emoji with joiners and skin tones, flags and combining
+// marks, one in five in colour.
+QByteArray wideData()
+{
+    QRandomGenerator rng(11);
+    const QByteArray words[] = {"\xe6\xbc\xa2\xe5\xad\x97",             // CJK
+                                "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4", // Hangul
+                                "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d"
+                                "\xf0\x9f\x91\xa7",                 // family, joined
+                                "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd", // skin tone
+                                "\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa", // flag
+                                "e\xcc\x81te\xcc\x81",              // combining
+                                "\xef\xbc\xa1\xef\xbc\x91",         // fullwidth
+                                "ok",
+                                "build",
+                                "\xe2\x9c\x85",
+                                "\xe2\x86\x92"};
+    QByteArray out;
+    out.reserve(floodBytes + 512);
+    for (int line = 0; out.size() < floodBytes; ++line) {
+        QByteArray text;
+        while (text.size() < 100)
+            text += words[rng.bounded(int(std::size(words)))] + ' ';
+        if (line % 5 == 0)
+            text = "\x1b[33m" + text + "\x1b[0m";
+        out += text + '\n';
+    }
+    return out;
+}
+
 // The drizzling tool: one write() per short line.
 int drizzle(int lines)
 {
@@ -90,8 +145,41 @@ int drizzle(int lines)
     return 0;
 }
 
-// One measured run inside a real window.
-int runCase(const QString& name, qsizetype expectedLength)
+// Re-wraps the whole window at a few widths after the flood, and prints the
+// longest the GUI thread was kept from a 5 ms heartbeat meanwhile.
+void measureResizes(ContentView& view)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastBeat = 0;
+    qint64 worstGap = 0;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.setInterval(5);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        worstGap = std::max(worstGap, now - lastBeat);
+        lastBeat = now;
+    });
+    heartbeat.start();
+    auto settled = [&] {
+        for (ColumnView* column : view.columns())
+            if (column->transcript()->frameDue())
+                return false;
+        return true;
+    };
+    for (int width : {1100, 1500, 900, 1300}) {
+        view.resize(width, 900);
+        do
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        while (!settled());
+    }
+    std::printf("resize block_ms=%.1f\n", double(worstGap) / 1e6);
+}
+
+// One measured run inside a real window; `expected` holds each column's
+// transcript length.
+int runCase(const QString& name, const QList<qsizetype>& expected)
 {
     ContentView view;
     view.resize(1500, 900);
@@ -133,10 +221,12 @@ int runCase(const QString& name, qsizetype expectedLength)
         });
 
     auto allShown = [&] {
-        for (ColumnView* column : view.columns()) {
+        for (int i = 0; i < view.columns().size(); ++i) {
+            const ColumnView* column = view.columns()[i];
             const ToolRunner* runner = column->runner();
-            if (!runner->state().isDone() || runner->output().size() != expectedLength ||
-                column->transcript()->indexedLength() != expectedLength)
+            const qsizetype length = expected.value(i);
+            if (!runner->state().isDone() || runner->output().size() != length ||
+                column->transcript()->indexedLength() != length)
                 return false;
         }
         return true;
@@ -167,11 +257,16 @@ int runCase(const QString& name, qsizetype expectedLength)
     }
     while (!allShown())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (name == QLatin1String("resize")) {
+        heartbeat.stop();
+        measureResizes(view);
+        return 0;
+    }
     const double wallMs = double(clock.nsecsElapsed()) / 1e6;
     const double cpu = cpuSeconds() - cpuBefore;
     std::printf("%s wall_ms=%.1f stall_ms=%.1f rss_mib=%.1f cpu_s=%.2f chars=%lld\n",
                 qPrintable(name), wallMs, double(worstGap) / 1e6, peakRssMiB(), cpu,
-                static_cast<long long>(expectedLength));
+                static_cast<long long>(expected.value(0)));
     return 0;
 }
 
@@ -196,8 +291,12 @@ double median(QList<double> v)
     return v.isEmpty() ? 0 : v[v.size() / 2];
 }
 
-Figures runChild(const QString& self, const QString& home, const QString& name, qsizetype expected)
+Figures runChild(const QString& self, const QString& home, const QString& name,
+                 const QList<qsizetype>& expected)
 {
+    QStringList lengths;
+    for (qsizetype length : expected)
+        lengths << QString::number(length);
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
@@ -205,18 +304,20 @@ Figures runChild(const QString& self, const QString& home, const QString& name, 
     env.remove(QStringLiteral("ZDOTDIR"));
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(self, {QStringLiteral("--case"), name, QString::number(expected)});
+    p.start(self, {QStringLiteral("--case"), name, lengths.join(u',')});
     p.waitForFinished(-1);
     return parse(p.readAllStandardOutput());
 }
 
-void writeTools(const QString& home, const QByteArray& body)
+// Every tool runs `body`, or only the first does and the others end at once.
+void writeTools(const QString& home, const QByteArray& body, bool firstOnly = false)
 {
     for (const char* name : {"claude", "gemini", "hermes"}) {
         const QString path = home + QStringLiteral("/.local/bin/") + QLatin1String(name);
         QFile f(path);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        f.write("#!/bin/sh\n" + body);
+        const bool first = qstrcmp(name, "claude") == 0;
+        f.write("#!/bin/sh\n" + (firstOnly && !first ? QByteArray("exit 0\n") : body));
         f.close();
         f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
@@ -243,7 +344,7 @@ double tmuxFloodMs(const QString& file, int run)
                           {QStringLiteral("-c"), QStringLiteral("command -v tmux >/dev/null")}) !=
         0)
         return -1;
-    // A server of its own per run: a server that is still shutting down
+    // A server of its own per run (`run` numbers them): a server that is still shutting down
     // would refuse the next session.
     const QString sock = QStringLiteral("brevane-bench-%1-%2").arg(::getpid()).arg(run);
     bool ok = true;
@@ -273,23 +374,24 @@ double tmuxFloodMs(const QString& file, int run)
     return measured ? ms : -1;
 }
 
-int orchestrate(const QString& self, int runs)
+int orchestrate(const QString& self, int runs, const QStringList& only)
 {
     QTemporaryDir home;
     QDir(home.path()).mkpath(QStringLiteral(".local/bin"));
     QFile(home.filePath(QStringLiteral(".zprofile"))).open(QIODevice::WriteOnly);
-
-    const QByteArray flood = floodData();
-    const QString floodFile = home.filePath(QStringLiteral("flood.txt"));
-    {
-        QFile f(floodFile);
+    auto wanted = [&](const char* name) {
+        return only.isEmpty() || only.contains(QLatin1String(name));
+    };
+    auto writeData = [&](const char* name, const QByteArray& data) {
+        const QString path = home.filePath(QLatin1String(name) + QStringLiteral(".txt"));
+        QFile f(path);
         f.open(QIODevice::WriteOnly);
-        f.write(flood);
-    }
-    const qsizetype floodChars = removeEscapes(decodeUtf8(flood)).size();
-    QByteArray drizzleText;
-    for (int i = 0; i < drizzleLines; ++i)
-        drizzleText += "drizzle line " + QByteArray::number(i) + '\n';
+        f.write(data);
+        return path;
+    };
+    auto catTools = [&](const QString& file, bool firstOnly = false) {
+        writeTools(home.path(), "exec cat '" + QFile::encodeName(file) + "'\n", firstOnly);
+    };
 
     std::printf("machine: %d cores, %s\n", int(sysconf(_SC_NPROCESSORS_ONLN)),
                 qPrintable(QSysInfo::prettyProductName()));
@@ -309,46 +411,96 @@ int orchestrate(const QString& self, int runs)
         std::fflush(stdout);
         return w;
     };
+    // One streaming case: every tool (or the first alone) cats `data`.
+    auto stream = [&](const char* name, const QByteArray& data, bool firstOnly = false) {
+        const QString file = writeData(name, data);
+        catTools(file, firstOnly);
+        const qsizetype chars = removeEscapes(decodeUtf8(data)).size();
+        const QList<qsizetype> expected{chars, firstOnly ? 0 : chars, firstOnly ? 0 : chars};
+        QList<Figures> all;
+        for (int i = 0; i < runs; ++i)
+            all << runChild(self, home.path(), QLatin1String(name), expected);
+        const double ms =
+            report(name, all, (firstOnly ? 1.0 : 3.0) * double(data.size()) / (1 << 20));
+        return std::pair(file, ms);
+    };
+    QList<std::tuple<const char*, QString, double>> againstTmux;
 
-    writeTools(home.path(), "exec cat '" + QFile::encodeName(floodFile) + "'\n");
-    QList<Figures> floods;
-    for (int i = 0; i < runs; ++i)
-        floods << runChild(self, home.path(), QStringLiteral("flood"), floodChars);
-    const double floodMs = report("flood", floods, 3.0 * double(flood.size()) / (1 << 20));
-
-    writeTools(home.path(), "exec '" + QFile::encodeName(self) + "' --drizzle " +
-                                QByteArray::number(drizzleLines) + "\n");
-    QList<Figures> drizzles;
-    for (int i = 0; i < runs; ++i)
-        drizzles << runChild(self, home.path(), QStringLiteral("drizzle"), drizzleText.size());
-    report("drizzle", drizzles, 3.0 * double(drizzleText.size()) / (1 << 20));
-
-    writeTools(home.path(), "exec sleep " + QByteArray::number(idleSeconds + 5) + "\n");
-    const Figures idle = runChild(self, home.path(), QStringLiteral("idle"), 0);
-    std::printf("idle: %.3f CPU seconds in %d s with three silent tools\n",
-                idle.values.value(QStringLiteral("cpu_s")), idleSeconds);
-
-    writeTools(home.path(), "echo hello\n");
-    QList<double> firsts;
-    for (int i = 0; i < std::max(runs, 5); ++i)
-        firsts << runChild(self, home.path(), QStringLiteral("first"), 0)
-                      .values.value(QStringLiteral("first_ms"));
-    const double bare = barZshStartMs();
-    std::printf("first output: %.1f ms from Run; bare /bin/zsh -lc true: %.1f ms (+%.1f ms)\n",
-                median(firsts), bare, median(firsts) - bare);
-
-    QList<double> tmuxTimes;
-    for (int i = 0; i < runs; ++i) {
-        const double ms = tmuxFloodMs(floodFile, i);
-        if (ms >= 0)
-            tmuxTimes << ms;
+    const QByteArray flood = floodData();
+    if (wanted("flood")) {
+        const auto [file, ms] = stream("flood", flood);
+        againstTmux.append({"flood", file, ms});
     }
-    if (tmuxTimes.isEmpty()) {
-        std::printf("tmux: not installed or failed, no comparison\n");
-    } else {
+    if (wanted("prose")) {
+        const auto [file, ms] = stream("prose", proseData());
+        againstTmux.append({"prose", file, ms});
+    }
+    if (wanted("wide")) {
+        const auto [file, ms] = stream("wide", wideData());
+        againstTmux.append({"wide", file, ms});
+    }
+    if (wanted("newlines"))
+        stream("newlines", QByteArray(floodBytes, '\n'), true);
+
+    if (wanted("resize")) {
+        catTools(writeData("flood", flood));
+        const qsizetype chars = removeEscapes(decodeUtf8(flood)).size();
+        QList<double> blocks;
+        for (int i = 0; i < runs; ++i)
+            blocks << runChild(self, home.path(), QStringLiteral("resize"), {chars, chars, chars})
+                          .values.value(QStringLiteral("block_ms"));
+        std::printf("resize: a window holding 3 x 20 MiB re-wraps at a new width in %.1f ms "
+                    "(median of the longest GUI stall in 4 resizes)\n",
+                    median(blocks));
+    }
+
+    if (wanted("drizzle")) {
+        QByteArray drizzleText;
+        for (int i = 0; i < drizzleLines; ++i)
+            drizzleText += "drizzle line " + QByteArray::number(i) + '\n';
+        writeTools(home.path(), "exec '" + QFile::encodeName(self) + "' --drizzle " +
+                                    QByteArray::number(drizzleLines) + "\n");
+        const qsizetype n = drizzleText.size();
+        QList<Figures> drizzles;
+        for (int i = 0; i < runs; ++i)
+            drizzles << runChild(self, home.path(), QStringLiteral("drizzle"), {n, n, n});
+        report("drizzle", drizzles, 3.0 * double(n) / (1 << 20));
+    }
+
+    if (wanted("idle")) {
+        writeTools(home.path(), "exec sleep " + QByteArray::number(idleSeconds + 5) + "\n");
+        const Figures idle = runChild(self, home.path(), QStringLiteral("idle"), {0, 0, 0});
+        std::printf("idle: %.3f CPU seconds in %d s with three silent tools\n",
+                    idle.values.value(QStringLiteral("cpu_s")), idleSeconds);
+    }
+
+    if (wanted("first")) {
+        writeTools(home.path(), "echo hello\n");
+        QList<double> firsts;
+        for (int i = 0; i < std::max(runs, 5); ++i)
+            firsts << runChild(self, home.path(), QStringLiteral("first"), {0, 0, 0})
+                          .values.value(QStringLiteral("first_ms"));
+        const double bare = barZshStartMs();
+        std::printf("first output: %.1f ms from Run; bare /bin/zsh -lc true: %.1f ms (+%.1f ms)\n",
+                    median(firsts), bare, median(firsts) - bare);
+    }
+
+    int tmuxRun = 0;
+    for (const auto& [name, file, brevaneMs] : againstTmux) {
+        QList<double> tmuxTimes;
+        for (int i = 0; i < runs; ++i) {
+            const double ms = tmuxFloodMs(file, tmuxRun++);
+            if (ms >= 0)
+                tmuxTimes << ms;
+        }
+        if (tmuxTimes.isEmpty()) {
+            std::printf("tmux: not installed or failed, no comparison\n");
+            break;
+        }
         const double t = median(tmuxTimes);
-        std::printf("tmux flood (3 panes, 2000 lines kept each): %.0f ms; Brevane/tmux = %.2f\n", t,
-                    floodMs / t);
+        std::printf("tmux %s (3 panes, 2000 lines kept each): %.0f ms; Brevane/tmux = %.2f\n", name,
+                    t, brevaneMs / t);
+        std::fflush(stdout);
     }
     return 0;
 }
@@ -390,9 +542,15 @@ int main(int argc, char** argv)
         return drizzle(std::atoi(argv[2]));
     if (argc == 4 && std::strcmp(argv[1], "--case") == 0) {
         TracingApp app(argc, argv);
-        return runCase(QString::fromLatin1(argv[2]), std::atoll(argv[3]));
+        QList<qsizetype> expected;
+        for (const QByteArray& length : QByteArray(argv[3]).split(','))
+            expected << length.toLongLong();
+        return runCase(QString::fromLatin1(argv[2]), expected);
     }
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    return orchestrate(QCoreApplication::applicationFilePath(), runs);
+    QStringList only;
+    for (int i = 2; i < argc; ++i)
+        only << QString::fromLocal8Bit(argv[i]);
+    return orchestrate(QCoreApplication::applicationFilePath(), runs, only);
 }
