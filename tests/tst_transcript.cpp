@@ -1,5 +1,6 @@
 #include "transcript/cluster.h"
 #include "transcript/transcriptlayout.h"
+#include "transcript/transcriptsearch.h"
 
 #include <QTest>
 
@@ -32,6 +33,10 @@ const QString sample = QStringLiteral(
 class TestTranscript : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void findsMatches_data();
+    void findsMatches();
+    void stepsThroughMatches();
+
     void clusterWidths_data()
     {
         QTest::addColumn<QString>("cluster");
@@ -195,6 +200,95 @@ private Q_SLOTS:
         }
     }
 };
+
+void TestTranscript::findsMatches_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<QList<qsizetype>>("starts");
+    QTest::newRow("ascii") << QStringLiteral("foo bar foo") << QStringLiteral("foo") << false
+                           << QList<qsizetype>{0, 8};
+    QTest::newRow("any case") << QStringLiteral("Foo FOO foo") << QStringLiteral("fOo") << false
+                              << QList<qsizetype>{0, 4, 8};
+    QTest::newRow("match case") << QStringLiteral("Foo FOO foo") << QStringLiteral("foo") << true
+                                << QList<qsizetype>{8};
+    QTest::newRow("no overlap") << QStringLiteral("aaa aaaa") << QStringLiteral("aa") << false
+                                << QList<qsizetype>{0, 4, 6};
+    QTest::newRow("not the letter of a marked letter")
+        << QStringLiteral("e\u0301 e \u00e9") << QStringLiteral("e") << false
+        << QList<qsizetype>{3};
+    QTest::newRow("wide") << QStringLiteral("\u6f22\u5b57 \u6f22\u5b57") << QStringLiteral("\u5b57")
+                          << false << QList<qsizetype>{1, 4};
+    QTest::newRow("not inside a joined emoji")
+        << QStringLiteral("\U0001F468\u200D\U0001F469 \U0001F469") << QStringLiteral("\U0001F469")
+        << false << QList<qsizetype>{6};
+    QTest::newRow("not across two flags")
+        << QStringLiteral("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7")
+        << QStringLiteral("\U0001F1EA\U0001F1EB") << false << QList<qsizetype>{};
+    QTest::newRow("not half of CR LF")
+        << QStringLiteral("a\r\nb\nc") << QStringLiteral("\n") << false << QList<qsizetype>{4};
+    QTest::newRow("across lines") << QStringLiteral("ab\ncd") << QStringLiteral("b\nc") << false
+                                  << QList<qsizetype>{1};
+}
+
+void TestTranscript::findsMatches()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, query);
+    QFETCH(bool, matchCase);
+    QFETCH(QList<qsizetype>, starts);
+    const auto cs = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    auto found = [&](const TranscriptSearch& search) {
+        const std::vector<qsizetype> all = search.matchesIn(text, 0, text.size());
+        return QList<qsizetype>(all.begin(), all.end());
+    };
+    TranscriptSearch whole;
+    whole.setQuery(query, cs);
+    QVERIFY(whole.searchMore(text, text.size()));
+    QCOMPARE(found(whole), starts);
+    QCOMPARE(whole.count(), starts.size());
+
+    // Output that arrives in two pieces, searched as it comes, a unit a slice.
+    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+        TranscriptSearch pieces;
+        pieces.setQuery(query, cs);
+        while (!pieces.searchMore(QStringView(text).first(cut), 1)) {
+        }
+        while (!pieces.searchMore(text, 1)) {
+        }
+        QVERIFY2(found(pieces) == starts && pieces.count() == starts.size(),
+                 qPrintable(QStringLiteral("cut at %1").arg(cut)));
+    }
+}
+
+// Next and previous walk every match both ways, past many resume points.
+void TestTranscript::stepsThroughMatches()
+{
+    QString text;
+    for (int i = 0; i < 3000; ++i)
+        text += i % 7 ? QStringLiteral("ab ") : QStringLiteral("xy ");
+    TranscriptSearch search;
+    search.setQuery(QStringLiteral("AB"), Qt::CaseInsensitive);
+    while (!search.searchMore(text, 1000)) {
+    }
+    const std::vector<qsizetype> all = search.matchesIn(text, 0, text.size());
+    QCOMPARE(qsizetype(all.size()), search.count());
+    QCOMPARE(search.count(), text.count(QStringLiteral("ab")));
+    qsizetype at = -1;
+    for (qsizetype start : all) {
+        at = search.nextMatch(text, at + 1);
+        QCOMPARE(at, start);
+    }
+    QCOMPARE(search.nextMatch(text, at + 1), -1);
+    at = text.size();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        at = search.previousMatch(text, at);
+        QCOMPARE(at, *it);
+    }
+    QCOMPARE(search.previousMatch(text, at), -1);
+    QCOMPARE(search.matchesIn(text, 301, 303), std::vector<qsizetype>{300});
+}
 
 QTEST_GUILESS_MAIN(TestTranscript)
 #include "tst_transcript.moc"

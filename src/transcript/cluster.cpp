@@ -124,6 +124,86 @@ Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit)
     return {pos, at, width, ClusterKind::Glyph};
 }
 
+namespace {
+
+enum class Boundary { Yes, No, Maybe };
+
+char32_t codePointAt(QStringView text, qsizetype pos)
+{
+    qsizetype at = pos;
+    return decode(text, at, text.size());
+}
+
+char32_t codePointBefore(QStringView text, qsizetype pos)
+{
+    const char16_t c = text[pos - 1].unicode();
+    if (QChar::isLowSurrogate(c) && pos >= 2 && QChar::isHighSurrogate(text[pos - 2].unicode()))
+        return QChar::surrogateToUcs4(text[pos - 2].unicode(), c);
+    return QChar::isSurrogate(c) ? replacement : c;
+}
+
+// The rules of grapheme breaking that look no further than the two code
+// points around `pos`; Maybe where an earlier part of the cluster decides
+// (regional indicator pairs, emoji joined by ZWJ, Hangul, prepended marks).
+Boundary boundaryByPair(QStringView text, qsizetype pos)
+{
+    if (pos <= 0 || pos >= text.size())
+        return Boundary::Yes;
+    const char16_t a = text[pos - 1].unicode();
+    const char16_t b = text[pos].unicode();
+    if (a < 0x80 && b < 0x80)
+        return a == u'\r' && b == u'\n' ? Boundary::No : Boundary::Yes;
+    if (QChar::isHighSurrogate(a) && QChar::isLowSurrogate(b))
+        return Boundary::No;
+    const int before =
+        utf8proc_get_property(utf8proc_int32_t(codePointBefore(text, pos)))->boundclass;
+    const int after = utf8proc_get_property(utf8proc_int32_t(codePointAt(text, pos)))->boundclass;
+    auto isControl = [](int c) {
+        return c == UTF8PROC_BOUNDCLASS_CONTROL || c == UTF8PROC_BOUNDCLASS_CR ||
+               c == UTF8PROC_BOUNDCLASS_LF;
+    };
+    if (isControl(before) || isControl(after))
+        return Boundary::Yes;
+    switch (after) {
+    case UTF8PROC_BOUNDCLASS_EXTEND:
+    case UTF8PROC_BOUNDCLASS_ZWJ:
+    case UTF8PROC_BOUNDCLASS_SPACINGMARK:
+    case UTF8PROC_BOUNDCLASS_E_MODIFIER:
+        return Boundary::No;
+    default:
+        break;
+    }
+    switch (before) {
+    case UTF8PROC_BOUNDCLASS_PREPEND:
+    case UTF8PROC_BOUNDCLASS_ZWJ:
+    case UTF8PROC_BOUNDCLASS_REGIONAL_INDICATOR:
+    case UTF8PROC_BOUNDCLASS_L:
+    case UTF8PROC_BOUNDCLASS_V:
+    case UTF8PROC_BOUNDCLASS_T:
+    case UTF8PROC_BOUNDCLASS_LV:
+    case UTF8PROC_BOUNDCLASS_LVT:
+        return Boundary::Maybe;
+    default:
+        return Boundary::Yes;
+    }
+}
+
+} // namespace
+
+bool isClusterBoundary(QStringView text, qsizetype pos)
+{
+    const Boundary pair = boundaryByPair(text, pos);
+    if (pair != Boundary::Maybe)
+        return pair == Boundary::Yes;
+    // Back to a certain boundary, then cluster by cluster up to `pos`.
+    qsizetype at = pos - 1;
+    while (boundaryByPair(text, at) != Boundary::Yes)
+        --at;
+    while (at < pos)
+        at = clusterAt(text, at, text.size()).end;
+    return at == pos;
+}
+
 int clusterWidth(QStringView text)
 {
     return text.isEmpty() ? 0 : clusterAt(text, 0, text.size()).width;

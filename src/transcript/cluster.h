@@ -47,6 +47,11 @@ inline bool mayJoinPrevious(char16_t c)
     return c >= 0x80 && (detail::unitProperties[c] & detail::joinsPrevious);
 }
 
+// True when a cluster starts at `pos` (or `pos` is an end of `text`), as
+// the layout sees the text as it stands: a later append may take marks onto
+// the last cluster.
+bool isClusterBoundary(QStringView text, qsizetype pos);
+
 // The cells of the cluster `text` alone (a tab counts as 0), for tests and tools.
 int clusterWidth(QStringView text);
 
