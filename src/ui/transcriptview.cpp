@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QStaticText>
 #include <QTimerEvent>
+#include <QWheelEvent>
 #include <QtMath>
 
 #include <algorithm>
@@ -33,6 +34,13 @@ constexpr qreal backgroundRadius = 6;
 // next turn of the event loop once a slice has taken this long.
 constexpr qsizetype reflowChunk = 256 * 1024;
 constexpr auto reflowSlice = 8ms;
+// The search goes through this many characters at a time, and on to the
+// next turn once a slice has taken this long.
+constexpr qsizetype searchChunk = 1024 * 1024;
+constexpr auto searchSliceTime = 4ms;
+// Matches, and the current one more strongly: a marker's yellow and orange.
+const QColor matchColor(255, 214, 0, 120);
+const QColor currentMatchColor(255, 140, 0, 200);
 
 // At most this many shaped clusters are kept; past that the cache starts over.
 constexpr qsizetype clusterGlyphCacheSize = 4096;
@@ -173,6 +181,12 @@ void TranscriptView::resetText()
     m_nextLayout.reset();
     moveSelection(0, 0);
     m_layout.append(text());
+    if (m_search.isActive()) {
+        m_search.restart();
+        m_currentMatch = -1;
+        continueSearch();
+        Q_EMIT matchCountChanged();
+    }
     m_rangeStale = true;
     scheduleFrame();
 }
@@ -187,8 +201,89 @@ void TranscriptView::extendText()
     if (all.size() == m_layout.length())
         return;
     m_layout.append(all);
+    if (m_search.isActive())
+        continueSearch();
     m_rangeStale = true;
     scheduleFrame();
+}
+
+void TranscriptView::setFindQuery(const QString& query, Qt::CaseSensitivity sensitivity)
+{
+    if (query == m_search.query() && sensitivity == m_search.caseSensitivity())
+        return;
+    // A newer query drops whatever the older one had left to do.
+    m_search.setQuery(query, sensitivity);
+    m_currentMatch = -1;
+    m_searchTimer.stop();
+    if (m_search.isActive())
+        continueSearch();
+    viewport()->update();
+    Q_EMIT matchCountChanged();
+}
+
+void TranscriptView::continueSearch()
+{
+    if (!m_searchTimer.isActive())
+        m_searchTimer.start(0, this);
+}
+
+void TranscriptView::searchSlice()
+{
+    const QStringView all = text();
+    if (all.size() < m_layout.length()) { // replaced: resetText() starts over
+        m_searchTimer.stop();
+        return;
+    }
+    const qsizetype before = m_search.count();
+    QElapsedTimer slice;
+    slice.start();
+    bool done = false;
+    while (!done && slice.elapsed() < searchSliceTime.count())
+        done = m_search.searchMore(all.first(m_layout.length()), searchChunk);
+    if (done)
+        m_searchTimer.stop();
+    if (done || m_search.count() != before) {
+        viewport()->update();
+        Q_EMIT matchCountChanged();
+    }
+}
+
+bool TranscriptView::findNext()
+{
+    const QStringView all = text();
+    qsizetype next = m_search.nextMatch(all, m_currentMatch + 1);
+    if (next < 0)
+        next = m_search.nextMatch(all, 0);
+    if (next < 0)
+        return false;
+    showMatch(next);
+    return true;
+}
+
+bool TranscriptView::findPrevious()
+{
+    const QStringView all = text();
+    qsizetype previous = -1;
+    if (m_currentMatch >= 0)
+        previous = m_search.previousMatch(all, m_currentMatch);
+    if (previous < 0)
+        previous = m_search.previousMatch(all, all.size());
+    if (previous < 0)
+        return false;
+    showMatch(previous);
+    return true;
+}
+
+// Makes the match at `offset` current and scrolls its row to the middle.
+void TranscriptView::showMatch(qsizetype offset)
+{
+    m_currentMatch = offset;
+    const qint64 row = m_layout.positionOf(text(), offset).row;
+    const qint64 y = padding + row * m_lineHeight - (viewport()->height() - m_lineHeight) / 2;
+    m_rangeStale = false;
+    updateScrollRange();
+    verticalScrollBar()->setValue(int(std::clamp<qint64>(y, 0, INT_MAX)));
+    viewport()->update();
 }
 
 void TranscriptView::updateMetrics()
@@ -413,8 +508,20 @@ void TranscriptView::paintEvent(QPaintEvent* event)
     // Nothing reaches past the text area, whatever a glyph's extent.
     painter.setClipRect(QRect(padding, 0, viewport()->width() - 2 * padding, viewport()->height()));
 
-    for (const TranscriptLayout::Row& row : m_layout.rows(all, firstRow, lastRow - firstRow + 1)) {
+    const std::vector<TranscriptLayout::Row> rows =
+        m_layout.rows(all, firstRow, lastRow - firstRow + 1);
+    std::vector<qsizetype> matches;
+    if (m_search.isActive() && !rows.empty())
+        matches = m_search.matchesIn(all, rows.front().start, rows.back().next);
+    const qsizetype matchLength = m_search.matchLength();
+
+    for (const TranscriptLayout::Row& row : rows) {
         const qreal y = padding + row.index * m_lineHeight - top;
+        for (qsizetype match : matches) {
+            if (match < row.next && match + matchLength > row.start)
+                fillMatch(painter, row, match, match + matchLength, y,
+                          match == m_currentMatch ? currentMatchColor : matchColor);
+        }
 
         // The selection covers whole clusters; a selected line break shows
         // as one highlighted cell after the line.
@@ -449,6 +556,24 @@ void TranscriptView::paintEvent(QPaintEvent* event)
             painter.restore();
         }
     }
+}
+
+// Fills the cells of the row's clusters that lie in [from, to).
+void TranscriptView::fillMatch(QPainter& painter, const TranscriptLayout::Row& row, qsizetype from,
+                               qsizetype to, qreal y, const QColor& color)
+{
+    int first = INT_MAX;
+    int last = -1;
+    for (const TranscriptLayout::Placed& p : row.clusters) {
+        if (p.start < to && p.end > from) {
+            first = std::min(first, p.cell);
+            last = std::max(last, p.cell + p.width);
+        }
+    }
+    if (last > first)
+        painter.fillRect(
+            QRectF(padding + first * m_advance, y, (last - first) * m_advance, m_lineHeight),
+            color);
 }
 
 // Single-cell glyphs of the font go in runs, one call each; every other
@@ -659,6 +784,10 @@ void TranscriptView::timerEvent(QTimerEvent* event)
         reflowStep();
         return;
     }
+    if (event->timerId() == m_searchTimer.timerId()) {
+        searchSlice();
+        return;
+    }
     if (event->timerId() != m_dragScroll.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;
@@ -667,6 +796,21 @@ void TranscriptView::timerEvent(QTimerEvent* event)
     const int step = m_lastDragPos.y() < 0 ? -m_lineHeight : m_lineHeight;
     bar->setValue(bar->value() + step);
     moveSelection(m_anchor, offsetAt(m_lastDragPos));
+}
+
+void TranscriptView::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // Touchpads send small deltas: they add up to whole steps.
+    m_zoomDelta += event->angleDelta().y();
+    const int steps = m_zoomDelta / QWheelEvent::DefaultDeltasPerStep;
+    m_zoomDelta -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0)
+        Q_EMIT zoomRequested(steps);
+    event->accept();
 }
 
 void TranscriptView::keyPressEvent(QKeyEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transcript/transcriptlayout.h"
+#include "transcript/transcriptsearch.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -69,6 +70,21 @@ public:
     // True while changes wait for the next frame to reach the screen.
     bool frameDue() const { return m_rangeStale || m_endScrollPending || m_reflow.isActive(); }
 
+    // Looks for `query` in the text, and in what arrives later, a slice per
+    // turn of the event loop; every match is highlighted. An empty query
+    // ends the search and takes the highlights away.
+    void setFindQuery(const QString& query, Qt::CaseSensitivity sensitivity);
+    QString findQuery() const { return m_search.query(); }
+    // Matches found so far, and whether the whole text has been searched.
+    qsizetype matchCount() const { return m_search.count(); }
+    bool findDone() const { return m_search.isDone(text()); }
+    // Start of the current match, highlighted more strongly; -1 for none.
+    qsizetype currentMatch() const { return m_currentMatch; }
+    // Makes the match after (before) the current one current, the first
+    // (last) after the end, and scrolls to it. False when there is none.
+    bool findNext();
+    bool findPrevious();
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -94,6 +110,10 @@ Q_SIGNALS:
     // Fires when a selection appears or disappears, so that an Edit menu
     // can enable its Copy action.
     void copyAvailable(bool available);
+    // The match count changed, or the search reached the end of the text.
+    void matchCountChanged();
+    // Ctrl+wheel: the user asks for a larger (steps > 0) or smaller font.
+    void zoomRequested(int steps);
 
 protected:
     bool event(QEvent* event) override;
@@ -108,6 +128,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     friend class TranscriptFrameClock;
@@ -127,6 +148,11 @@ private:
     void moveSelection(qsizetype anchor, qsizetype position);
     void offerPrimarySelection();
     void dragTo(QPoint viewportPos);
+    void searchSlice();
+    void continueSearch();
+    void showMatch(qsizetype offset);
+    void fillMatch(QPainter& painter, const TranscriptLayout::Row& row, qsizetype from,
+                   qsizetype to, qreal y, const QColor& color);
 
     Source m_source;
     QString m_placeholder;
@@ -155,6 +181,12 @@ private:
     QBasicTimer m_reflow;
     bool m_reflowAtEnd = false;
     qsizetype m_reflowTop = -1;
+
+    // The search over the text, a slice per timer event until it is done.
+    TranscriptSearch m_search;
+    QBasicTimer m_searchTimer;
+    qsizetype m_currentMatch = -1;
+    int m_zoomDelta = 0;
 
     // Deferred to the next frame.
     bool m_rangeStale = false;
