@@ -39,6 +39,18 @@
         <source>Include %1 in the next run</source>
         <translation>%1 beim nächsten Lauf einbeziehen</translation>
     </message>
+    <message>
+        <source>No matches</source>
+        <translation>Keine Treffer</translation>
+    </message>
+    <message>
+        <source>1 match</source>
+        <translation>1 Treffer</translation>
+    </message>
+    <message>
+        <source>%1 matches</source>
+        <translation>%1 Treffer</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -84,6 +96,29 @@
     <message>
         <source>Working folder: %1</source>
         <translation>Arbeitsordner: %1</translation>
+    </message>
+</context>
+<context>
+    <name>FindBar</name>
+    <message>
+        <source>Match case</source>
+        <translation>Groß-/Kleinschreibung beachten</translation>
+    </message>
+    <message>
+        <source>Previous</source>
+        <translation>Vorheriger</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Nächster</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>Fertig</translation>
+    </message>
+    <message>
+        <source>Find in every transcript</source>
+        <translation>In allen Ausgaben suchen</translation>
     </message>
 </context>
 <context>
@@ -135,6 +170,34 @@
     <message>
         <source>Open Folder…</source>
         <translation>Ordner öffnen…</translation>
+    </message>
+    <message>
+        <source>Find…</source>
+        <translation>Suchen…</translation>
+    </message>
+    <message>
+        <source>Find Next</source>
+        <translation>Weitersuchen</translation>
+    </message>
+    <message>
+        <source>Find Previous</source>
+        <translation>Rückwärts suchen</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>&amp;Ansicht</translation>
+    </message>
+    <message>
+        <source>Zoom In</source>
+        <translation>Vergrößern</translation>
+    </message>
+    <message>
+        <source>Zoom Out</source>
+        <translation>Verkleinern</translation>
+    </message>
+    <message>
+        <source>Actual Size</source>
+        <translation>Originalgröße</translation>
     </message>
 </context>
 <context>

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QLocale>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -92,6 +93,9 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     connect(m_copy, &QPushButton::clicked, this, &ColumnView::copyOutput);
     header->addWidget(m_dot, 0, Qt::AlignVCenter);
     header->addWidget(m_name, 0, Qt::AlignVCenter);
+    m_matches = makeLabel(this, caption, QStringLiteral("matchCount"));
+    m_matches->hide();
+    header->addWidget(m_matches, 0, Qt::AlignVCenter);
     header->addStretch(1);
     header->addWidget(m_spinner, 0, Qt::AlignVCenter);
     header->addWidget(m_copy, 0, Qt::AlignVCenter);
@@ -135,6 +139,7 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     m_transcript->setObjectName(QStringLiteral("transcript"));
     m_transcript->setPlaceholderText(tr("Output will appear here."));
     column->addWidget(m_transcript, 1);
+    connect(m_transcript, &TranscriptView::matchCountChanged, this, &ColumnView::showMatchCount);
 
     applyColours();
 
@@ -205,6 +210,24 @@ QString ColumnView::displayPath(const QByteArray& path)
     return shown;
 }
 
+QString ColumnView::matchCountText(qsizetype count)
+{
+    if (count == 0)
+        return tr("No matches");
+    if (count == 1)
+        return tr("1 match");
+    return tr("%1 matches").arg(QLocale().toString(count));
+}
+
+void ColumnView::showMatchCount()
+{
+    const bool searching = !m_transcript->findQuery().isEmpty();
+    // "No matches" only once the whole transcript has been looked through.
+    if (searching && (m_transcript->findDone() || m_transcript->matchCount() > 0))
+        setTextIfChanged(m_matches, matchCountText(m_transcript->matchCount()));
+    m_matches->setVisible(searching);
+}
+
 void ColumnView::copyOutput()
 {
     if (m_runner)
@@ -270,7 +293,8 @@ void ColumnView::renderTranscript(bool installed)
 void ColumnView::applyColours()
 {
     const QColor secondary = palette().color(QPalette::PlaceholderText);
-    for (QWidget* widget : std::initializer_list<QWidget*>{m_pathLine, m_statusLine, m_notice}) {
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{m_pathLine, m_statusLine, m_notice, m_matches}) {
         QPalette colours = widget->palette();
         colours.setColor(QPalette::WindowText, secondary);
         widget->setPalette(colours);

@@ -42,6 +42,8 @@ public:
     // Where discovery looked for a tool it did not find, and what the login
     // shell answered; empty when it was found or not yet looked for.
     static QString whyNotInstalled(const Discovery& discovery);
+    // What the header says of the matches of the window's find.
+    static QString matchCountText(qsizetype count);
     // A path as the column shows it: decoded for display, a line break drawn as ␤.
     static QString displayPath(const QByteArray& path);
 
@@ -66,6 +68,7 @@ private:
     void render();
     void renderTranscript(bool installed);
     void applyColours();
+    void showMatchCount();
 
     QPointer<ToolRunner> m_runner;
     bool m_renderPending = false;
@@ -81,6 +84,7 @@ private:
     QCheckBox* m_include = nullptr;
     StatusDot* m_dot = nullptr;
     QLabel* m_name = nullptr;
+    QLabel* m_matches = nullptr;
     Spinner* m_spinner = nullptr;
     QPushButton* m_copy = nullptr;
     ElidedLabel* m_pathLine = nullptr;

@@ -3,20 +3,24 @@
 #include "model/brevanemodel.h"
 #include "text/trim.h"
 #include "ui/columnview.h"
+#include "ui/findbar.h"
 #include "ui/icons.h"
 #include "ui/spinner.h"
 #include "ui/tasktextedit.h"
+#include "ui/transcriptview.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -104,6 +108,21 @@ ContentView::ContentView(const QString& workingFolder, QWidget* parent)
         controls->addWidget(button, 0, Qt::AlignTop);
     root->addLayout(controls);
 
+    m_findBar = new FindBar;
+    m_findBar->hide();
+    root->addWidget(m_findBar);
+    connect(m_findBar, &FindBar::queryChanged, this, &ContentView::applyFindQuery);
+    connect(m_findBar, &FindBar::nextRequested, this, &ContentView::findNext);
+    connect(m_findBar, &FindBar::previousRequested, this, &ContentView::findPrevious);
+    connect(m_findBar, &FindBar::closeRequested, this, &ContentView::closeFind);
+    // Escape closes the bar wherever the keyboard is in the window.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (m_findBar->isVisible())
+            closeFind();
+    });
+
     m_spinnerPage = new QWidget;
     auto* spinnerLayout = new QVBoxLayout(m_spinnerPage);
     spinnerLayout->setContentsMargins(0, 0, 0, 0);
@@ -125,7 +144,13 @@ ContentView::ContentView(const QString& workingFolder, QWidget* parent)
                 [this, index](bool included) { m_model->setIncluded(index, included); });
         columnsLayout->addWidget(column, 1);
         m_columns.push_back(column);
+        column->transcript()->installEventFilter(this);
+        connect(column->transcript(), &TranscriptView::zoomRequested, this, &ContentView::zoomBy);
     }
+    m_defaultPointSize = m_columns.isEmpty()
+                             ? QFontDatabase::systemFont(QFontDatabase::FixedFont).pointSizeF()
+                             : m_columns.front()->transcript()->font().pointSizeF();
+    m_pointSize = m_defaultPointSize;
 
     m_pages = new QStackedWidget;
     m_pages->addWidget(m_spinnerPage);
@@ -220,10 +245,83 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
         if (takeFolderDrop(static_cast<QDropEvent*>(event)))
             return true;
         break;
+    case QEvent::FocusIn:
+        for (qsizetype i = 0; i < m_columns.size(); ++i)
+            if (watched == m_columns[i]->transcript())
+                m_findColumn = i;
+        break;
     default:
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ContentView::showFind()
+{
+    m_findBar->open();
+}
+
+void ContentView::closeFind()
+{
+    m_findBar->hide();
+    for (ColumnView* column : m_columns)
+        column->transcript()->setFindQuery(QString(), Qt::CaseInsensitive);
+    m_taskField->setFocus();
+}
+
+void ContentView::applyFindQuery()
+{
+    for (ColumnView* column : m_columns)
+        column->transcript()->setFindQuery(m_findBar->query(), m_findBar->caseSensitivity());
+}
+
+ColumnView* ContentView::findColumn() const
+{
+    if (m_findColumn >= 0 && m_columns[m_findColumn]->transcript()->matchCount() > 0)
+        return m_columns[m_findColumn];
+    for (ColumnView* column : m_columns)
+        if (column->transcript()->matchCount() > 0)
+            return column;
+    return nullptr;
+}
+
+void ContentView::findNext()
+{
+    if (!m_findBar->isVisible())
+        return showFind();
+    if (ColumnView* column = findColumn())
+        column->transcript()->findNext();
+}
+
+void ContentView::findPrevious()
+{
+    if (!m_findBar->isVisible())
+        return showFind();
+    if (ColumnView* column = findColumn())
+        column->transcript()->findPrevious();
+}
+
+void ContentView::zoomBy(int steps)
+{
+    setTranscriptPointSize(m_pointSize + steps);
+}
+
+void ContentView::resetZoom()
+{
+    setTranscriptPointSize(m_defaultPointSize);
+}
+
+void ContentView::setTranscriptPointSize(qreal size)
+{
+    size = std::clamp(size, minimumPointSize, maximumPointSize);
+    if (size == m_pointSize)
+        return;
+    m_pointSize = size;
+    for (ColumnView* column : m_columns) {
+        QFont font = column->transcript()->font();
+        font.setPointSizeF(size);
+        column->transcript()->setFont(font);
+    }
 }
 
 void ContentView::handleModelWillChange()

@@ -6,6 +6,7 @@
 
 class BrevaneModel;
 class ColumnView;
+class FindBar;
 class QDropEvent;
 class QPushButton;
 class QStackedWidget;
@@ -45,6 +46,23 @@ public:
     // True while the spinner page is shown instead of the columns.
     bool showsSpinner() const;
 
+    // Find in every transcript: the bar below the controls.
+    FindBar* findBar() const { return m_findBar; }
+    void showFind();
+    // Hides the bar and takes every highlight away.
+    void closeFind();
+    // Steps to the next (previous) match in the current column: the one
+    // whose transcript last had the keyboard, else the first with matches.
+    void findNext();
+    void findPrevious();
+
+    // The transcripts' font size, the same in every column of the window.
+    static constexpr qreal minimumPointSize = 6;
+    static constexpr qreal maximumPointSize = 48;
+    qreal transcriptPointSize() const { return m_pointSize; }
+    void zoomBy(int steps);
+    void resetZoom();
+
 Q_SIGNALS:
     // title() is different from what it was at the previous render.
     void titleChanged(const QString& title);
@@ -65,6 +83,9 @@ private:
 
     // Sets the working folder when `event` carries one; true if it did or will.
     bool takeFolderDrop(QDropEvent* event);
+    void applyFindQuery();
+    ColumnView* findColumn() const;
+    void setTranscriptPointSize(qreal size);
 
     BrevaneModel* m_model;
     QPushButton* m_folder;
@@ -76,6 +97,10 @@ private:
     QWidget* m_spinnerPage;
     QWidget* m_columnsPage;
     QList<ColumnView*> m_columns;
+    FindBar* m_findBar;
+    qsizetype m_findColumn = -1;
+    qreal m_defaultPointSize;
+    qreal m_pointSize;
     QString m_shownTask; // shares the model's string: no copy
     QString m_shownTitle;
     bool m_renderPending = false;

@@ -8,6 +8,19 @@
 #include <QMenu>
 #include <QMenuBar>
 
+namespace {
+
+// The platform's keys for `key`, and `also` where it has not got it.
+QList<QKeySequence> bindingsWith(QKeySequence::StandardKey key, const QKeySequence& also)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+    if (!keys.contains(also))
+        keys.append(also);
+    return keys;
+}
+
+} // namespace
+
 MainWindow::MainWindow(const QString& workingFolder, QWidget* parent)
     : QMainWindow(parent)
     , m_content(new ContentView(workingFolder))
@@ -76,6 +89,27 @@ void MainWindow::buildMenus()
                                           [slot = command.slot] { invokeOnFocus(slot); });
         action->setShortcut(command.key);
     }
+    edit->addSeparator();
+    QAction* find = edit->addAction(tr("Find…"), m_content, &ContentView::showFind);
+    find->setShortcut(QKeySequence::Find);
+    QAction* findNext = edit->addAction(tr("Find Next"), m_content, &ContentView::findNext);
+    findNext->setShortcuts(bindingsWith(QKeySequence::FindNext, QKeySequence(Qt::Key_F3)));
+    QAction* findPrevious =
+        edit->addAction(tr("Find Previous"), m_content, &ContentView::findPrevious);
+    findPrevious->setShortcuts(
+        bindingsWith(QKeySequence::FindPrevious, QKeySequence(Qt::SHIFT | Qt::Key_F3)));
+
+    // Zoom sizes the transcripts of this window.
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    QAction* zoomIn = view->addAction(tr("Zoom In"), m_content, [this] { m_content->zoomBy(1); });
+    // Ctrl+= is Ctrl++ without Shift on most keyboards.
+    zoomIn->setShortcuts(
+        bindingsWith(QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)));
+    QAction* zoomOut =
+        view->addAction(tr("Zoom Out"), m_content, [this] { m_content->zoomBy(-1); });
+    zoomOut->setShortcut(QKeySequence::ZoomOut);
+    QAction* actualSize = view->addAction(tr("Actual Size"), m_content, &ContentView::resetZoom);
+    actualSize->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
 }
 
 void MainWindow::invokeOnFocus(const char* slot)
