@@ -3,9 +3,11 @@
 #include "model/brevanemodel.h"
 #include "ui/columnview.h"
 #include "ui/contentview.h"
+#include "ui/findbar.h"
 #include "ui/mainwindow.h"
 #include "ui/statuslabel.h"
 #include "ui/tasktextedit.h"
+#include "ui/transcriptview.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,10 +17,12 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -237,6 +241,75 @@ private Q_SLOTS:
                           Qt::LeftButton);
         QTRY_VERIFY(!a->runButton()->isEnabled());
         delete first.data();
+    }
+
+    // Ctrl+F looks in every column at once; Return and Shift+Return step
+    // through the current column's matches, round; Escape ends it. Zoom
+    // sizes every transcript, within bounds.
+    void findsInEveryColumnAndZooms()
+    {
+        FakeHome home;
+        installTools(home,
+                     {QStringLiteral("claude"), QStringLiteral("gemini"), QStringLiteral("hermes")},
+                     "case \"$0\" in *claude) echo 'needle needle' ;; *gemini) echo hay ;; "
+                     "*) echo NEEDLE ;; esac\n");
+        QPointer<MainWindow> window = MainWindow::open(home.path());
+        showActive(window);
+        ContentView* view = window->contentView();
+        QVERIFY(waitForScan(view));
+        QTest::keyClicks(view->taskField(), QStringLiteral("go"));
+        QTRY_VERIFY(view->runButton()->isEnabled());
+        QTest::mouseClick(view->runButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!view->model()->anyRunning(), deadline);
+
+        QTest::keySequence(window, QKeySequence::Find);
+        QLineEdit* field = view->findBar()->field();
+        QVERIFY(view->findBar()->isVisible() && field->hasFocus());
+        QTest::keyClicks(field, QStringLiteral("needle"));
+        auto count = [&](int i) {
+            const auto* label =
+                view->columns()[i]->findChild<QLabel*>(QStringLiteral("matchCount"));
+            return label->isVisible() ? label->text() : QString();
+        };
+        QTRY_COMPARE(count(0), QStringLiteral("2 matches"));
+        QTRY_COMPARE(count(1), QStringLiteral("No matches"));
+        QTRY_COMPARE(count(2), QStringLiteral("1 match"));
+        TranscriptView* first = view->columns()[0]->transcript();
+        for (qsizetype expected : {0, 7, 0}) {
+            QTest::keyClick(field, Qt::Key_Return);
+            QCOMPARE(first->currentMatch(), expected);
+        }
+        QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(first->currentMatch(), 7);
+        // The column whose transcript had the keyboard last is the current one.
+        TranscriptView* third = view->columns()[2]->transcript();
+        third->setFocus();
+        QTest::keyClick(window, Qt::Key_F3);
+        QCOMPARE(third->currentMatch(), 0);
+
+        QTest::mouseClick(view->findBar()->matchCaseBox(), Qt::LeftButton);
+        QTRY_COMPARE(count(2), QStringLiteral("No matches"));
+        QTRY_COMPARE(count(0), QStringLiteral("2 matches"));
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!view->findBar()->isVisible() && first->findQuery().isEmpty());
+        QCOMPARE(count(0), QString());
+
+        const qreal base = view->transcriptPointSize();
+        QWheelEvent wheel(QPointF(5, 5), third->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, QWheelEvent::DefaultDeltasPerStep), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(third->viewport(), &wheel);
+        QCOMPARE(view->transcriptPointSize(), base + 1);
+        QCOMPARE(first->font().pointSizeF(), base + 1);
+        for (int i = 0; i < 60; ++i)
+            QTest::keySequence(window, QKeySequence::ZoomIn);
+        QCOMPARE(view->transcriptPointSize(), ContentView::maximumPointSize);
+        for (int i = 0; i < 60; ++i)
+            QTest::keySequence(window, QKeySequence::ZoomOut);
+        QCOMPARE(first->font().pointSizeF(), ContentView::minimumPointSize);
+        QTest::keySequence(window, QKeySequence(Qt::CTRL | Qt::Key_0));
+        QCOMPARE(third->font().pointSizeF(), base);
+        delete window.data();
     }
 
     // Two windows from File > New Window: a run or a rescan in one leaves

@@ -151,6 +151,45 @@ private Q_SLOTS:
         QCOMPARE(inked(right, port.right() + 1), 0);
     }
 
+    // Matches are highlighted where the layout puts them: after a re-wrap,
+    // across a wrapped row, and in new output.
+    void highlightsFollowTheLayout()
+    {
+        Shown s;
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        const QRgb background = s.view.palette().color(QPalette::Base).rgb();
+        auto highlighted = [&](qsizetype offset) {
+            const auto pos = s.view.layout().positionOf(s.text, offset);
+            const QFontMetricsF metrics(s.view.font());
+            const int x =
+                TranscriptView::padding + int((pos.cell + 0.5) * metrics.horizontalAdvance(u'M'));
+            const int y = TranscriptView::padding + int(pos.row) * qCeil(metrics.lineSpacing()) +
+                          1 - s.view.verticalScrollBar()->value();
+            return s.view.grab().toImage().pixel(x, y) != background;
+        };
+        s.setText(QStringLiteral("aaaa needle bbbb"));
+        s.view.setFindQuery(QStringLiteral("NEEDLE"), Qt::CaseInsensitive);
+        QTRY_VERIFY(s.view.findDone());
+        QCOMPARE(s.view.matchCount(), 1);
+        QVERIFY(highlighted(5) && highlighted(10) && !highlighted(0) && !highlighted(12));
+
+        const QFontMetricsF metrics(s.view.font());
+        s.view.resize(int(8 * metrics.horizontalAdvance(u'M')) + 2 * TranscriptView::padding + 4,
+                      200);
+        QTRY_VERIFY(!s.view.frameDue() && s.view.columnCount() < 10);
+        QCOMPARE(s.view.layout().positionOf(s.text, 5).row, 1);
+        QVERIFY(highlighted(5) && highlighted(10) && !highlighted(0));
+
+        s.text += QStringLiteral("\nxneedleneedlexx");
+        s.view.extendText();
+        QTRY_COMPARE(s.view.matchCount(), 3);
+        const qsizetype across = s.text.lastIndexOf(QStringLiteral("needle"));
+        QVERIFY(s.view.layout().positionOf(s.text, across).row <
+                s.view.layout().positionOf(s.text, across + 5).row);
+        QTRY_VERIFY(!s.view.frameDue());
+        QVERIFY(highlighted(across) && highlighted(across + 5) && !highlighted(across + 7));
+    }
+
     // At the end, the view stays there through re-wrapping; elsewhere it stays put.
     void rewrappingKeepsTheEndInView()
     {
