@@ -5,8 +5,9 @@
 // measured run is a process of its own, so that its peak memory is its own.
 // Cases: flood (ASCII-heavy lines), prose (long English lines that wrap at
 // words), wide (CJK, emoji sequences, flags, marks), newlines (one tool
-// writing 20 MiB of "\n"), drizzle, idle, first output, and resize (the
-// longest the GUI thread is blocked re-wrapping 3 x 20 MiB at a new width).
+// writing 20 MiB of "\n"), drizzle, idle, first output, resize (the longest
+// the GUI thread is blocked re-wrapping 3 x 20 MiB at a new width) and find
+// (typing a query over 3 x 20 MiB).
 //
 //   bench_stream [runs] [case…]  every case (or those named), medians of `runs`
 //                                (default 3), and the floods through tmux beside
@@ -17,12 +18,14 @@
 #include "text/utf8.h"
 #include "ui/columnview.h"
 #include "ui/contentview.h"
+#include "ui/findbar.h"
 #include "ui/transcriptview.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -145,22 +148,41 @@ int drizzle(int lines)
     return 0;
 }
 
+// A 5 ms timer on the GUI thread: the largest gap between two of its beats
+// is the longest the thread was kept busy.
+class Heartbeat {
+public:
+    Heartbeat()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_worstGap = std::max(m_worstGap, now - m_lastBeat);
+            m_lastBeat = now;
+        });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_lastBeat = 0;
+        m_timer.start();
+    }
+    qint64 nsecsElapsed() const { return m_clock.nsecsElapsed(); }
+    double worstGapMs() const { return double(m_worstGap) / 1e6; }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_lastBeat = 0;
+    qint64 m_worstGap = 0;
+};
+
 // Re-wraps the whole window at a few widths after the flood, and prints the
 // longest the GUI thread was kept from a 5 ms heartbeat meanwhile.
 void measureResizes(ContentView& view)
 {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastBeat = 0;
-    qint64 worstGap = 0;
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    heartbeat.setInterval(5);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worstGap = std::max(worstGap, now - lastBeat);
-        lastBeat = now;
-    });
+    Heartbeat heartbeat;
     heartbeat.start();
     auto settled = [&] {
         for (ColumnView* column : view.columns())
@@ -174,7 +196,38 @@ void measureResizes(ContentView& view)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         while (!settled());
     }
-    std::printf("resize block_ms=%.1f\n", double(worstGap) / 1e6);
+    std::printf("resize block_ms=%.1f\n", heartbeat.worstGapMs());
+}
+
+// Types a 6-character query into the find bar one key at a time after the
+// flood, and prints the longest wait from a key until every column's count
+// is final, and the longest GUI stall meanwhile.
+void measureFind(ContentView& view)
+{
+    Heartbeat heartbeat;
+    view.showFind();
+    QCoreApplication::processEvents();
+    heartbeat.start();
+    auto counted = [&] {
+        for (ColumnView* column : view.columns())
+            if (!column->transcript()->findDone())
+                return false;
+        return true;
+    };
+    qint64 worstKey = 0;
+    qsizetype matches = 0;
+    for (QChar key : QStringLiteral("review")) {
+        const qint64 start = heartbeat.nsecsElapsed();
+        view.findBar()->field()->insert(QString(key));
+        while (!counted())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        worstKey = std::max(worstKey, heartbeat.nsecsElapsed() - start);
+        QCoreApplication::processEvents();
+    }
+    for (ColumnView* column : view.columns())
+        matches += column->transcript()->matchCount();
+    std::printf("find key_ms=%.1f stall_ms=%.1f matches=%lld\n", double(worstKey) / 1e6,
+                heartbeat.worstGapMs(), static_cast<long long>(matches));
 }
 
 // One measured run inside a real window; `expected` holds each column's
@@ -260,6 +313,11 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
     if (name == QLatin1String("resize")) {
         heartbeat.stop();
         measureResizes(view);
+        return 0;
+    }
+    if (name == QLatin1String("find")) {
+        heartbeat.stop();
+        measureFind(view);
         return 0;
     }
     const double wallMs = double(clock.nsecsElapsed()) / 1e6;
@@ -452,6 +510,21 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
         std::printf("resize: a window holding 3 x 20 MiB re-wraps at a new width in %.1f ms "
                     "(median of the longest GUI stall in 4 resizes)\n",
                     median(blocks));
+    }
+
+    if (wanted("find")) {
+        catTools(writeData("flood", flood));
+        const qsizetype chars = removeEscapes(decodeUtf8(flood)).size();
+        QList<double> keys, stalls;
+        for (int i = 0; i < runs; ++i) {
+            const Figures f =
+                runChild(self, home.path(), QStringLiteral("find"), {chars, chars, chars});
+            keys << f.values.value(QStringLiteral("key_ms"));
+            stalls << f.values.value(QStringLiteral("stall_ms"));
+        }
+        std::printf("find: typing a 6-character query over 3 x 20 MiB, every count final "
+                    "%.1f ms after a key at worst, GUI stall %.1f ms (medians)\n",
+                    median(keys), median(stalls));
     }
 
     if (wanted("drizzle")) {
