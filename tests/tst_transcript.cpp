@@ -211,6 +211,9 @@ void TestTranscript::findsMatches_data()
                            << QList<qsizetype>{0, 8};
     QTest::newRow("any case") << QStringLiteral("Foo FOO foo") << QStringLiteral("fOo") << false
                               << QList<qsizetype>{0, 4, 8};
+    QTest::newRow("any case beyond ascii")
+        << QStringLiteral("Na\u00efve NA\u00cfVE") << QStringLiteral("na\u00efve") << false
+        << QList<qsizetype>{0, 6};
     QTest::newRow("match case") << QStringLiteral("Foo FOO foo") << QStringLiteral("foo") << true
                                 << QList<qsizetype>{8};
     QTest::newRow("no overlap") << QStringLiteral("aaa aaaa") << QStringLiteral("aa") << false

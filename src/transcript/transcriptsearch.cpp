@@ -3,6 +3,7 @@
 #include "transcript/cluster.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -12,9 +13,9 @@ constexpr qsizetype resumeEveryChars = 64 * 1024;
 } // namespace
 
 // Finds the query's matches one after another in a text, from a position
-// that is not inside a match. An ASCII letter that starts a query without
-// regard to case is looked for in both cases with the fast search for one
-// character, remembering where each case occurs next.
+// that is not inside a match. A query that starts with an ASCII letter and
+// ignores case is looked for by that letter in either case, four units at
+// a time; any other by Qt's search.
 class TranscriptSearch::Scanner {
 public:
     Scanner(const TranscriptSearch& search, QStringView text)
@@ -25,9 +26,17 @@ public:
         const QChar first = m_query.front();
         m_twoCases = m_sensitivity == Qt::CaseInsensitive && first.unicode() < 0x80 &&
                      first.toLower() != first.toUpper();
-        if (m_twoCases) {
-            m_cases[0] = first.toLower();
-            m_cases[1] = first.toUpper();
+        if (m_twoCases)
+            m_small = first.toLower().unicode();
+        // An ASCII query is compared unit by unit, its letters folded.
+        const bool ascii =
+            std::all_of(m_query.begin(), m_query.end(), [](QChar c) { return c.unicode() < 0x80; });
+        if (m_twoCases && ascii) {
+            for (QChar c : m_query) {
+                const bool letter = c.toLower() != c.toUpper();
+                m_letters.push_back(letter);
+                m_folded.push_back(letter ? char16_t(c.toLower().unicode()) : c.unicode());
+            }
         }
     }
 
@@ -40,8 +49,7 @@ public:
             const qsizetype at = occurrence(from, limit);
             if (at < 0)
                 return -1;
-            if (Transcript::isClusterBoundary(m_text, at) &&
-                Transcript::isClusterBoundary(m_text, at + n))
+            if (isBoundary(at) && isBoundary(at + n))
                 return at;
             from = at + 1;
         }
@@ -49,6 +57,29 @@ public:
     }
 
 private:
+    // Between two ASCII characters other than CR LF a cluster always ends.
+    bool isBoundary(qsizetype pos) const
+    {
+        if (pos > 0 && pos < m_text.size()) {
+            const char16_t before = m_text[pos - 1].unicode();
+            const char16_t after = m_text[pos].unicode();
+            if (before < 0x80 && after < 0x80)
+                return before != u'\r' || after != u'\n';
+        }
+        return Transcript::isClusterBoundary(m_text, pos);
+    }
+
+    // The query at `at`, without regard to case, for a query all in ASCII.
+    bool asciiMatchAt(const char16_t* units, qsizetype at) const
+    {
+        for (size_t k = 0; k < m_folded.size(); ++k) {
+            const char16_t c = units[at + k];
+            if (c >= 0x80 || (m_letters[k] ? (c | 0x20) : c) != m_folded[k])
+                return false;
+        }
+        return true;
+    }
+
     qsizetype occurrence(qsizetype from, qsizetype limit)
     {
         const qsizetype n = m_query.size();
@@ -56,34 +87,41 @@ private:
             const qsizetype at = m_text.first(limit + n - 1).indexOf(m_query, from, m_sensitivity);
             return at >= 0 && at < limit ? at : -1;
         }
-        if (from < m_lastFrom) // gone back: what was remembered may skip some
-            m_next[0] = m_next[1] = unknown;
-        m_lastFrom = from;
-        while (true) {
-            for (int i = 0; i < 2; ++i) {
-                if (m_next[i] == unknown || (m_next[i] >= 0 && m_next[i] < from))
-                    m_next[i] = m_text.indexOf(m_cases[i], from);
-            }
-            qsizetype at = -1;
-            for (qsizetype next : m_next)
-                if (next >= 0 && (at < 0 || next < at))
-                    at = next;
-            if (at < 0 || at >= limit)
-                return -1;
-            if (m_text.sliced(at, n).compare(m_query, Qt::CaseInsensitive) == 0)
-                return at;
-            from = at + 1;
+        // The letter in either case: with bit 5 set, both cases read as the
+        // small letter. Four units at a time, as one 64-bit word.
+        const char16_t* units = m_text.utf16();
+        const char16_t small = m_small;
+        auto verify = [&](qsizetype at) {
+            if (!m_folded.empty())
+                return asciiMatchAt(units, at);
+            return m_text.sliced(at, n).compare(m_query, Qt::CaseInsensitive) == 0;
+        };
+        constexpr quint64 lanes = 0x0001000100010001ULL;
+        const quint64 pattern = lanes * small;
+        qsizetype at = from;
+        for (; at + 4 <= limit; at += 4) {
+            quint64 word;
+            std::memcpy(&word, units + at, sizeof word);
+            word = (word | (lanes * 0x20)) ^ pattern;
+            if (((word - lanes) & ~word & (lanes * 0x8000)) == 0)
+                continue;
+            for (qsizetype i = at; i < at + 4; ++i)
+                if ((units[i] | 0x20) == small && verify(i))
+                    return i;
         }
+        for (; at < limit; ++at)
+            if ((units[at] | 0x20) == small && verify(at))
+                return at;
+        return -1;
     }
 
     QStringView m_text;
     const QString& m_query;
     Qt::CaseSensitivity m_sensitivity;
     bool m_twoCases = false;
-    QChar m_cases[2];
-    static constexpr qsizetype unknown = -2;
-    qsizetype m_next[2] = {unknown, unknown}; // next occurrence of each case, -1 for none
-    qsizetype m_lastFrom = 0;
+    char16_t m_small = 0;
+    std::vector<char16_t> m_folded;
+    std::vector<bool> m_letters;
 };
 
 void TranscriptSearch::setQuery(const QString& query, Qt::CaseSensitivity sensitivity)
