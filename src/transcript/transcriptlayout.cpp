@@ -135,10 +135,10 @@ struct TranscriptLayout::Flow : FlowState {
             }
             if (prevSpace && pos > rowStart)
                 breakAt = pos;
+            // The next row may start before this run: the caller looks again.
             const qsizetype at = breakAt > rowStart ? breakAt : pos;
             pos = at;
-            if (newRow(at, false, onRow))
-                return true;
+            return newRow(at, false, onRow);
         }
         return false;
     }
