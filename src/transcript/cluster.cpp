@@ -88,10 +88,12 @@ Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit)
     bool joined = false;
     bool asksText = false;
     bool asksEmoji = false;
+    bool halfPairAtLimit = false;
     while (at < limit) {
         // Half a pair at the limit: its other half, still to come, decides.
         if (at + 1 == limit && QChar::isHighSurrogate(text[at].unicode())) {
             at = limit;
+            halfPairAtLimit = true;
             break;
         }
         qsizetype next = at;
@@ -109,9 +111,10 @@ Cluster clusterAt(QStringView text, qsizetype pos, qsizetype limit)
         at = next;
     }
 
-    if (codePoints == 1 && first < 0x80)
+    if (codePoints == 1 && first < 0x80 && !halfPairAtLimit)
         return asciiCluster(pos, char16_t(first));
-    if (codePoints == 1 && firstProperty->boundclass == UTF8PROC_BOUNDCLASS_CONTROL)
+    if (codePoints == 1 && firstProperty->boundclass == UTF8PROC_BOUNDCLASS_CONTROL &&
+        !halfPairAtLimit)
         return {pos, at, 0, ClusterKind::Control};
     int width;
     if (asksText)
