@@ -10,6 +10,13 @@ namespace {
 constexpr qsizetype resumeEveryMatches = 64;
 constexpr qsizetype resumeEveryChars = 64 * 1024;
 
+// The text without half a surrogate pair at its end: whether a cluster ends
+// before it is not known until its other half arrives.
+QStringView settled(QStringView text)
+{
+    return !text.isEmpty() && text.back().isHighSurrogate() ? text.chopped(1) : text;
+}
+
 } // namespace
 
 // Finds the query's matches one after another in a text, from a position
@@ -144,6 +151,7 @@ bool TranscriptSearch::searchMore(QStringView text, qsizetype budget)
 {
     if (!isActive())
         return true;
+    text = settled(text);
     const qsizetype n = m_query.size();
     // Marks that arrived after the last match can take its end off a boundary.
     if (text.size() > m_searchedLength && m_lastMatch >= 0 && m_lastMatch + n == m_searchedLength &&
@@ -177,6 +185,7 @@ bool TranscriptSearch::searchMore(QStringView text, qsizetype budget)
 
 bool TranscriptSearch::isDone(QStringView text) const
 {
+    text = settled(text);
     return !isActive() || m_from > text.size() - m_query.size();
 }
 
@@ -191,6 +200,7 @@ const TranscriptSearch::ResumePoint& TranscriptSearch::resumePointBefore(qsizety
 std::vector<qsizetype> TranscriptSearch::matchesIn(QStringView text, qsizetype from,
                                                    qsizetype to) const
 {
+    text = settled(text);
     std::vector<qsizetype> found;
     if (!isActive() || text.size() < m_searchedLength)
         return found;
@@ -210,6 +220,7 @@ std::vector<qsizetype> TranscriptSearch::matchesIn(QStringView text, qsizetype f
 
 qsizetype TranscriptSearch::nextMatch(QStringView text, qsizetype offset) const
 {
+    text = settled(text);
     if (!isActive() || text.size() < m_searchedLength)
         return -1;
     Scanner scanner(*this, text);
@@ -223,6 +234,7 @@ qsizetype TranscriptSearch::nextMatch(QStringView text, qsizetype offset) const
 
 qsizetype TranscriptSearch::previousMatch(QStringView text, qsizetype offset) const
 {
+    text = settled(text);
     if (!isActive() || text.size() < m_searchedLength)
         return -1;
     offset = std::min(offset, m_from);
