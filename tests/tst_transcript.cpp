@@ -26,7 +26,7 @@ const QString sample = QStringLiteral(
     "Hello, w\u00f6rld! \u6f22\u5b57\u30c6\u30b9\u30c8 \U0001F468\u200D\U0001F469\u200D\U0001F467 "
     "\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7 e\u0301e\u0301 \tTab\x01"
     "ctl \u1100\u1161\uD55C \uFF21\uFF11 ok   spaces  \r\nnext\rline\u2028ls x\U0001F44D\U0001F3FDy"
-    "\n\nlong-word-without-any-space-at-all \u2764\uFE0F\u263A\uFE0E\u00a0end\r");
+    "q\U0001D165 \n\nlong-word-without-any-space-at-all \u2764\uFE0F\u263A\uFE0E\u00a0end\r");
 
 } // namespace
 
@@ -95,6 +95,9 @@ private Q_SLOTS:
         QTest::newRow("between wide clusters") << han.repeated(3) << 5 << han + han + u'|' + han;
         QTest::newRow("narrow then wide")
             << QStringLiteral("a") + han + han << 4 << QStringLiteral("a") + han + u'|' + han;
+        QTest::newRow("a wrap back before ascii")
+            << han + han + QStringLiteral("&\uFFFD\uFFFD") << 4
+            << han + u'|' + han + QStringLiteral("&\uFFFD|\uFFFD");
         QTest::newRow("no break before the first wide")
             << QStringLiteral("ab") + han << 3 << QStringLiteral("ab|") + han;
         QTest::newRow("wide alone in one cell") << han + han << 1 << han + u'|' + han;
@@ -231,6 +234,9 @@ void TestTranscript::findsMatches_data()
         << QStringLiteral("\U0001F1EA\U0001F1EB") << false << QList<qsizetype>{};
     QTest::newRow("not half of CR LF")
         << QStringLiteral("a\r\nb\nc") << QStringLiteral("\n") << false << QList<qsizetype>{4};
+    QTest::newRow("a joiner that joins nothing")
+        << QStringLiteral("a\u200D\U0001F469 b") << QStringLiteral("A\u200D") << false
+        << QList<qsizetype>{0};
     QTest::newRow("across lines") << QStringLiteral("ab\ncd") << QStringLiteral("b\nc") << false
                                   << QList<qsizetype>{1};
 }
