@@ -14,6 +14,7 @@
 //   bench_stream --case NAME ... one run of one case (used by the above)
 
 #include "model/brevanemodel.h"
+#include "platform/processowner.h"
 #include "text/escapes.h"
 #include "text/utf8.h"
 #include "ui/columnview.h"
@@ -234,7 +235,8 @@ void measureFind(ContentView& view)
 // transcript length.
 int runCase(const QString& name, const QList<qsizetype>& expected)
 {
-    ContentView view;
+    ProcessOwner owner;
+    ContentView view(owner);
     view.resize(1500, 900);
     view.show();
     BrevaneModel* model = view.model();
@@ -265,7 +267,7 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
 
     qint64 firstOutputNs = -1;
     for (ToolRunner* runner : model->runners())
-        QObject::connect(runner, &ToolRunner::objectWillChange, runner, [&, runner] {
+        QObject::connect(runner, &ToolRunner::changed, runner, [&, runner] {
             if (firstOutputNs < 0 && runner->state().isRunning() && clock.isValid())
                 QTimer::singleShot(0, runner, [&, runner] {
                     if (firstOutputNs < 0 && !runner->output().isEmpty())

@@ -2,6 +2,7 @@
 #include "processprobe.h"
 #include "testsupport.h"
 
+#include "platform/processowner.h"
 #include "text/escapes.h"
 #include "text/utf8.h"
 
@@ -19,7 +20,8 @@ constexpr int runTimeoutMs = 20000;
 // A home where claude is the one installed tool, and a model over it.
 struct Rig {
     FakeHome home;
-    BrevaneModel model;
+    ProcessOwner owner;
+    BrevaneModel model{owner};
     ToolRunner* claude = model.runners()[0];
 
     bool install(const QByteArray& body)

@@ -1,5 +1,5 @@
 #include "platform/childprocess.h"
-#include "platform/mainthread.h"
+#include "platform/processowner.h"
 
 #include <QTest>
 #include <QThread>
@@ -16,11 +16,12 @@ struct Collected {
     std::optional<int> status; // set once the child's end is delivered
 };
 
-std::shared_ptr<ChildProcess> start(const QByteArray& program, const QByteArray& script,
-                                    Collected& out, QString* error = nullptr)
+std::shared_ptr<ChildProcess> start(ProcessOwner& owner, const QByteArray& program,
+                                    const QByteArray& script, Collected& out,
+                                    QString* error = nullptr)
 {
     return ChildProcess::start(
-        {program, {"-c", script}, {"PATH=/usr/bin:/bin"}, {}},
+        owner, {program, {"-c", script}, {"PATH=/usr/bin:/bin"}, {}},
         {[](QByteArrayView bytes, bool) { return QString::fromLatin1(bytes); },
          [&out](const QString& text) { out.text += text; },
          [&out](int status) { out.status = status; }},
@@ -35,9 +36,11 @@ private Q_SLOTS:
     void childSeesOnlyItsThreeStandardDescriptors()
     {
         // Two children at once: neither may inherit the other's pipe.
+        ProcessOwner owner;
         Collected first, second;
-        auto a = start("/bin/sh", "exec sleep 5", first);
-        auto b = start("/bin/sh", "ls /proc/self/fd; echo --; ls -l /proc/self/fd/0", second);
+        auto a = start(owner, "/bin/sh", "exec sleep 5", first);
+        auto b =
+            start(owner, "/bin/sh", "ls /proc/self/fd; echo --; ls -l /proc/self/fd/0", second);
         QVERIFY(a && b);
         QTRY_VERIFY_WITH_TIMEOUT(second.status, 10000);
         // ls itself opens the directory it lists: one more entry, 3.
@@ -45,14 +48,14 @@ private Q_SLOTS:
         QVERIFY2(second.text.contains(QStringLiteral("/dev/null")), qPrintable(second.text));
         a->terminate();
         QTRY_COMPARE_WITH_TIMEOUT(first.status.value_or(-1), SIGTERM, 10000);
-        QVERIFY(!a->isRunning());
     }
 
     void launchFailureIsReportedAtOnce()
     {
+        ProcessOwner owner;
         Collected out;
         QString error;
-        QVERIFY(!start("/nonexistent/brevane-tool", "", out, &error));
+        QVERIFY(!start(owner, "/nonexistent/brevane-tool", "", out, &error));
         QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
         QVERIFY(!QTest::qWaitFor([&] { return out.status || !out.text.isEmpty(); }, 100));
     }
@@ -64,10 +67,10 @@ private Q_SLOTS:
         const auto note = [&](const QString& what) {
             order << (QThread::currentThread() == mainThread ? what : what + " off the GUI thread");
         };
-        // The first hand-over of the process may come from a background thread.
+        ProcessOwner owner;
         std::thread worker([&] {
             for (int i = 0; i < 100; ++i)
-                MainThread::handOver([&, i] { note(QString::number(i)); });
+                owner.handOver([&, i] { note(QString::number(i)); });
         });
         worker.join();
         QStringList expected;

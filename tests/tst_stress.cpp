@@ -1,4 +1,5 @@
 #include "model/brevanemodel.h"
+#include "platform/processowner.h"
 #include "processprobe.h"
 #include "testsupport.h"
 
@@ -48,7 +49,8 @@ private Q_SLOTS:
             home.writeTool(
                 QStringLiteral(".local/bin/") + QLatin1String(name),
                 "echo \"$(basename \"$0\") out: $*\"\necho \"$(basename \"$0\") err\" >&2\n");
-        BrevaneModel model;
+        ProcessOwner owner;
+        BrevaneModel model(owner);
         model.scan();
         QVERIFY(QTest::qWaitFor([&] { return !model.scanning(); }, timeoutMs));
 

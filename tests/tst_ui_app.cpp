@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "platform/processowner.h"
 #include "ui/contentview.h"
 #include "ui/tasktextedit.h"
 #include "ui/translations.h"
@@ -75,17 +76,18 @@ private Q_SLOTS:
     void germanTranslation()
     {
         FakeHome home;
+        ProcessOwner owner;
         {
             const Translations german(QLocale(QLocale::German, QLocale::Germany));
             QVERIFY(german.loaded());
-            ContentView view;
+            ContentView view(owner);
             QCOMPARE(view.runButton()->text(), QStringLiteral("Ausführen"));
             QCOMPARE(view.taskField()->placeholderText(),
                      QStringLiteral("Aufgabe für alle Agenten eingeben…"));
         }
         const Translations english(QLocale(QLocale::English, QLocale::UnitedStates));
         QVERIFY(!english.loaded());
-        ContentView view;
+        ContentView view(owner);
         QCOMPARE(view.runButton()->text(), QStringLiteral("Run"));
     }
 };

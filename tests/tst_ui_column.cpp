@@ -1,3 +1,4 @@
+#include "platform/processowner.h"
 #include "runner/toolrunner.h"
 #include "testsupport.h"
 #include "ui/columnview.h"
@@ -55,7 +56,7 @@ class Setup {
 public:
     explicit Setup(const QByteArray& script = "exit 0\n",
                    const QString& relative = QStringLiteral("bin/tool"))
-        : runner(ToolSpec::all()[0])
+        : runner(owner, ToolSpec::all()[0])
     {
         path = home.writeTool(relative, script);
         Access::setPath(runner, path);
@@ -89,6 +90,7 @@ public:
 
     FakeHome home;
     QString path;
+    ProcessOwner owner;
     ToolRunner runner;
     std::unique_ptr<ColumnView> column;
 };

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "model/brevanemodel.h"
+#include "platform/processowner.h"
 #include "ui/columnview.h"
 #include "ui/contentview.h"
 #include "ui/findbar.h"
@@ -88,7 +89,8 @@ private Q_SLOTS:
                                 QStringLiteral("hermes")};
         installTools(home, names.first(2), longTool);
         home.writeFile(QStringLiteral("hold"), "");
-        ContentView view;
+        ProcessOwner owner;
+        ContentView view(owner);
         QVERIFY(!view.runButton()->isEnabled() && !view.stopButton()->isEnabled() &&
                 !view.rescanButton()->isEnabled());
         QCOMPARE(view.runButton()->text(), QStringLiteral("Run"));
@@ -161,7 +163,8 @@ private Q_SLOTS:
     void fieldGrowsToFourLinesThenScrolls()
     {
         FakeHome home;
-        ContentView view;
+        ProcessOwner owner;
+        ContentView view(owner);
         view.resize(1000, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -194,7 +197,8 @@ private Q_SLOTS:
         const QString project = home.filePath(QStringLiteral("my project"));
         const QString other = home.filePath(QStringLiteral("other"));
         QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
-        QPointer<MainWindow> first = MainWindow::open(project);
+        ProcessOwner owner;
+        QPointer<MainWindow> first = MainWindow::open(owner, project);
         ContentView* a = first->contentView();
         QCOMPARE(first->windowTitle(), QStringLiteral("my project — Brevane"));
         QCOMPARE(a->folderButton()->toolTip(), project);
@@ -253,7 +257,8 @@ private Q_SLOTS:
                      {QStringLiteral("claude"), QStringLiteral("gemini"), QStringLiteral("hermes")},
                      "case \"$0\" in *claude) echo 'needle needle' ;; *gemini) echo hay ;; "
                      "*) echo NEEDLE ;; esac\n");
-        QPointer<MainWindow> window = MainWindow::open(home.path());
+        ProcessOwner owner;
+        QPointer<MainWindow> window = MainWindow::open(owner, home.path());
         showActive(window);
         ContentView* view = window->contentView();
         QVERIFY(waitForScan(view));
@@ -318,7 +323,8 @@ private Q_SLOTS:
     {
         FakeHome home;
         installTools(home, {QStringLiteral("claude")}, echoTool);
-        QPointer<MainWindow> first = MainWindow::open();
+        ProcessOwner owner;
+        QPointer<MainWindow> first = MainWindow::open(owner);
         QCOMPARE(first->windowTitle(), QFileInfo(QDir::currentPath()).fileName() + " — Brevane");
         QAction* newWindow = findByText<QAction>(first, QStringLiteral("New Window"));
         QVERIFY(newWindow);

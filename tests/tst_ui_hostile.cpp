@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "platform/processowner.h"
+
 #include "model/brevanemodel.h"
 #include "ui/columnview.h"
 #include "ui/contentview.h"
@@ -31,6 +33,7 @@ const char* const toolNames[] = {"claude", "gemini", "hermes"};
 class TestHostile : public QObject {
     Q_OBJECT
     FakeHome m_home;
+    ProcessOwner m_owner;
     QPointer<MainWindow> m_window;
 
     ContentView* view() const { return m_window->contentView(); }
@@ -74,7 +77,7 @@ private Q_SLOTS:
         for (const char* name : toolNames)
             m_home.writeTool(u".local/bin/"_s + name,
                              "printf '%s\\0' \"$@\" > \"$HOME/args-$(basename \"$0\")\"\n");
-        m_window = MainWindow::open();
+        m_window = MainWindow::open(m_owner);
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QVERIFY(QTest::qWaitFor([&] { return !view()->model()->scanning(); }, deadline));
     }

@@ -6,6 +6,7 @@
 // Usage: QT_QPA_PLATFORM=offscreen brevane_screenshot OUTPUT.png
 
 #include "model/brevanemodel.h"
+#include "platform/processowner.h"
 #include "ui/contentview.h"
 #include "ui/mainwindow.h"
 #include "ui/tasktextedit.h"
@@ -124,7 +125,8 @@ int main(int argc, char** argv)
         !writeTool(home + QStringLiteral("/.npm-global/bin/gemini"), geminiScript))
         fail("cannot write the stand-in tools");
 
-    MainWindow window;
+    ProcessOwner owner;
+    MainWindow window(owner);
     window.resize(1280, 720);
     window.show();
     ContentView* view = window.contentView();

@@ -55,7 +55,8 @@ std::optional<QByteArray> Detector::findInDirs(const QString& name)
 }
 
 QList<Discovery> Detector::askLoginShell(const QList<QString>& names,
-                                         std::chrono::milliseconds shellTimeout)
+                                         std::chrono::milliseconds shellTimeout,
+                                         const WakeUpFd* cancel)
 {
     // The name is spliced in unquoted: it is only ever a catalogue name, a plain word.
     QList<CaptureRequest> requests;
@@ -63,13 +64,13 @@ QList<Discovery> Detector::askLoginShell(const QList<QString>& names,
         requests.push_back({QByteArrayLiteral("/bin/zsh"),
                             {QByteArrayLiteral("-lc"), "command -v " + QFile::encodeName(name)}});
     QList<Discovery> found;
-    for (const CaptureResult& shell : captureOutputs(requests, shellTimeout))
+    for (const CaptureResult& shell : captureOutputs(requests, shellTimeout, cancel))
         found.push_back(answerFrom(shell));
     return found;
 }
 
 QList<Discovery> Detector::findAll(const QList<QString>& names,
-                                   std::chrono::milliseconds shellTimeout)
+                                   std::chrono::milliseconds shellTimeout, const WakeUpFd* cancel)
 {
     QList<Discovery> found(names.size());
     QList<QString> missing;
@@ -83,7 +84,7 @@ QList<Discovery> Detector::findAll(const QList<QString>& names,
     }
     if (missing.isEmpty())
         return found;
-    const QList<Discovery> answers = askLoginShell(missing, shellTimeout);
+    const QList<Discovery> answers = askLoginShell(missing, shellTimeout, cancel);
     for (qsizetype k = 0; k < answers.size(); ++k)
         found[missingAt[k]] = answers[k];
     return found;

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <optional>
 
+class WakeUpFd;
+
 // Where discovery found a tool, or, when it did not, what the login shell
 // answered. Paths are bytes, exactly as the file system gave them: a path
 // that is not valid UTF-8, or holds a line break, still reaches the launch.
@@ -45,12 +47,15 @@ std::optional<QByteArray> findInDirs(const QString& name);
 // last printed line that, with blanks trimmed, starts with "/" and is an
 // executable file. Blocks the caller while the shells run, at most for
 // `shellTimeout` in all; they have been reaped when this returns.
-QList<Discovery> askLoginShell(const QList<QString>& names, std::chrono::milliseconds shellTimeout);
+// A raised `cancel` ends them all at once, as not answered.
+QList<Discovery> askLoginShell(const QList<QString>& names, std::chrono::milliseconds shellTimeout,
+                               const WakeUpFd* cancel = nullptr);
 
 // Both steps for every name: the folders first, then one round of login
 // shells for the names not found there. Never throws.
 QList<Discovery> findAll(const QList<QString>& names,
-                         std::chrono::milliseconds shellTimeout = defaultShellTimeout);
+                         std::chrono::milliseconds shellTimeout = defaultShellTimeout,
+                         const WakeUpFd* cancel = nullptr);
 Discovery find(const QString& name, std::chrono::milliseconds shellTimeout = defaultShellTimeout);
 
 } // namespace Detector

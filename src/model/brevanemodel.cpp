@@ -1,9 +1,7 @@
 #include "model/brevanemodel.h"
 
-#include "catalog/detector.h"
-#include "platform/childprocess.h"
 #include "platform/files.h"
-#include "platform/mainthread.h"
+#include "platform/processowner.h"
 #include "platform/spawn.h"
 #include "text/trim.h"
 
@@ -13,22 +11,19 @@
 
 #include <algorithm>
 
-#include <thread>
-
-BrevaneModel::BrevaneModel(QObject* parent)
-    : BrevaneModel(defaultWorkingFolder(), parent)
+BrevaneModel::BrevaneModel(ProcessOwner& owner, QObject* parent)
+    : BrevaneModel(owner, defaultWorkingFolder(), parent)
 {
 }
 
-BrevaneModel::BrevaneModel(const QString& workingFolder, QObject* parent)
+BrevaneModel::BrevaneModel(ProcessOwner& owner, const QString& workingFolder, QObject* parent)
     : QObject(parent)
+    , m_owner(owner)
     , m_workingFolder(workingFolder)
 {
     for (const ToolSpec& spec : ToolSpec::all()) {
-        auto* runner = new ToolRunner(spec, this);
-        // The model is the receiver context: the connection ends with it.
-        connect(runner, &ToolRunner::objectWillChange, this, &BrevaneModel::objectWillChange,
-                Qt::DirectConnection);
+        auto* runner = new ToolRunner(owner, spec, this);
+        connect(runner, &ToolRunner::changed, this, &BrevaneModel::changed);
         m_runners.push_back(runner);
         m_included.push_back(true);
     }
@@ -43,30 +38,30 @@ QString BrevaneModel::defaultWorkingFolder()
 
 void BrevaneModel::setWorkingFolder(const QString& folder)
 {
-    Q_EMIT objectWillChange();
     m_workingFolder = folder;
+    Q_EMIT changed();
 }
 
 void BrevaneModel::setIncluded(qsizetype index, bool included)
 {
     if (index < 0 || index >= m_included.size())
         return;
-    Q_EMIT objectWillChange();
     m_included[index] = included;
+    Q_EMIT changed();
 }
 
 BrevaneModel::~BrevaneModel() = default;
 
 void BrevaneModel::setTask(const QString& task)
 {
-    Q_EMIT objectWillChange();
     m_task = task;
+    Q_EMIT changed();
 }
 
 void BrevaneModel::setScanning(bool scanning)
 {
-    Q_EMIT objectWillChange();
     m_scanning = scanning;
+    Q_EMIT changed();
 }
 
 bool BrevaneModel::anyRunning() const
@@ -90,6 +85,22 @@ bool BrevaneModel::anyIncludedInstalled() const
     return false;
 }
 
+bool BrevaneModel::canRun() const
+{
+    return !holdsOnlyBlanksAndLineBreaks(m_task) && anyIncludedInstalled() && !anyRunning();
+}
+
+bool BrevaneModel::canStop() const
+{
+    return std::any_of(m_runners.begin(), m_runners.end(),
+                       [](const ToolRunner* r) { return r->canStop(); });
+}
+
+bool BrevaneModel::canRescan() const
+{
+    return !m_scanning && !anyRunning();
+}
+
 void BrevaneModel::scan()
 {
     setScanning(true);
@@ -101,15 +112,19 @@ void BrevaneModel::scan()
     // search ends simply never hears of it.
     QPointer<BrevaneModel> self(this);
     const quint64 scanId = ++m_scanId;
-    std::thread([names, self, scanId, timeout = m_shellTimeout] {
-        const QList<Discovery> found = Detector::findAll(names, timeout);
-        MainThread::handOver([self, scanId, found] {
-            // Scans may overlap; only the latest one says what is installed
-            // now, and only it ends the scanning.
-            if (self && scanId == self->m_scanId)
-                self->applyScan(found);
+    ProcessOwner* owner = &m_owner;
+    owner->startThread(
+        [names, self, scanId, owner, timeout = m_shellTimeout](const WakeUpFd& quit) {
+            const QList<Discovery> found = Detector::findAll(names, timeout, &quit);
+            if (quit.raised())
+                return;
+            owner->handOver([self, scanId, found] {
+                // Scans may overlap; only the latest one says what is installed
+                // now, and only it ends the scanning.
+                if (self && scanId == self->m_scanId)
+                    self->applyScan(found);
+            });
         });
-    }).detach();
 }
 
 void BrevaneModel::applyScan(const QList<Discovery>& found)
@@ -126,9 +141,9 @@ void BrevaneModel::applyScan(const QList<Discovery>& found)
 
 void BrevaneModel::start()
 {
-    const QString task = trimmedBlanksAndLineBreaks(m_task);
-    if (task.isEmpty())
+    if (!canRun())
         return;
+    const QString task = trimmedBlanksAndLineBreaks(m_task);
     const QByteArray folder = QFile::encodeName(m_workingFolder);
     // Checked once for all: either every included tool starts here or none does.
     const int error = folderError(folder);
@@ -141,18 +156,10 @@ void BrevaneModel::start()
         else
             runner->run(task, folder);
     }
-    Q_EMIT objectWillChange();
 }
 
 void BrevaneModel::stopAll()
 {
-    for (ToolRunner* runner : std::as_const(m_runners)) {
-        const std::shared_ptr<ChildProcess> process = runner->m_process;
-        if (!process || !process->isRunning())
-            continue;
-        runner->setState(RunState::stopped());
-        process->terminate();
-        runner->m_process.reset();
-    }
-    Q_EMIT objectWillChange();
+    for (ToolRunner* runner : std::as_const(m_runners))
+        runner->stop();
 }

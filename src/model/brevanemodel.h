@@ -1,24 +1,29 @@
 #pragma once
 
+#include "catalog/detector.h"
 #include "runner/toolrunner.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
+class ProcessOwner;
+
 // The one model behind a window: a runner per catalogue tool, the task being
 // typed, the folder the tools run in, which tools the next run includes, and
-// whether a search for the tools is under way. GUI thread only.
+// whether a search for the tools is under way; and the rules for what the
+// user may do now, which views only bind to. GUI thread only.
 //
-// objectWillChange() fires before every assignment to task, scanning, the
-// working folder or a tool's inclusion, once
-// at the end of start() and stopAll(), and once for every objectWillChange()
-// of one of its runners.
+// changed() fires after every change of task, scanning, the working folder
+// or a tool's inclusion, and after every change of one of its runners.
 class BrevaneModel : public QObject {
     Q_OBJECT
 public:
-    explicit BrevaneModel(QObject* parent = nullptr);
-    BrevaneModel(const QString& workingFolder, QObject* parent);
+    // The owner keeps the threads of every scan and run.
+    explicit BrevaneModel(ProcessOwner& owner, QObject* parent = nullptr);
+    BrevaneModel(ProcessOwner& owner, const QString& workingFolder, QObject* parent);
     ~BrevaneModel() override;
 
     const QList<ToolRunner*>& runners() const { return m_runners; }
@@ -43,14 +48,21 @@ public:
     // Whether some included tool is installed: what a run needs besides a task.
     bool anyIncludedInstalled() const;
 
-    // Looks for every catalogue tool on a background thread; the results are
-    // applied on the GUI thread in one step. Returns at once.
+    // Run needs a task that is not blank, an included installed tool, and
+    // no run under way.
+    bool canRun() const;
+    bool canStop() const;
+    // Rescan waits for the search under way and for every run to end.
+    bool canRescan() const;
+
+    // Looks for every catalogue tool on a thread of the owner; the results
+    // are applied on the GUI thread in one step. Returns at once.
     void scan();
-    // Runs every included installed tool on the trimmed task, in the working
-    // folder; nothing for a blank task. When the folder cannot be entered no
-    // tool starts, and each that would have fails with the reason.
+    // If canRun(), runs every included installed tool on the trimmed task,
+    // in the working folder. When the folder cannot be entered no tool
+    // starts, and each that would have fails with the reason.
     void start();
-    // Stops every runner whose child still runs.
+    // Stops every runner that can be stopped.
     void stopAll();
 
     // How long a scan lets a login shell look for one tool.
@@ -58,17 +70,18 @@ public:
     void setShellTimeout(std::chrono::milliseconds timeout) { m_shellTimeout = timeout; }
 
 Q_SIGNALS:
-    void objectWillChange();
+    void changed();
 
 private:
     void setScanning(bool scanning);
     void applyScan(const QList<Discovery>& found);
 
+    ProcessOwner& m_owner;
     QList<ToolRunner*> m_runners;
     QList<bool> m_included;
     QString m_task;
     QString m_workingFolder;
     bool m_scanning = true;
     quint64 m_scanId = 0;
-    std::chrono::milliseconds m_shellTimeout{10000};
+    std::chrono::milliseconds m_shellTimeout = Detector::defaultShellTimeout;
 };

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+class WakeUpFd;
+
 struct CaptureRequest {
     QByteArray program;
     QList<QByteArray> arguments;
@@ -13,7 +15,7 @@ struct CaptureRequest {
 struct CaptureResult {
     bool started = false;  // false: the program could not be started
     int error = 0;         // why not (an errno value) when it could not
-    bool timedOut = false; // the run overran its time and was killed
+    bool timedOut = false; // the run overran its time, or was cancelled, and was killed
     QByteArray output;     // all of standard output (a part of it when timedOut)
 };
 
@@ -22,7 +24,9 @@ struct CaptureResult {
 // standard output to end of file and only then waits for it to exit. Exit
 // statuses are not read. Whatever has not both reached end of file and exited
 // within `timeout` (one bound for all of them) is killed with its whole
-// group. Every child has been reaped when this returns. Results are in
-// request order. Blocks the calling thread; any thread may call it.
+// group, as is everything at once when `cancel` (if given) is raised. Every
+// child has been reaped when this returns. Results are in request order.
+// Blocks the calling thread; any thread may call it.
 QList<CaptureResult> captureOutputs(const QList<CaptureRequest>& requests,
-                                    std::chrono::milliseconds timeout);
+                                    std::chrono::milliseconds timeout,
+                                    const WakeUpFd* cancel = nullptr);

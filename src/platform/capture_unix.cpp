@@ -11,7 +11,6 @@
 #include <optional>
 #include <poll.h>
 #include <sys/wait.h>
-#include <thread>
 #include <vector>
 
 // Process discipline, as for ChildProcess: the child leads its own group, so
@@ -20,8 +19,9 @@
 // while that pid is unreaped, so the group id cannot have been reused.
 //
 // There is no portable waitpid() with a time limit, so the exit is awaited by
-// looking with WNOHANG between short pauses. The child normally exits right
-// after its output ends, so the first pauses are tiny.
+// looking with WNOHANG between short pauses, each cut short by a cancel. The
+// child normally exits right after its output ends, so the first pauses are
+// tiny.
 
 namespace {
 
@@ -42,8 +42,8 @@ public:
     Child& operator=(const Child&) = delete;
     ~Child() { killGroupAndReap(); }
 
-    // True once the child is reaped; false if `deadline` came first.
-    bool reapBefore(Clock::time_point deadline)
+    // True once the child is reaped; false if `deadline` or a cancel came first.
+    bool reapBefore(Clock::time_point deadline, int cancelFd)
     {
         auto pause = firstExitPause;
         for (;;) {
@@ -58,7 +58,11 @@ public:
             const auto now = Clock::now();
             if (now >= deadline)
                 return false;
-            std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+            const auto wait = std::min<Clock::duration>(pause, deadline - now);
+            pollfd entry{cancelFd, POLLIN, 0};
+            if (::poll(&entry, 1, int(std::chrono::ceil<std::chrono::milliseconds>(wait).count())) >
+                0)
+                return false;
             pause = std::min(pause * 2, longestExitPause);
         }
     }
@@ -111,7 +115,6 @@ std::optional<Capture> startCapture(const CaptureRequest& request, CaptureResult
     spawn.stdinFd = nullInput.get();
     spawn.stdoutFd = pipe.write.get();
     spawn.stderrFd = nullError.get();
-    spawn.newProcessGroup = true;
     const SpawnResult spawned = spawnProcess(spawn);
     // Our copy of the write end must go now, or end of file never comes.
     pipe.write.reset();
@@ -123,31 +126,33 @@ std::optional<Capture> startCapture(const CaptureRequest& request, CaptureResult
     return Capture{&result, std::move(pipe.read), std::make_unique<Child>(spawned.pid)};
 }
 
-// Reads every pipe until end of file or the deadline. A pipe that fails to
-// read is given up like one that ran out of time.
-void readAllToEnd(std::vector<Capture>& captures, Clock::time_point deadline)
+// Reads every pipe until end of file, the deadline or a cancel. A pipe that
+// fails to read is given up like one that ran out of time.
+void readAllToEnd(std::vector<Capture>& captures, Clock::time_point deadline, int cancelFd)
 {
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
     for (;;) {
-        std::vector<pollfd> entries;
-        std::vector<Capture*> open;
+        std::vector<pollfd> entries{{cancelFd, POLLIN, 0}};
+        std::vector<Capture*> open{nullptr};
         for (Capture& capture : captures) {
             if (capture.read.valid()) {
                 entries.push_back({capture.read.get(), POLLIN, 0});
                 open.push_back(&capture);
             }
         }
-        if (entries.empty())
+        if (entries.size() == 1)
             return;
         const int ready = ::poll(entries.data(), entries.size(), pollTimeout(deadline));
         if (ready < 0 && errno != EINTR)
+            return;
+        if (entries[0].revents)
             return;
         if (ready <= 0) {
             if (Clock::now() >= deadline)
                 return;
             continue;
         }
-        for (size_t i = 0; i < entries.size(); ++i) {
+        for (size_t i = 1; i < entries.size(); ++i) {
             if (entries[i].revents == 0)
                 continue;
             Capture& capture = *open[i];
@@ -167,8 +172,9 @@ void readAllToEnd(std::vector<Capture>& captures, Clock::time_point deadline)
 } // namespace
 
 QList<CaptureResult> captureOutputs(const QList<CaptureRequest>& requests,
-                                    std::chrono::milliseconds timeout)
+                                    std::chrono::milliseconds timeout, const WakeUpFd* cancel)
 {
+    const int cancelFd = cancel ? cancel->fd() : -1;
     const Clock::time_point deadline = Clock::now() + timeout;
     QList<CaptureResult> results(requests.size());
     std::vector<Capture> captures;
@@ -176,12 +182,12 @@ QList<CaptureResult> captureOutputs(const QList<CaptureRequest>& requests,
         if (std::optional<Capture> capture = startCapture(requests[i], results[i]))
             captures.push_back(std::move(*capture));
     }
-    readAllToEnd(captures, deadline);
+    readAllToEnd(captures, deadline, cancelFd);
     // One deadline for all: a child that lingers after its output has ended
     // costs the others nothing beyond it.
     for (Capture& capture : captures) {
         if (capture.read.valid() || capture.result->timedOut ||
-            !capture.child->reapBefore(deadline)) {
+            !capture.child->reapBefore(deadline, cancelFd)) {
             capture.result->timedOut = true;
             capture.child->killGroupAndReap();
         }

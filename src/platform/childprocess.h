@@ -10,16 +10,18 @@
 #include <memory>
 #include <sys/types.h>
 
+class ProcessOwner;
 struct ChildProcessShared;
 
 // One child process whose standard output and standard error are one pipe,
-// read on a background thread, and whose end is watched on another.
+// read and watched on a thread that the ProcessOwner owns.
 //
 // Delivery order, on the GUI thread: output(), zero or more times, in read
-// order; ended() once, after every output read before the end was seen.
-// Output read after the end (a background job still holding the pipe) keeps
-// arriving until end of stream, also after the ChildProcess object is gone:
-// the handlers decide what to ignore. Destroying it does not stop the child.
+// order; ended() once, when the child has exited and its pipe has reached end
+// of stream, so that every byte it wrote comes first. A background job that
+// keeps the pipe open holds the end back for endPause at most; what it writes
+// later still arrives, also after the ChildProcess object is gone: the
+// handlers decide what to ignore. Destroying it does not stop the child.
 class ChildProcess {
 public:
     struct Handlers {
@@ -41,6 +43,8 @@ public:
 
     // How long terminate() waits after SIGTERM before it sends SIGKILL.
     static constexpr std::chrono::milliseconds terminateGracePeriod{3000};
+    // How long after the exit a pipe still held open delays ended().
+    static constexpr std::chrono::milliseconds endPause{150};
 
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -48,15 +52,14 @@ public:
 
     // Call on the GUI thread. On failure returns null, sets *error to a
     // readable description and nothing runs.
-    static std::shared_ptr<ChildProcess> start(const Options& options, Handlers handlers,
-                                               QString* error);
+    static std::shared_ptr<ChildProcess> start(ProcessOwner& owner, const Options& options,
+                                               Handlers handlers, QString* error);
 
     pid_t pid() const;
-    // False once the child has ended (whether or not its end was delivered).
-    bool isRunning() const;
-    // SIGTERM to the child's process group, then SIGKILL to the group if the
-    // child is still there after the grace period. Safe to call at any time:
-    // no signal is sent once the child has been reaped.
+    // SIGTERM to the child's process group, then SIGKILL to the group after
+    // the grace period, or at once when the owner goes first. Safe to call at
+    // any time: no signal is sent once the child has been reaped, which
+    // happens only after its end has been announced.
     void terminate();
 
 private:

@@ -9,17 +9,16 @@
 //
 
 #include "platform/childprocess.h"
+#include "platform/fd.h"
 
-#include <QObject>
-
-#include <condition_variable>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
-// State shared by the GUI thread, the reader thread, the end watcher and the
-// terminator. Each background thread holds it through a shared_ptr, so it
-// lives until the last of them is done.
+// State shared by the GUI thread and the child's thread. The thread holds it
+// through a shared_ptr, so it lives until both are done with it.
 struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
     struct Event {
         bool isEnd = false;
@@ -27,14 +26,14 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
         int status = 0;
     };
 
+    ProcessOwner* owner = nullptr;   // outlives the thread
     ChildProcess::Handlers handlers; // output/ended: GUI thread only
+    WakeUpFd doorbell;               // rung by terminate()
 
     std::mutex mutex;
-    std::condition_variable reaped; // wakes the terminator early
     pid_t pid = -1;
-    bool exited = false;      // the end has been seen (the child may still be a zombie)
-    bool isReaped = false;    // after this, pid must never be signalled
-    bool terminating = false; // terminate() was called: reaping waits for the group kill
+    bool isReaped = false; // after this, pid must never be signalled
+    std::optional<std::chrono::steady_clock::time_point> killAt; // set by terminate()
     bool groupKilled = false;
     bool wakePosted = false;
     std::deque<Event> pending;

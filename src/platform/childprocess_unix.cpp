@@ -1,87 +1,182 @@
 #include "platform/childprocess_p.h"
 
-#include "platform/fd.h"
 #include "platform/mainthread.h"
+#include "platform/processowner.h"
 #include "platform/spawn.h"
 
-#include <QThread>
-
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <poll.h>
 #include <sys/wait.h>
-#include <thread>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 // Process discipline:
 // - The child leads its own process group, so terminate() reaches whatever
 //   the tool started as well.
-// - Only the end watcher reaps, and only this pid (no waitpid(-1), no SIGCHLD
-//   handler). It first waits with WNOWAIT, so the pid stays a zombie, and thus
-//   ours, until it is reaped under the mutex that every kill() takes.
-// - After terminate(), reaping waits until the group has had its SIGKILL: the
-//   zombie leader keeps the group id from being reused by someone else.
+// - Only the child's thread reaps, and only this pid (no waitpid(-1), no
+//   SIGCHLD handler). It sees the exit without reaping (a process descriptor
+//   or WNOWAIT), so the pid stays a zombie, and thus ours, until it is reaped
+//   under the mutex that every kill() takes.
+// - The zombie is kept until the end has been announced, so that a Stop in
+//   between still reaches the group; after terminate(), until the group has
+//   had its SIGKILL: the zombie leader keeps the group id from being reused.
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr qsizetype readChunkSize = 64 * 1024;
 // Characters of output handed to the GUI thread in one turn of its event loop.
 constexpr qsizetype maxDeliveredPerTurn = 256 * 1024;
+// Where no process descriptor can be polled, the exit is looked for this often.
+constexpr std::chrono::milliseconds exitCheckInterval{50};
 
-void reapLocked(ChildProcessShared& s)
+// A descriptor that turns readable when `pid` exits; invalid where the
+// system has none.
+UniqueFd openProcessFd(pid_t pid)
 {
-    int status = 0;
-    pid_t r;
-    do {
-        r = ::waitpid(s.pid, &status, 0);
-    } while (r < 0 && errno == EINTR);
-    s.isReaped = true;
-    s.reaped.notify_all();
+#if defined(__linux__) && defined(SYS_pidfd_open)
+    return UniqueFd(int(::syscall(SYS_pidfd_open, pid, 0)));
+#else
+    Q_UNUSED(pid);
+    return UniqueFd();
+#endif
 }
 
-void readerLoop(std::shared_ptr<ChildProcessShared> s, UniqueFd fd)
-{
-    QByteArray buffer(readChunkSize, Qt::Uninitialized);
-    for (;;) {
-        const long n =
-            readRetrying(fd.get(), buffer.data(), static_cast<unsigned long>(buffer.size()));
-        if (n <= 0)
-            break;
-        s->push({false, s->handlers.transform(QByteArrayView(buffer.constData(), n), false), 0});
-    }
-    QString tail = s->handlers.transform(QByteArrayView(), true);
-    if (!tail.isEmpty())
-        s->push({false, std::move(tail), 0});
-}
-
-void watcherLoop(std::shared_ptr<ChildProcessShared> s)
+// The exit code or signal of `pid` once it has exited, without reaping it.
+std::optional<int> exitStatus(pid_t pid)
 {
     siginfo_t info{};
     int rc;
     do {
-        rc = ::waitid(P_PID, static_cast<id_t>(s->pid), &info, WEXITED | WNOWAIT);
+        rc = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
     } while (rc < 0 && errno == EINTR);
-
-    int status = -1;
-    if (rc == 0)
-        status = info.si_status; // exit code, or the signal for CLD_KILLED / CLD_DUMPED
-    {
-        std::lock_guard lock(s->mutex);
-        s->exited = true;
-        if (!s->terminating || s->groupKilled)
-            reapLocked(*s);
-    }
-    s->push({true, QString(), status});
+    if (rc < 0)
+        return -1; // not ours to wait for: nothing more will come of it
+    if (info.si_pid == 0)
+        return std::nullopt;
+    return info.si_status; // exit code, or the signal for CLD_KILLED / CLD_DUMPED
 }
 
-void terminatorLoop(std::shared_ptr<ChildProcessShared> s)
+void reapLocked(ChildProcessShared& s)
 {
-    std::unique_lock lock(s->mutex);
-    s->reaped.wait_for(lock, ChildProcess::terminateGracePeriod, [&] { return s->isReaped; });
-    if (s->isReaped)
-        return;
-    ::kill(-s->pid, SIGKILL);
-    s->groupKilled = true;
-    if (s->exited)
-        reapLocked(*s);
+    pid_t r;
+    do {
+        r = ::waitpid(s.pid, nullptr, 0);
+    } while (r < 0 && errno == EINTR);
+    s.isReaped = true;
+}
+
+void killGroupLocked(ChildProcessShared& s)
+{
+    if (!s.isReaped)
+        ::kill(-s.pid, SIGKILL);
+    s.groupKilled = true;
+}
+
+int pollTimeout(std::optional<Clock::time_point> deadline)
+{
+    if (!deadline)
+        return -1;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+}
+
+// The child's thread: reads the pipe, sees the exit, announces the end,
+// keeps the stop deadline and reaps. Returns once the pipe has ended and the
+// child is reaped, or at once when `quit` is raised.
+void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
+{
+    UniqueFd process = openProcessFd(s.pid);
+    QByteArray buffer(readChunkSize, Qt::Uninitialized);
+    std::optional<int> status;
+    Clock::time_point endDueAt;
+    bool endAnnounced = false;
+
+    for (;;) {
+        std::optional<Clock::time_point> wakeAt;
+        auto wakeBy = [&](Clock::time_point t) { wakeAt = wakeAt ? std::min(*wakeAt, t) : t; };
+        {
+            std::lock_guard lock(s.mutex);
+            if (s.killAt && !s.groupKilled)
+                wakeBy(*s.killAt);
+        }
+        if (status && !endAnnounced)
+            wakeBy(endDueAt);
+        if (!status && !process.valid())
+            wakeBy(Clock::now() + exitCheckInterval);
+
+        pollfd fds[4] = {{quit.fd(), POLLIN, 0}, {s.doorbell.fd(), POLLIN, 0}};
+        nfds_t count = 2;
+        pollfd* pipeEntry = nullptr;
+        pollfd* processEntry = nullptr;
+        if (pipe.valid()) {
+            pipeEntry = &fds[count++];
+            *pipeEntry = {pipe.get(), POLLIN, 0};
+        }
+        if (!status && process.valid()) {
+            processEntry = &fds[count++];
+            *processEntry = {process.get(), POLLIN, 0};
+        }
+        if (::poll(fds, count, pollTimeout(wakeAt)) < 0 && errno != EINTR)
+            return;
+
+        if (quit.raised()) {
+            std::lock_guard lock(s.mutex);
+            // Stop means stopped, even when the app goes before the grace period ends.
+            if (s.killAt && !s.groupKilled)
+                killGroupLocked(s);
+            if (status && !s.isReaped)
+                reapLocked(s);
+            return;
+        }
+        if (fds[1].revents)
+            s.doorbell.lower();
+
+        if (pipeEntry && pipeEntry->revents) {
+            const long n =
+                readRetrying(pipe.get(), buffer.data(), static_cast<unsigned long>(buffer.size()));
+            if (n > 0) {
+                s.push(
+                    {false, s.handlers.transform(QByteArrayView(buffer.constData(), n), false), 0});
+            } else {
+                pipe.reset();
+                QString tail = s.handlers.transform(QByteArrayView(), true);
+                if (!tail.isEmpty())
+                    s.push({false, std::move(tail), 0});
+            }
+        }
+        if (!status && (!processEntry || processEntry->revents)) {
+            status = exitStatus(s.pid);
+            if (status) {
+                process.reset();
+                endDueAt = Clock::now() + ChildProcess::endPause;
+            }
+        }
+
+        // Once the pipe has ended, what the child wrote is all in; a pipe
+        // held open by a background job may keep the end back only briefly.
+        const bool endDue = status && (!pipe.valid() || Clock::now() >= endDueAt);
+        bool done = false;
+        {
+            std::lock_guard lock(s.mutex);
+            if (s.killAt && !s.groupKilled && Clock::now() >= *s.killAt)
+                killGroupLocked(s);
+            if (endDue && !s.isReaped && (!s.killAt || s.groupKilled))
+                reapLocked(s);
+            done = s.isReaped && !pipe.valid();
+        }
+        if (endDue && !std::exchange(endAnnounced, true))
+            s.push({true, QString(), *status});
+        if (done)
+            return;
+    }
 }
 
 } // namespace
@@ -94,9 +189,9 @@ void ChildProcessShared::push(Event event)
         if (std::exchange(wakePosted, true))
             return;
     }
-    // The unit owns the state until it has run: a reader that drops the last
-    // other reference meanwhile cannot free it under the drain.
-    MainThread::handOver([self = shared_from_this()]() { self->drain(); });
+    // The unit owns the state until it has run: a thread that drops the
+    // last other reference meanwhile cannot free it under the drain.
+    owner->handOver([self = shared_from_this()]() { self->drain(); });
 }
 
 void ChildProcessShared::drain()
@@ -138,7 +233,7 @@ void ChildProcessShared::drain()
     flush();
     // Posted last, so that what this slice scheduled (a render) runs first.
     if (more)
-        MainThread::handOver([self = shared_from_this()]() { self->drain(); });
+        owner->handOver([self = shared_from_this()]() { self->drain(); });
 }
 
 ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)
@@ -148,8 +243,8 @@ ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)
 
 ChildProcess::~ChildProcess() = default;
 
-std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handlers handlers,
-                                                  QString* error)
+std::shared_ptr<ChildProcess> ChildProcess::start(ProcessOwner& owner, const Options& options,
+                                                  Handlers handlers, QString* error)
 {
     Q_ASSERT(MainThread::isCurrent());
     PipeFds pipe;
@@ -166,7 +261,6 @@ std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handle
     request.workingDirectory = options.workingDirectory;
     request.stdoutFd = pipe.write.get();
     request.stderrFd = pipe.write.get();
-    request.newProcessGroup = true;
     const SpawnResult spawned = spawnProcess(request);
     // Our copy of the write end must go now, or end of stream never comes.
     pipe.write.reset();
@@ -177,11 +271,14 @@ std::shared_ptr<ChildProcess> ChildProcess::start(const Options& options, Handle
     }
 
     auto shared = std::make_shared<ChildProcessShared>();
+    shared->owner = &owner;
     shared->handlers = std::move(handlers);
     shared->pid = spawned.pid;
 
-    std::thread(readerLoop, shared, std::move(pipe.read)).detach();
-    std::thread(watcherLoop, shared).detach();
+    auto readEnd = std::make_shared<UniqueFd>(std::move(pipe.read));
+    owner.startThread([shared, readEnd](const WakeUpFd& quit) {
+        watchChild(*shared, std::move(*readEnd), quit);
+    });
     return std::shared_ptr<ChildProcess>(new ChildProcess(std::move(shared)));
 }
 
@@ -190,19 +287,16 @@ pid_t ChildProcess::pid() const
     return m_shared->pid;
 }
 
-bool ChildProcess::isRunning() const
-{
-    std::lock_guard lock(m_shared->mutex);
-    return !m_shared->exited;
-}
-
 void ChildProcess::terminate()
 {
-    std::lock_guard lock(m_shared->mutex);
-    if (m_shared->isReaped)
-        return;
-    ::kill(-m_shared->pid, SIGTERM);
-    if (std::exchange(m_shared->terminating, true))
-        return;
-    std::thread(terminatorLoop, m_shared).detach();
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (m_shared->isReaped)
+            return;
+        ::kill(-m_shared->pid, SIGTERM);
+        if (m_shared->killAt)
+            return;
+        m_shared->killAt = Clock::now() + terminateGracePeriod;
+    }
+    m_shared->doorbell.raise();
 }

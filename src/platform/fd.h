@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <utility>
 
 // File descriptors for the rest of the platform layer. Every descriptor made
@@ -38,6 +39,29 @@ private:
 struct PipeFds {
     UniqueFd read;
     UniqueFd write;
+};
+
+// A flag one thread raises and others wait on with poll(): the read end of
+// a pipe that turns readable once raise() is called. Raising is for good,
+// unless the owner of the flag drains it with lower().
+class WakeUpFd {
+public:
+    WakeUpFd();
+    WakeUpFd(const WakeUpFd&) = delete;
+    WakeUpFd& operator=(const WakeUpFd&) = delete;
+
+    // Any thread.
+    void raise();
+    bool raised() const { return m_raised.load(std::memory_order_acquire); }
+    // Empties the pipe and clears the flag: for a flag used as a doorbell.
+    void lower();
+    // Readable while raised; -1 if the pipe could not be made.
+    int fd() const { return m_read.get(); }
+
+private:
+    UniqueFd m_read;
+    UniqueFd m_write;
+    std::atomic<bool> m_raised{false};
 };
 
 // Both ends close-on-exec. Returns false (errno set) on failure.

@@ -43,3 +43,34 @@ long readRetrying(int fd, void* buf, unsigned long size)
     } while (n < 0 && errno == EINTR);
     return n;
 }
+
+WakeUpFd::WakeUpFd()
+{
+    PipeFds pipe;
+    if (!makePipe(pipe))
+        return;
+    // Neither end may block: a ringing doorbell needs no second byte.
+    ::fcntl(pipe.read.get(), F_SETFL, O_NONBLOCK);
+    ::fcntl(pipe.write.get(), F_SETFL, O_NONBLOCK);
+    m_read = std::move(pipe.read);
+    m_write = std::move(pipe.write);
+}
+
+void WakeUpFd::raise()
+{
+    if (m_raised.exchange(true, std::memory_order_acq_rel))
+        return;
+    const char byte = 1;
+    while (::write(m_write.get(), &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void WakeUpFd::lower()
+{
+    // Drained before the flag drops: a raise() in between finds the flag
+    // still up and writes nothing, and the caller reads its state afterwards.
+    char buffer[64];
+    while (::read(m_read.get(), buffer, sizeof buffer) > 0) {
+    }
+    m_raised.store(false, std::memory_order_release);
+}

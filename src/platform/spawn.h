@@ -9,8 +9,9 @@
 
 // Starting a program with posix_spawn. The child gets exactly the given
 // arguments and environment, the descriptors below on 0, 1 and 2 and nothing
-// else, default signal dispositions and an empty signal mask, and starts in
-// the given working directory (or the parent's).
+// else, default signal dispositions and an empty signal mask, starts in the
+// given working directory (or the parent's) and leads a process group of its
+// own.
 struct SpawnRequest {
     QByteArray program;                           // absolute path; no PATH search
     QList<QByteArray> arguments;                  // argv[1..]
@@ -19,7 +20,6 @@ struct SpawnRequest {
     int stdinFd = -1;            // -1: the null device
     int stdoutFd = -1;           // -1: the null device
     int stderrFd = -1;           // -1: the null device
-    bool newProcessGroup = true; // the child leads a group of its own
 };
 
 struct SpawnResult {
@@ -35,7 +35,3 @@ QList<QByteArray> currentEnvironment();
 
 // The system's readable text for an errno value, e.g. "Argument list too long".
 QString systemErrorText(int error);
-
-// Decodes a wait status the way the runner reports it: the exit code, or the
-// number of the signal that ended the child.
-int terminationStatusFromWaitStatus(int waitStatus);

@@ -54,11 +54,8 @@ SpawnResult spawnProcess(const SpawnRequest& request)
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if (request.newProcessGroup) {
-        flags |= POSIX_SPAWN_SETPGROUP;
-        posix_spawnattr_setpgroup(&attr, 0);
-    }
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attr, 0);
 #if defined(__APPLE__)
     flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
 #endif
@@ -102,13 +99,4 @@ QList<QByteArray> currentEnvironment()
 QString systemErrorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-int terminationStatusFromWaitStatus(int waitStatus)
-{
-    if (WIFEXITED(waitStatus))
-        return WEXITSTATUS(waitStatus);
-    if (WIFSIGNALED(waitStatus))
-        return WTERMSIG(waitStatus);
-    return waitStatus;
 }

@@ -5,7 +5,6 @@
 #include "text/tooloutput.h"
 
 #include <QPointer>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -44,8 +43,9 @@ QList<QByteArray> environmentFor(const QByteArray& path, const QString& task)
 
 } // namespace
 
-ToolRunner::ToolRunner(ToolSpec spec, QObject* parent)
+ToolRunner::ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent)
     : QObject(parent)
+    , m_owner(owner)
     , m_spec(std::move(spec))
 {
 }
@@ -55,27 +55,29 @@ ToolRunner::~ToolRunner() = default;
 
 void ToolRunner::setDiscovery(Discovery discovery)
 {
-    Q_EMIT objectWillChange();
     m_discovery = std::move(discovery);
+    Q_EMIT changed();
 }
 
 void ToolRunner::setOutput(QString output)
 {
-    Q_EMIT objectWillChange();
     m_output = std::move(output);
     ++m_outputGeneration;
+    Q_EMIT changed();
 }
 
 void ToolRunner::appendOutput(const QString& text)
 {
-    Q_EMIT objectWillChange();
+    if (text.isEmpty())
+        return;
     m_output += text;
+    Q_EMIT changed();
 }
 
 void ToolRunner::setState(RunState state)
 {
-    Q_EMIT objectWillChange();
     m_state = state;
+    Q_EMIT changed();
 }
 
 void ToolRunner::failLaunch(const QString& reason)
@@ -89,7 +91,6 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     if (!path())
         return;
     setOutput(QString());
-    setState(RunState::running());
     const quint64 runId = ++m_runId;
 
     ChildProcess::Options options;
@@ -110,12 +111,9 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
         if (self)
             self->handleOutput(runId, text);
     };
-    // The end handler must compare against the very child it belongs to, but
-    // the child exists only after start(): it is filled in right below.
-    auto child = std::make_shared<std::weak_ptr<ChildProcess>>();
-    handlers.ended = [self, runId, child](int status) {
+    handlers.ended = [self, runId](int status) {
         if (self)
-            self->handleEnd(runId, child->lock(), status);
+            self->handleEnd(runId, status);
     };
 
     QString error;
@@ -125,13 +123,24 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     if (task.contains(QChar(u'\0')))
         error = QStringLiteral("The task contains a NUL character, which no program can receive");
     else
-        process = ChildProcess::start(options, std::move(handlers), &error);
+        process = ChildProcess::start(m_owner, options, std::move(handlers), &error);
     if (!process) {
         failLaunch(error);
         return;
     }
-    *child = process;
+    // Running only now that there is a process to stop: whoever reacts to
+    // the change may stop it at once.
     m_process = std::move(process);
+    setState(RunState::running());
+}
+
+void ToolRunner::stop()
+{
+    if (!canStop())
+        return;
+    const std::shared_ptr<ChildProcess> process = std::exchange(m_process, nullptr);
+    process->terminate();
+    setState(RunState::stopped());
 }
 
 void ToolRunner::handleOutput(quint64 runId, const QString& text)
@@ -145,16 +154,10 @@ void ToolRunner::handleOutput(quint64 runId, const QString& text)
     appendOutput(text);
 }
 
-void ToolRunner::handleEnd(quint64 runId, const std::shared_ptr<ChildProcess>& child, int status)
+void ToolRunner::handleEnd(quint64 runId, int status)
 {
-    if (runId != m_runId || !m_process || m_process != child)
+    if (runId != m_runId || !m_state.isRunning())
         return;
-    // Output still on its way (often the last lines) lands before `done`.
-    QTimer::singleShot(endPause, this, [this, child, status] {
-        if (m_state.isStopped())
-            return;
-        setState(RunState::done(status));
-        if (m_process == child)
-            m_process.reset();
-    });
+    m_process.reset();
+    setState(RunState::done(status));
 }

@@ -7,24 +7,26 @@
 #include <QObject>
 #include <QString>
 
-#include <chrono>
 #include <memory>
 #include <optional>
 
 class ChildProcess;
+class ProcessOwner;
 
 // The live side of one catalogue entry: where the tool was found, what it
 // printed in its latest run, and how that run stands. Lives on the GUI thread;
 // every field is read and written there only.
 //
-// objectWillChange() fires before every assignment to path, output or state
-// (also of the value already held) and before every append to output (also
-// of text that cleaned to nothing). A run emits: output reset, Running, then
-// its output, then exactly one final state (Failed at launch, or Done).
+// changed() fires after every assignment to discovery, output or state and
+// after every append to output. A run goes: output reset, Running, then its
+// output, then one final state: Failed at launch, Stopped, or Done once the
+// tool has exited and everything it wrote is in the output. Output of the
+// run that arrives after Done (a background job of the tool) is appended.
 class ToolRunner : public QObject {
     Q_OBJECT
 public:
-    explicit ToolRunner(ToolSpec spec, QObject* parent = nullptr);
+    // The owner keeps the threads of every child this runner starts.
+    ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent = nullptr);
     ~ToolRunner() override;
 
     const ToolSpec& spec() const { return m_spec; }
@@ -45,26 +47,30 @@ public:
     // runner is not running.
     // An empty folder: Brevane's own.
     void run(const QString& task, const QByteArray& folder = QByteArray());
-
-    // The pause between a child's end reaching the GUI thread and `done`.
-    static constexpr std::chrono::milliseconds endPause{150};
-
-Q_SIGNALS:
-    void objectWillChange();
-
-private:
-    friend class BrevaneModel;
-    friend struct ToolRunnerTestAccess;
+    // True while a run can be stopped: it has started and not yet ended.
+    bool canStop() const { return m_process && m_state.isRunning(); }
+    // Stopped at once: SIGTERM to the tool's process group now and SIGKILL
+    // after the grace period (or when the app quits first). What the tool
+    // still writes is ignored. Does nothing unless canStop().
+    void stop();
 
     void setDiscovery(Discovery discovery);
     // Ends a run that could not start: "Failed to launch: " and why.
     void failLaunch(const QString& reason);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    friend struct ToolRunnerTestAccess;
+
     void setOutput(QString output);
     void appendOutput(const QString& text);
     void setState(RunState state);
     void handleOutput(quint64 runId, const QString& text);
-    void handleEnd(quint64 runId, const std::shared_ptr<ChildProcess>& child, int status);
+    void handleEnd(quint64 runId, int status);
 
+    ProcessOwner& m_owner;
     const ToolSpec m_spec;
     Discovery m_discovery;
     QString m_output;

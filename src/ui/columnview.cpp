@@ -1,7 +1,7 @@
 #include "ui/columnview.h"
 
-#include "platform/clipboard.h"
 #include "runner/toolrunner.h"
+#include "ui/clipboard.h"
 #include "ui/elidedlabel.h"
 #include "ui/icons.h"
 #include "ui/painting.h"
@@ -144,7 +144,7 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     applyColours();
 
     if (runner) {
-        connect(runner, &ToolRunner::objectWillChange, this, &ColumnView::scheduleRender);
+        connect(runner, &ToolRunner::changed, this, &ColumnView::scheduleRender);
         // A runner that goes away leaves an empty column, not a dangling transcript.
         connect(runner, &QObject::destroyed, this, &ColumnView::scheduleRender);
     }
@@ -236,8 +236,8 @@ void ColumnView::copyOutput()
 
 void ColumnView::scheduleRender()
 {
-    // The runner announces a change before making it: read it only once
-    // the current event is done, and only once for a burst of changes.
+    // Read the runner once the current event is done, and only once for a
+    // burst of changes: a flood of appends costs one render per turn.
     if (std::exchange(m_renderPending, true))
         return;
     QMetaObject::invokeMethod(this, &ColumnView::render, Qt::QueuedConnection);

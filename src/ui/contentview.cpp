@@ -1,7 +1,6 @@
 #include "ui/contentview.h"
 
 #include "model/brevanemodel.h"
-#include "text/trim.h"
 #include "ui/columnview.h"
 #include "ui/findbar.h"
 #include "ui/icons.h"
@@ -73,10 +72,10 @@ QString folderIn(const QMimeData* data)
 
 } // namespace
 
-ContentView::ContentView(const QString& workingFolder, QWidget* parent)
+ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWidget* parent)
     : QWidget(parent)
-    , m_model(workingFolder.isEmpty() ? new BrevaneModel(this)
-                                      : new BrevaneModel(workingFolder, this))
+    , m_model(workingFolder.isEmpty() ? new BrevaneModel(owner, this)
+                                      : new BrevaneModel(owner, workingFolder, this))
 {
     setMinimumSize(minimumContentSize);
 
@@ -157,12 +156,17 @@ ContentView::ContentView(const QString& workingFolder, QWidget* parent)
     m_pages->addWidget(m_columnsPage);
     root->addWidget(m_pages, 1);
 
-    connect(m_model, &BrevaneModel::objectWillChange, this, &ContentView::handleModelWillChange);
+    connect(m_model, &BrevaneModel::changed, this, &ContentView::handleModelChanged);
     connect(m_taskField, &TaskTextEdit::textEdited, m_model, &BrevaneModel::setTask);
-    connect(m_taskField, &TaskTextEdit::submitRequested, this, &ContentView::handleRunRequested);
-    connect(m_run, &QPushButton::clicked, this, &ContentView::handleRunRequested);
+    // The model checks its own rules: a Return in the field while a run is
+    // under way does nothing.
+    connect(m_taskField, &TaskTextEdit::submitRequested, m_model, &BrevaneModel::start);
+    connect(m_run, &QPushButton::clicked, m_model, &BrevaneModel::start);
     connect(m_stop, &QPushButton::clicked, m_model, &BrevaneModel::stopAll);
-    connect(m_rescan, &QPushButton::clicked, this, &ContentView::handleRescanRequested);
+    connect(m_rescan, &QPushButton::clicked, this, [this] {
+        if (m_model->canRescan())
+            m_model->scan();
+    });
     connect(m_folder, &QPushButton::clicked, this, &ContentView::chooseFolder);
 
     // A folder dropped anywhere, the task field included, becomes the
@@ -324,23 +328,20 @@ void ContentView::setTranscriptPointSize(qreal size)
     }
 }
 
-void ContentView::handleModelWillChange()
+void ContentView::handleModelChanged()
 {
-    // The model hasn't changed yet: read it on the next turn, once for a burst.
+    updateButtons();
+    // The rest costs more and can wait for the next turn, once for a burst.
     if (std::exchange(m_renderPending, true))
         return;
     QMetaObject::invokeMethod(this, &ContentView::render, Qt::QueuedConnection);
 }
 
-bool ContentView::runDisabled() const
+void ContentView::updateButtons()
 {
-    return holdsOnlyBlanksAndLineBreaks(m_model->task()) || !m_model->anyIncludedInstalled() ||
-           m_model->anyRunning();
-}
-
-bool ContentView::rescanDisabled() const
-{
-    return m_model->scanning() || m_model->anyRunning();
+    m_run->setEnabled(m_model->canRun());
+    m_stop->setEnabled(m_model->canStop());
+    m_rescan->setEnabled(m_model->canRescan());
 }
 
 void ContentView::render()
@@ -352,9 +353,7 @@ void ContentView::render()
         m_shownTask = m_model->task();
         m_taskField->setTextKeepingCursor(m_shownTask);
     }
-    m_run->setEnabled(!runDisabled());
-    m_stop->setEnabled(m_model->anyRunning());
-    m_rescan->setEnabled(!rescanDisabled());
+    updateButtons();
     m_pages->setCurrentWidget(m_model->scanning() ? m_spinnerPage : m_columnsPage);
     for (qsizetype i = 0; i < m_columns.size(); ++i)
         m_columns[i]->setIncluded(m_model->isIncluded(i));
@@ -369,19 +368,4 @@ void ContentView::render()
         m_shownTitle = now;
         Q_EMIT titleChanged(now);
     }
-}
-
-// The conditions are checked again here, not only through the buttons'
-// enablement, which lags the model until the next render: start() must never
-// reach a runner that is still running.
-void ContentView::handleRunRequested()
-{
-    if (!runDisabled())
-        m_model->start();
-}
-
-void ContentView::handleRescanRequested()
-{
-    if (!rescanDisabled())
-        m_model->scan();
 }

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class BrevaneModel;
+class ProcessOwner;
 class ColumnView;
 class FindBar;
 class QDropEvent;
@@ -17,9 +18,10 @@ class TaskTextEdit;
 // per tool in catalogue order. Owns the window's model for its whole life and
 // looks for the tools the first time it is shown.
 //
-// Renders on the model's objectWillChange(): a change only marks the view
-// dirty, and one render on the next event-loop turn derives the field's
-// text, every button's enablement and the page shown.
+// Follows the model's changed(): the enablement of Run, Stop and Rescan is
+// set at once, so that a click right after a change already meets the new
+// rules; the rest (the field's text, the page shown, the folder) is derived
+// once per burst of changes, on the next event-loop turn.
 class ContentView : public QWidget {
     Q_OBJECT
 public:
@@ -27,7 +29,8 @@ public:
     static constexpr QSize minimumContentSize{900, 520};
 
     // `workingFolder` empty: the model's default.
-    explicit ContentView(const QString& workingFolder = QString(), QWidget* parent = nullptr);
+    explicit ContentView(ProcessOwner& owner, const QString& workingFolder = QString(),
+                         QWidget* parent = nullptr);
     ~ContentView() override;
 
     // The window's title: the working folder's name, then " — Brevane".
@@ -74,12 +77,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void handleModelWillChange();
+    void handleModelChanged();
+    void updateButtons();
     void render();
-    void handleRunRequested();
-    void handleRescanRequested();
-    bool runDisabled() const;
-    bool rescanDisabled() const;
 
     // Sets the working folder when `event` carries one; true if it did or will.
     bool takeFolderDrop(QDropEvent* event);

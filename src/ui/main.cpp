@@ -1,3 +1,4 @@
+#include "platform/processowner.h"
 #include "ui/commandline.h"
 #include "ui/mainwindow.h"
 #include "ui/translations.h"
@@ -9,8 +10,6 @@
 #include <QPointer>
 
 #include <cstdio>
-
-#include <unistd.h>
 
 int main(int argc, char** argv)
 {
@@ -33,14 +32,14 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    MainWindow::open(folder);
+    // Every child process and thread of every window belongs to it. Destroyed
+    // after the windows, it kills the groups of tools the user stopped and
+    // joins its threads; tools never stopped are left running.
+    ProcessOwner processes;
+    MainWindow::open(processes, folder);
     const int status = QApplication::exec();
 
-    // Tools still running are left running, but their reader threads and any
-    // scan in progress are detached and keep posting to the GUI thread. A
-    // normal return would destroy the application and static objects under
-    // them, so after the windows (and with them every model and runner) are
-    // gone, output is flushed and the process ends without further teardown.
+    // Windows still open go before the owner their models use.
     QList<QPointer<MainWindow>> windows;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (auto* window = qobject_cast<MainWindow*>(widget))
@@ -48,7 +47,5 @@ int main(int argc, char** argv)
     }
     for (const QPointer<MainWindow>& window : std::as_const(windows))
         delete window.data();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::_exit(status);
+    return status;
 }

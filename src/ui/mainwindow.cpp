@@ -21,9 +21,10 @@ QList<QKeySequence> bindingsWith(QKeySequence::StandardKey key, const QKeySequen
 
 } // namespace
 
-MainWindow::MainWindow(const QString& workingFolder, QWidget* parent)
+MainWindow::MainWindow(ProcessOwner& owner, const QString& workingFolder, QWidget* parent)
     : QMainWindow(parent)
-    , m_content(new ContentView(workingFolder))
+    , m_owner(owner)
+    , m_content(new ContentView(owner, workingFolder))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(m_content->title());
@@ -34,9 +35,9 @@ MainWindow::MainWindow(const QString& workingFolder, QWidget* parent)
 
 MainWindow::~MainWindow() = default;
 
-MainWindow* MainWindow::open(const QString& workingFolder)
+MainWindow* MainWindow::open(ProcessOwner& owner, const QString& workingFolder)
 {
-    auto* window = new MainWindow(workingFolder);
+    auto* window = new MainWindow(owner, workingFolder);
     window->show();
     return window;
 }
@@ -45,8 +46,9 @@ void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     // A new window starts where this one works.
-    QAction* newWindow = file->addAction(
-        tr("New Window"), this, [this] { MainWindow::open(m_content->model()->workingFolder()); });
+    QAction* newWindow = file->addAction(tr("New Window"), this, [this] {
+        MainWindow::open(m_owner, m_content->model()->workingFolder());
+    });
     newWindow->setShortcut(QKeySequence::New);
     QAction* openFolder =
         file->addAction(tr("Open Folder…"), m_content, &ContentView::chooseFolder);

@@ -1,64 +1,11 @@
 #include "ui/spinner.h"
 
-#include <QBasicTimer>
-#include <QCoreApplication>
+#include "ui/frameclock.h"
+
 #include <QPainter>
-#include <QPointer>
-#include <QTimerEvent>
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-
-// Ticks only while some spinner is visible; the step it counts is shared.
-class SpinnerClock : public QObject {
-public:
-    static SpinnerClock& instance()
-    {
-        // Owned by the application, so that no timer outlives its event loop.
-        static QPointer<SpinnerClock> clock;
-        if (!clock)
-            clock = new SpinnerClock(QCoreApplication::instance());
-        return *clock;
-    }
-
-    int step() const { return m_step; }
-
-    void add(Spinner* spinner)
-    {
-        if (std::find(m_spinners.begin(), m_spinners.end(), spinner) == m_spinners.end())
-            m_spinners.push_back(spinner);
-        if (!m_timer.isActive())
-            m_timer.start(int(Spinner::stepInterval.count()), this);
-    }
-
-    void remove(Spinner* spinner)
-    {
-        std::erase(m_spinners, spinner);
-        if (m_spinners.empty())
-            m_timer.stop();
-    }
-
-protected:
-    void timerEvent(QTimerEvent* event) override
-    {
-        if (event->timerId() != m_timer.timerId())
-            return;
-        m_step = (m_step + 1) % Spinner::spokes;
-        for (Spinner* spinner : m_spinners)
-            spinner->update();
-    }
-
-private:
-    using QObject::QObject;
-
-    QBasicTimer m_timer;
-    std::vector<Spinner*> m_spinners;
-    int m_step = 0;
-};
-
-} // namespace
 
 Spinner::Spinner(QWidget* parent)
     : QWidget(parent)
@@ -68,7 +15,8 @@ Spinner::Spinner(QWidget* parent)
 
 Spinner::~Spinner()
 {
-    SpinnerClock::instance().remove(this);
+    if (m_clock)
+        m_clock->remove(this);
 }
 
 QSize Spinner::sizeHint() const
@@ -83,7 +31,8 @@ void Spinner::paintEvent(QPaintEvent*)
         m_framesRatio != devicePixelRatioF())
         drawFrames();
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_frames[std::size_t(SpinnerClock::instance().step())]);
+    const int step = m_clock ? m_clock->spinnerStep() : 0;
+    painter.drawPixmap(0, 0, m_frames[std::size_t(step)]);
 }
 
 void Spinner::drawFrames()
@@ -117,10 +66,14 @@ void Spinner::drawFrames()
 
 void Spinner::showEvent(QShowEvent*)
 {
-    SpinnerClock::instance().add(this);
+    if (m_clock)
+        m_clock->remove(this);
+    m_clock = FrameClock::of(this);
+    m_clock->addSpinner(this);
 }
 
 void Spinner::hideEvent(QHideEvent*)
 {
-    SpinnerClock::instance().remove(this);
+    if (m_clock)
+        m_clock->remove(this);
 }

@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 
-#include <chrono>
 #include <vector>
 
+class FrameClock;
+
 // A small indeterminate progress indicator: spokes that fade round a circle.
-// It animates only while visible, so a hidden spinner costs no CPU. All
-// spinners step together on one clock, so that a window showing several
-// repaints once per step rather than once per spinner.
+// It animates only while visible, so a hidden spinner costs no CPU. The
+// spinners of a window step together on its FrameClock, so that a window
+// showing several repaints once per step rather than once per spinner.
 class Spinner : public QWidget {
     Q_OBJECT
 public:
@@ -19,8 +21,6 @@ public:
     QSize sizeHint() const override;
 
     static constexpr int spokes = 8;
-    // One spoke further at each step: a full turn per second.
-    static constexpr std::chrono::milliseconds stepInterval{125};
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -33,6 +33,7 @@ private:
     // One picture per step, drawn once: stroking round-capped spokes at
     // every step would cost several times the blit.
     std::vector<QPixmap> m_frames;
+    QPointer<FrameClock> m_clock;
     QColor m_framesColor;
     QSize m_framesSize;
     qreal m_framesRatio = 0;

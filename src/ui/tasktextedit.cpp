@@ -81,11 +81,6 @@ void TaskTextEdit::setTextKeepingCursor(const QString& text)
     setTextCursor(cursor);
 }
 
-int TaskTextEdit::visibleLineCount() const
-{
-    return m_visibleLines;
-}
-
 void TaskTextEdit::keyPressEvent(QKeyEvent* event)
 {
     if (!isReturnKey(event)) {

@@ -19,9 +19,6 @@ public:
     // the same offset (clamped to the new length). Does nothing when equal.
     void setTextKeepingCursor(const QString& text);
 
-    // How many lines the field shows for its current text and width.
-    int visibleLineCount() const;
-
 Q_SIGNALS:
     // The user changed the text (typing, pasting, undo); not setTextKeepingCursor().
     void textEdited(const QString& text);

@@ -1,11 +1,11 @@
 #include "ui/transcriptview.h"
 
-#include "platform/clipboard.h"
+#include "ui/clipboard.h"
+#include "ui/frameclock.h"
 #include "ui/painting.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
@@ -56,87 +56,6 @@ bool isWordCluster(QStringView cluster)
 
 } // namespace
 
-// The one clock that paces every view's frames. A view asks for a frame
-// after taking in text; when the frame is due, the views that asked apply
-// their changes and paint, one view per event-loop turn, so that input and
-// timers get a turn between two paints. The paint is forced rather than
-// left to the posted, low-priority update request, which a flood of posted
-// output can hold back for long.
-class TranscriptFrameClock : public QObject {
-public:
-    static void request(TranscriptView* view)
-    {
-        TranscriptFrameClock* clock = instance();
-        if (!clock || contains(clock->m_painting, view) || contains(clock->m_waiting, view))
-            return;
-        clock->m_waiting.push_back(view);
-        if (!clock->m_timer.isActive())
-            clock->startTimer();
-    }
-
-    static void forget(TranscriptView* view)
-    {
-        if (!s_clock)
-            return;
-        std::erase(s_clock->m_waiting, view);
-        std::erase(s_clock->m_painting, view);
-    }
-
-protected:
-    void timerEvent(QTimerEvent* event) override
-    {
-        if (event->timerId() != m_timer.timerId())
-            return;
-        m_timer.stop();
-        if (m_painting.empty()) {
-            m_sinceFrame.start();
-            m_painting = std::exchange(m_waiting, {});
-        }
-        if (!m_painting.empty()) {
-            TranscriptView* view = m_painting.front();
-            m_painting.erase(m_painting.begin());
-            view->applyFrame();
-            if (view->isVisible())
-                QCoreApplication::sendPostedEvents(view->window(), QEvent::UpdateRequest);
-        }
-        if (!m_painting.empty() || !m_waiting.empty())
-            startTimer();
-    }
-
-private:
-    using QObject::QObject;
-
-    static TranscriptFrameClock* instance()
-    {
-        // Owned by the application, so that no timer outlives its event loop.
-        if (!s_clock && QCoreApplication::instance())
-            s_clock = new TranscriptFrameClock(QCoreApplication::instance());
-        return s_clock;
-    }
-
-    static bool contains(const std::vector<TranscriptView*>& views, TranscriptView* view)
-    {
-        return std::find(views.begin(), views.end(), view) != views.end();
-    }
-
-    // The rest of a frame goes on at the next turn; a new frame waits until
-    // the interval since the last one has passed.
-    void startTimer()
-    {
-        qint64 wait = 0;
-        if (m_painting.empty() && m_sinceFrame.isValid())
-            wait =
-                std::max<qint64>(0, TranscriptView::frameInterval.count() - m_sinceFrame.elapsed());
-        m_timer.start(int(wait), this);
-    }
-
-    static inline QPointer<TranscriptFrameClock> s_clock;
-    QBasicTimer m_timer;
-    QElapsedTimer m_sinceFrame;
-    std::vector<TranscriptView*> m_waiting;
-    std::vector<TranscriptView*> m_painting;
-};
-
 TranscriptView::TranscriptView(QWidget* parent)
     : QAbstractScrollArea(parent)
 {
@@ -156,7 +75,8 @@ TranscriptView::TranscriptView(QWidget* parent)
 
 TranscriptView::~TranscriptView()
 {
-    TranscriptFrameClock::forget(this);
+    if (m_clock)
+        m_clock->remove(this);
 }
 
 void TranscriptView::setSource(Source source)
@@ -309,7 +229,12 @@ void TranscriptView::updateScrollRange()
 
 void TranscriptView::scheduleFrame()
 {
-    TranscriptFrameClock::request(this);
+    // The window's clock: the view may have moved to another window since.
+    FrameClock* clock = FrameClock::of(this);
+    if (m_clock && m_clock != clock)
+        m_clock->remove(this);
+    m_clock = clock;
+    clock->requestFrame(this);
 }
 
 void TranscriptView::applyFrame()

@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QHash>
+#include <QPointer>
 #include <QStaticText>
 #include <QStringView>
 
@@ -13,6 +14,8 @@
 #include <functional>
 #include <utility>
 #include <vector>
+
+class FrameClock;
 
 // A read-only, selectable view of a long plain text that grows at its end,
 // such as a tool's transcript. It keeps no copy of the text: it reads it
@@ -26,9 +29,9 @@
 // The owner tells the view about every change of the text: extendText()
 // after an append, resetText() after anything else. What that changes on
 // screen (rows, scroll range, following the end) is applied at the next
-// frame: every view in the application paints on one shared clock, at most
-// once per frameInterval, so a flood into several views costs one paint
-// pass per window and frame however often text arrives.
+// frame: every view in a window paints on the window's FrameClock, so a
+// flood into several views costs one paint pass per window and frame
+// however often text arrives.
 class TranscriptView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -92,9 +95,6 @@ public:
     static constexpr int padding = 8;
     // Tab stops lie every this many character cells.
     static constexpr int tabWidth = TranscriptLayout::tabWidth;
-    // Frames come at most this often while text streams in (as a terminal
-    // batches a flood); a change after a quiet spell shows at once.
-    static constexpr std::chrono::milliseconds frameInterval{40};
 
 public Q_SLOTS:
     // Puts the selected text on the clipboard as plain text; nothing without a selection.
@@ -131,7 +131,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    friend class TranscriptFrameClock;
+    friend class FrameClock;
 
     QStringView text() const { return m_source ? m_source() : QStringView(); }
     void updateMetrics();
@@ -155,6 +155,7 @@ private:
                    qsizetype to, qreal y, const QColor& color);
 
     Source m_source;
+    QPointer<FrameClock> m_clock;
     QString m_placeholder;
     TranscriptLayout m_layout;
     int m_resetCount = 0;
