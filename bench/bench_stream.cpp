@@ -5,9 +5,9 @@
 // measured run is a process of its own, so that its peak memory is its own.
 // Cases: flood (ASCII-heavy lines), prose (long English lines that wrap at
 // words), wide (CJK, emoji sequences, flags, marks), newlines (one tool
-// writing 20 MiB of "\n"), drizzle, idle, first output, resize (the longest
-// the GUI thread is blocked re-wrapping 3 x 20 MiB at a new width) and find
-// (typing a query over 3 x 20 MiB).
+// writing 20 MiB of "\n"), drizzle, idle, quiet (nothing running), first
+// output, resize (the longest the GUI thread is blocked re-wrapping 3 x 20 MiB
+// at a new width) and find (typing a query over 3 x 20 MiB).
 //
 //   bench_stream [runs] [case…]  every case (or those named), medians of `runs`
 //                                (default 3), and the floods through tmux beside
@@ -287,6 +287,14 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
         return true;
     };
 
+    // A window with nothing to do must not wake at all.
+    if (name == QLatin1String("quiet")) {
+        QTimer::singleShot(idleSeconds * 1000, qApp, &QCoreApplication::quit);
+        const double before = cpuSeconds();
+        QCoreApplication::exec();
+        std::printf("quiet cpu_s=%.4f seconds=%d\n", cpuSeconds() - before, idleSeconds);
+        return 0;
+    }
     model->setTask(QStringLiteral("bench"));
     const double cpuBefore = cpuSeconds();
     clock.start();
@@ -547,6 +555,11 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
         const Figures idle = runChild(self, home.path(), QStringLiteral("idle"), {0, 0, 0});
         std::printf("idle: %.3f CPU seconds in %d s with three silent tools\n",
                     idle.values.value(QStringLiteral("cpu_s")), idleSeconds);
+    }
+    if (wanted("quiet")) {
+        const Figures quiet = runChild(self, home.path(), QStringLiteral("quiet"), {0, 0, 0});
+        std::printf("quiet: %.3f CPU seconds in %d s with nothing running\n",
+                    quiet.values.value(QStringLiteral("cpu_s")), idleSeconds);
     }
 
     if (wanted("first")) {

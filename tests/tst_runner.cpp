@@ -11,6 +11,8 @@
 
 #include <csignal>
 
+using namespace Qt::StringLiterals;
+
 // The window model's side of a runner, for driving one runner alone.
 struct ToolRunnerTestAccess {
     static void setPath(ToolRunner& r, const std::optional<QString>& path)
@@ -35,6 +37,11 @@ struct Rig {
         : runner(owner, ToolSpec::all()[0])
     {
         Access::setPath(runner, home.writeTool(QStringLiteral("bin/tool"), script));
+    }
+    explicit Rig(const QStringList& steps)
+        : runner(owner, ToolSpec::all()[0])
+    {
+        Access::setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), steps));
     }
     bool runToEnd(const QString& task)
     {
@@ -150,6 +157,69 @@ private Q_SLOTS:
         // Neither the stopped tool's last chunks nor its end reach the new run.
         QVERIFY(!QTest::qWaitFor(
             [&] { return runner.output() != "NEW\n" || runner.state().status() != 0; }, 500));
+    }
+
+    // Finished must never show before the last line: the end is announced
+    // only once the pipe is at end of stream, not after a guessed pause.
+    void doneComesAfterTheLastByte()
+    {
+        QStringList steps;
+        QString expected;
+        for (int i = 0; i < 8; ++i) {
+            const QString chunk = QString(60000, QChar(u'a' + i)) + u'\n';
+            steps << u"out="_s + chunk;
+            expected += chunk;
+        }
+        steps << u"out=last\\n"_s;
+        expected += u"last\n"_s;
+        Rig rig(steps);
+        for (int run = 0; run < 5; ++run) {
+            QString atDone;
+            QMetaObject::Connection watch =
+                connect(&rig.runner, &ToolRunner::changed, &rig.runner, [&] {
+                    if (rig.runner.state().isDone() && atDone.isNull())
+                        atDone = rig.runner.output();
+                });
+            QVERIFY(rig.runToEnd(QStringLiteral("t")));
+            disconnect(watch);
+            QCOMPARE(atDone.size(), expected.size());
+            QCOMPARE(atDone, expected);
+        }
+    }
+
+    // A background job of the tool keeps the pipe open: the run still ends,
+    // what the job writes later goes to that run, and none of it to the next.
+    void backgroundJobHoldingThePipe()
+    {
+        Rig rig(QStringList{});
+        rig.home.makeFifo(u"fifo"_s);
+        Access::setPath(
+            rig.runner,
+            rig.home.writeStandin(u"bin/tool"_s, {u"{"_s, u"pid="_s + rig.home.filePath(u"gc"_s),
+                                                  u"wait="_s + rig.home.filePath(u"fifo"_s),
+                                                  u"out=late\\n"_s, u"}"_s, u"out=early\\n"_s}));
+        QVERIFY(rig.runToEnd(QStringLiteral("t")));
+        QCOMPARE(rig.runner.output(), u"early\n"_s);
+        QCOMPARE(rig.runner.state().status(), 0);
+        QTRY_VERIFY(ProcessProbe::pidFrom(rig.home.read(u"gc"_s)) > 0);
+        const pid_t job = ProcessProbe::pidFrom(rig.home.read(u"gc"_s));
+        QVERIFY(!ProcessProbe::gone(job));
+
+        QVERIFY(rig.home.release(rig.home.filePath(u"fifo"_s)));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.runner.output(), u"early\nlate\n"_s, deadline);
+        QVERIFY(rig.runner.state().isDone());
+
+        // The next run starts while a new job waits, and ends before it writes.
+        QVERIFY(rig.runToEnd(QStringLiteral("t")));
+        QTRY_VERIFY(ProcessProbe::pidFrom(rig.home.read(u"gc"_s)) != job);
+        const pid_t secondJob = ProcessProbe::pidFrom(rig.home.read(u"gc"_s));
+        Access::setPath(rig.runner, rig.home.writeStandin(u"bin/other"_s, {u"out=other\\n"_s}));
+        QVERIFY(rig.runToEnd(QStringLiteral("t")));
+        QVERIFY(rig.home.release(rig.home.filePath(u"fifo"_s)));
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessProbe::gone(secondJob), deadline);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.runner.output(), u"other\n"_s);
     }
 
     void destroyedRunnerLeavesChildRunning()

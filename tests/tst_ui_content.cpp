@@ -160,6 +160,28 @@ private Q_SLOTS:
         }
     }
 
+    // Buttons follow the model at once: a Stop in the same event-loop turn
+    // as Run finds itself enabled and stops the tool.
+    void stopInTheSameTurnAsRun()
+    {
+        FakeHome home;
+        home.writeStandin(QStringLiteral(".local/bin/claude"), {QStringLiteral("pause")});
+        ProcessOwner owner;
+        ContentView view(owner);
+        view.show();
+        QVERIFY(waitForScan(&view));
+        QTest::keyClicks(view.taskField(), QStringLiteral("go"));
+        QVERIFY(view.runButton()->isEnabled());
+        QTest::mouseClick(view.runButton(), Qt::LeftButton);
+        QTest::mouseClick(view.stopButton(), Qt::LeftButton);
+        ToolRunner* claude = view.model()->runners()[0];
+        QVERIFY(claude->state().isStopped());
+        QTRY_VERIFY(showsLabel(view.columns()[0], QStringLiteral("Stopped")));
+        QVERIFY(view.runButton()->isEnabled() && !view.stopButton()->isEnabled());
+        // The child's thread ends once the child is reaped.
+        QTRY_COMPARE_WITH_TIMEOUT(owner.threadCount(), 0, deadline);
+    }
+
     void fieldGrowsToFourLinesThenScrolls()
     {
         FakeHome home;

@@ -1,6 +1,7 @@
 #include "processprobe.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
@@ -13,6 +14,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 // Quits the real application, as a user does, while three tools run: the
 // app (BREVANE_APP) runs on Qt's VNC platform, and the test types into it as
@@ -27,6 +30,7 @@ const char* const toolNames[] = {"claude", "gemini", "hermes"};
 
 // X keysyms, as a VNC client sends keys.
 constexpr quint32 keyReturn = 0xff0d;
+constexpr quint32 keyTab = 0xff09;
 constexpr quint32 keyControlLeft = 0xffe3;
 
 sockaddr_in loopback(quint16 port)
@@ -95,6 +99,52 @@ private:
     int m_fd = -1;
 };
 
+// The app on the VNC platform, with a keyboard connected to it.
+struct App {
+    QProcess process;
+    VncKeyboard keyboard;
+
+    bool start()
+    {
+        const quint16 port = freePort();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // HOME is the fake one
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                   QStringLiteral("vnc:size=1200x800:port=%1").arg(port));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(BREVANE_APP), {});
+        return port != 0 && process.waitForStarted(deadline) &&
+               QTest::qWaitFor([&] { return keyboard.connectTo(port); }, deadline);
+    }
+    // Ctrl+Q; returns how long the app took to exit, or -1.
+    qint64 quit()
+    {
+        QElapsedTimer sinceQuit;
+        sinceQuit.start();
+        keyboard.press({keyControlLeft, 'q'});
+        if (!process.waitForFinished(deadline) || process.exitStatus() != QProcess::NormalExit ||
+            process.exitCode() != 0)
+            return -1;
+        return sinceQuit.elapsed();
+    }
+    ~App()
+    {
+        process.kill();
+        process.waitForFinished(deadline);
+    }
+};
+
+// Every process in the group `group`, from /proc.
+QList<pid_t> groupMembers(pid_t group)
+{
+    QList<pid_t> found;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const pid_t pid = static_cast<pid_t>(name.toLong());
+        if (pid > 0 && ::getpgid(pid) == group && !ProcessProbe::gone(pid))
+            found << pid;
+    }
+    return found;
+}
+
 } // namespace
 
 class TestQuit : public QObject {
@@ -119,6 +169,63 @@ private Q_SLOTS:
         QVERIFY(app.waitForFinished(deadline));
         QCOMPARE(app.exitCode(), 2);
         QVERIFY(app.readAllStandardError().endsWith(message.toUtf8()));
+    }
+
+    // Stop means stopped: a tool that ignores SIGTERM, with a child that
+    // does too, is killed when the app quits before the grace period ends.
+    void quitKillsWhatTheUserStopped()
+    {
+        FakeHome home;
+        const QString pidFile = home.filePath(QStringLiteral("pid"));
+        home.writeStandin(QStringLiteral(".local/bin/claude"),
+                          {u"ignore-term"_s, u"{"_s, u"pid="_s + pidFile + u"-child"_s, u"pause"_s,
+                           u"}"_s, u"pid="_s + pidFile, u"pause"_s});
+        App app;
+        QVERIFY(app.start());
+        pid_t tool = 0;
+        auto cleanUp = qScopeGuard([&] {
+            if (tool > 0)
+                ::kill(-tool, SIGKILL);
+        });
+        app.keyboard.press({'g'});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                app.keyboard.press({keyReturn});
+                return QTest::qWaitFor([&] { return !home.read(u"pid-child"_s).isEmpty(); }, 200);
+            },
+            deadline));
+        QTRY_VERIFY(!home.read(u"pid"_s).isEmpty());
+        tool = ProcessProbe::pidFrom(home.read(u"pid"_s));
+        QCOMPARE(groupMembers(tool).size(), 2);
+
+        // Tab leads from the field past the disabled Run to Stop.
+        app.keyboard.press({keyTab});
+        app.keyboard.press({' '});
+        const qint64 quitMs = app.quit();
+        QVERIFY2(quitMs >= 0 && quitMs <= quitLimitMs, qPrintable(QString::number(quitMs)));
+        QTRY_VERIFY_WITH_TIMEOUT(groupMembers(tool).isEmpty(), 500);
+    }
+
+    // A login shell that hangs while the tools are looked for goes with the app.
+    void quitDuringAScan()
+    {
+        FakeHome home;
+        const QString fifo = home.makeFifo(u"fifo"_s);
+        home.writeFile(u".zprofile"_s, "echo $$ > \"$HOME/sh.tmp\"; mv \"$HOME/sh.tmp\" "
+                                       "\"$HOME/shell\"; read line < \"$HOME/fifo\"\n");
+        App app;
+        QVERIFY(app.start());
+        pid_t shell = 0;
+        auto cleanUp = qScopeGuard([&] {
+            if (shell > 0)
+                ::kill(-shell, SIGKILL);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!home.read(u"shell"_s).isEmpty(), deadline);
+        shell = ProcessProbe::pidFrom(home.read(u"shell"_s));
+        QVERIFY(!ProcessProbe::gone(shell));
+        const qint64 quitMs = app.quit();
+        QVERIFY2(quitMs >= 0 && quitMs <= quitLimitMs, qPrintable(QString::number(quitMs)));
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessProbe::gone(shell), 500);
     }
 
     void quitLeavesToolsRunning_data()
