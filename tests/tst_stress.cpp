@@ -76,8 +76,8 @@ private Q_SLOTS:
             }
             return true;
         };
-        // The scan's thread and every run's reader and watcher are detached:
-        // the baseline waits for them to end.
+        // The threads of the scan and of every run end on their own a moment
+        // after their work: the baseline waits for them.
         auto settled = [&] {
             return ProcessProbe::threads() == threadsAtStart && ProcessProbe::children().isEmpty();
         };

@@ -122,8 +122,10 @@ struct App {
         sinceQuit.start();
         keyboard.press({keyControlLeft, 'q'});
         if (!process.waitForFinished(deadline) || process.exitStatus() != QProcess::NormalExit ||
-            process.exitCode() != 0)
+            process.exitCode() != 0) {
+            qWarning("%s", process.readAllStandardError().constData());
             return -1;
+        }
         return sinceQuit.elapsed();
     }
     ~App()

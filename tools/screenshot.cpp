@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <functional>
 
+#include <cstdlib>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -99,8 +100,7 @@ bool waitFor(const std::function<bool()>& done)
 [[noreturn]] void fail(const char* what)
 {
     std::fprintf(stderr, "brevane_screenshot: %s\n", what);
-    std::fflush(stderr);
-    ::_exit(1);
+    std::exit(1);
 }
 
 } // namespace
@@ -151,7 +151,5 @@ int main(int argc, char** argv)
         fail("cannot write the image");
     model->stopAll();
     root.removeRecursively();
-    std::fflush(stdout);
-    // Like the app: reader threads are detached, so end without teardown.
-    ::_exit(0);
+    return 0;
 }
