@@ -1,9 +1,7 @@
 #pragma once
 
-// What this test process holds right now, read from /proc (Linux only): open
-// descriptors, threads, resident memory, and the processes it is the parent
-// of. Also whether some other process is gone. Header-only, so that any test
-// executable can use it without a change to the build.
+// What this test process holds right now, read from /proc (Linux only), and
+// whether other processes are gone.
 
 #include <QByteArray>
 #include <QDir>
@@ -12,7 +10,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <sys/types.h>
 #include <unistd.h>
 
 namespace ProcessProbe {
@@ -22,18 +19,15 @@ inline bool available()
     return QFile::exists(QStringLiteral("/proc/self/status"));
 }
 
-// Entries of a /proc directory. Listing /proc/self/fd shows the listing's own
-// descriptor as well, but always exactly one, so counts stay comparable.
+// Entries of a /proc folder (a listing of fd/ always shows its own one too).
 inline int countEntries(const QString& path)
 {
     return int(QDir(path).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
-
 inline int openDescriptors()
 {
     return countEntries(QStringLiteral("/proc/self/fd"));
 }
-
 inline int threads()
 {
     return countEntries(QStringLiteral("/proc/self/task"));
@@ -43,56 +37,50 @@ inline int threads()
 inline qint64 residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = status.readAll();
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
     const qsizetype at = text.indexOf("VmRSS:");
     return at < 0 ? -1 : text.mid(at + 6).trimmed().split(' ').value(0).toLongLong();
 }
 
-// The state ('Z' for a zombie) and parent of `pid`, from /proc/<pid>/stat.
-// The command name before them may itself hold blanks and parentheses: so
-// parse from the last ')'. False when there is no such process.
-inline bool readStat(pid_t pid, char& state, pid_t& parent)
+// The state ('Z' for a zombie) and parent of `pid`; the command name before
+// them may hold blanks and parentheses, so the fields follow the last ')'.
+inline QList<QByteArray> stat(pid_t pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 2 || fields[0].isEmpty())
-        return false;
-    state = fields[0][0];
-    parent = static_cast<pid_t>(fields[1].toLong());
-    return true;
-}
-
-// Every process whose parent is this one, zombies included.
-inline QList<pid_t> children()
-{
-    QList<pid_t> found;
-    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        const pid_t pid = static_cast<pid_t>(name.toLong());
-        char state = 0;
-        pid_t parent = 0;
-        if (pid > 0 && readStat(pid, state, parent) && parent == ::getpid())
-            found << pid;
-    }
-    return found;
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray line = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return line.isEmpty() ? QList<QByteArray>() : line.mid(line.lastIndexOf(')') + 2).split(' ');
 }
 
 // True once `pid` no longer runs. A zombie counts as gone only if it is not
 // ours: an unreaped child of this process is exactly what tests look for.
 inline bool gone(pid_t pid)
 {
-    char state = 0;
-    pid_t parent = 0;
     if (::kill(pid, 0) != 0 && errno == ESRCH)
         return true;
-    return readStat(pid, state, parent) && state == 'Z' && parent != ::getpid();
+    const QList<QByteArray> fields = stat(pid);
+    return fields.size() > 1 && fields[0] == "Z" && fields[1].toLong() != ::getpid();
 }
 
-// Reads a decimal pid that a fake tool wrote to a file; 0 when there is none.
+// Every live process whose parent is this one (zombies included), or whose
+// process group is `group`.
+inline QList<pid_t> children(pid_t group = 0)
+{
+    QList<pid_t> found;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const pid_t pid = static_cast<pid_t>(name.toLong());
+        const QList<QByteArray> fields = pid > 0 ? stat(pid) : QList<QByteArray>();
+        if (fields.size() > 2 &&
+            (group ? fields[2].toLong() == group && !gone(pid) : fields[1].toLong() == ::getpid()))
+            found << pid;
+    }
+    return found;
+}
+inline QList<pid_t> group(pid_t group)
+{
+    return children(group);
+}
+
+// A decimal pid that a fake tool wrote to a file; 0 when there is none.
 inline pid_t pidFrom(const QByteArray& text)
 {
     return static_cast<pid_t>(text.trimmed().toLong());

@@ -1,26 +1,29 @@
 // The stand-in for every tool the tests run: it does what its arguments say,
 // in order, so that a test states a tool's behaviour in one line and waits
-// for it on a fifo or a signal instead of a sleep. Arguments after "--" are
-// the tool's own (what the app passed) and are only recorded.
+// on a fifo or a signal instead of sleeping. Arguments after "--" are the
+// tool's own, as the app passed them.
 //
-//   record=FILE   write argv (after --), the working folder and the
-//                 environment to FILE, NUL-separated (see testsupport.h)
+//   record=FILE   write the tool's arguments, working folder and environment
+//                 to FILE, NUL-separated (read by FakeHome::record)
 //   pid=FILE      write this process's pid to FILE
 //   out=TEXT      write TEXT to standard output (\n \t \e \\ \xHH decoded)
 //   err=TEXT      the same to standard error
+//   args          write the tool's arguments to standard output, one line
+//   cat=FILE      copy FILE to standard output
 //   flood=TEXT    write TEXT to standard output until that fails
-//   wait=FIFO     block until the test writes to FIFO or closes it
+//   wait=FIFO     block until the test opens FIFO for writing
 //   ignore-term   ignore SIGTERM from here on
-//   pause         wait for signals until one ends the process
-//   { ... }       spawn a child that does the steps in between, then exits
+//   pause         wait until a signal ends the process
+//   kill=N        send signal N to itself
+//   { ... }       fork a child that does the steps in between, then exits
 //   exit=N        exit with code N (0 after the last step)
 
-#include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -29,38 +32,22 @@ extern char** environ;
 
 namespace {
 
-std::string decode(const char* text)
+std::vector<std::string> toolArgs;
+
+std::string decode(const std::string& text)
 {
     std::string out;
-    for (const char* p = text; *p; ++p) {
-        if (*p != '\\' || !p[1]) {
-            out += *p;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
             continue;
         }
-        switch (*++p) {
-        case 'n':
-            out += '\n';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case 'e':
-            out += '\x1b';
-            break;
-        case '0':
-            out += '\0';
-            break;
-        case 'x': {
-            const char hex[3] = {p[1], p[1] ? p[2] : '\0', '\0'};
-            out += char(std::strtol(hex, nullptr, 16));
-            p += 2;
-            break;
-        }
-        default:
-            out += *p;
+        const char c = text[++i];
+        if (c == 'x') {
+            out += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'e' ? '\x1b' : c;
         }
     }
     return out;
@@ -68,11 +55,8 @@ std::string decode(const char* text)
 
 bool writeAll(int fd, const std::string& bytes)
 {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n <= 0)
             return false;
         done += size_t(n);
@@ -83,95 +67,77 @@ bool writeAll(int fd, const std::string& bytes)
 // Written beside the target and renamed over it, so a reader never sees half.
 void writeFile(const std::string& path, const std::string& content)
 {
-    const std::string temporary = path + ".part";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        std::exit(100);
-    writeAll(fd, content);
-    ::close(fd);
-    ::rename(temporary.c_str(), path.c_str());
+    std::ofstream(path + ".part", std::ios::binary) << content;
+    std::rename((path + ".part").c_str(), path.c_str());
 }
 
-std::string record(const std::vector<const char*>& toolArgs)
+std::string record()
 {
-    std::string out = "argv";
-    out += '\0';
-    for (const char* arg : toolArgs)
-        out += std::string(arg) + '\0';
+    std::string out("argv\0", 5);
+    for (const std::string& arg : toolArgs)
+        out += arg + '\0';
     char cwd[4096] = "";
-    if (!::getcwd(cwd, sizeof cwd))
-        cwd[0] = '\0';
-    out += std::string(1, '\0') + "cwd" + '\0' + cwd + '\0' + '\0' + "env" + '\0';
+    out += std::string("\0cwd\0", 5) + (::getcwd(cwd, sizeof cwd) ? cwd : "") +
+           std::string("\0\0env\0", 6);
     for (char** e = environ; *e; ++e)
         out += std::string(*e) + '\0';
     return out;
 }
 
-void waitOn(const char* fifo)
-{
-    const int fd = ::open(fifo, O_RDONLY);
-    char byte;
-    while (fd >= 0 && ::read(fd, &byte, 1) < 0 && errno == EINTR) {
-    }
-    if (fd >= 0)
-        ::close(fd);
-}
-
-// Runs steps [begin, end) and returns where it stopped.
-void run(const std::vector<const char*>& steps, size_t begin, size_t end,
-         const std::vector<const char*>& toolArgs);
-
-size_t matchingBrace(const std::vector<const char*>& steps, size_t open, size_t end)
-{
-    int depth = 0;
-    for (size_t i = open; i < end; ++i) {
-        depth += std::strcmp(steps[i], "{") == 0;
-        depth -= std::strcmp(steps[i], "}") == 0;
-        if (depth == 0)
-            return i;
-    }
-    std::exit(101);
-}
-
-void run(const std::vector<const char*>& steps, size_t begin, size_t end,
-         const std::vector<const char*>& toolArgs)
+void run(const std::vector<std::string>& steps, size_t begin, size_t end)
 {
     for (size_t i = begin; i < end; ++i) {
-        const std::string step = steps[i];
+        const std::string& step = steps[i];
         const size_t eq = step.find('=');
         const std::string name = step.substr(0, eq);
-        const std::string value = eq == std::string::npos ? std::string() : step.substr(eq + 1);
+        const std::string value = eq == std::string::npos ? "" : step.substr(eq + 1);
         if (name == "record") {
-            writeFile(value, record(toolArgs));
+            writeFile(value, record());
         } else if (name == "pid") {
             writeFile(value, std::to_string(::getpid()) + "\n");
         } else if (name == "out" || name == "err") {
-            if (!writeAll(name == "out" ? 1 : 2, decode(value.c_str())))
-                std::exit(102);
+            writeAll(name == "out" ? 1 : 2, decode(value));
+        } else if (name == "args") {
+            std::string line;
+            for (const std::string& arg : toolArgs)
+                line += (line.empty() ? "" : " ") + arg;
+            writeAll(1, line + "\n");
+        } else if (name == "cat") {
+            std::stringstream content;
+            content << std::ifstream(value, std::ios::binary).rdbuf();
+            writeAll(1, content.str());
         } else if (name == "flood") {
-            const std::string text = decode(value.c_str());
-            while (writeAll(1, text)) {
+            while (writeAll(1, decode(value))) {
             }
         } else if (name == "wait") {
-            waitOn(value.c_str());
+            const int fd = ::open(value.c_str(), O_RDONLY);
+            char byte;
+            while (fd >= 0 && ::read(fd, &byte, 1) > 0) {
+            }
         } else if (name == "ignore-term") {
             std::signal(SIGTERM, SIG_IGN);
         } else if (name == "pause") {
             for (;;)
                 ::pause();
+        } else if (name == "kill") {
+            std::raise(std::atoi(value.c_str()));
         } else if (name == "{") {
-            const size_t close = matchingBrace(steps, i, end);
-            const pid_t child = ::fork();
-            if (child == 0) {
-                run(steps, i + 1, close, toolArgs);
-                ::_exit(0);
+            size_t close = i;
+            for (int depth = 0; close < end; ++close) {
+                depth += (steps[close] == "{") - (steps[close] == "}");
+                if (depth == 0)
+                    break;
+            }
+            if (::fork() == 0) {
+                run(steps, i + 1, close);
+                std::exit(0);
             }
             i = close;
         } else if (name == "exit") {
             std::exit(std::atoi(value.c_str()));
         } else {
-            std::fprintf(stderr, "standin: unknown step %s\n", step.c_str());
-            std::exit(103);
+            writeAll(2, "standin: unknown step " + step + "\n");
+            std::exit(100);
         }
     }
 }
@@ -180,15 +146,12 @@ void run(const std::vector<const char*>& steps, size_t begin, size_t end,
 
 int main(int argc, char** argv)
 {
-    std::vector<const char*> steps;
-    std::vector<const char*> toolArgs;
-    bool own = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!own && std::strcmp(argv[i], "--") == 0)
-            own = true;
-        else
-            (own ? toolArgs : steps).push_back(argv[i]);
-    }
-    run(steps, 0, steps.size(), toolArgs);
+    std::vector<std::string> steps;
+    int i = 1;
+    for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        steps.emplace_back(argv[i]);
+    for (++i; i < argc; ++i)
+        toolArgs.emplace_back(argv[i]);
+    run(steps, 0, steps.size());
     return 0;
 }
