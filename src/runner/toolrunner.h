@@ -62,8 +62,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    friend struct ToolRunnerTestAccess;
-
     void setOutput(QString output);
     void appendOutput(const QString& text);
     void setState(RunState state);
