@@ -75,8 +75,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         for (const char* name : toolNames)
-            m_home.writeTool(u".local/bin/"_s + name,
-                             "printf '%s\\0' \"$@\" > \"$HOME/args-$(basename \"$0\")\"\n");
+            m_home.writeStandin(u".local/bin/"_s + name,
+                                {u"record="_s + m_home.filePath(u"args-"_s + name)});
         m_window = MainWindow::open(m_owner);
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QVERIFY(QTest::qWaitFor([&] { return !view()->model()->scanning(); }, deadline));
@@ -122,10 +122,11 @@ private Q_SLOTS:
     {
         QFETCH(QString, task);
         QVERIFY(run(task));
-        const QByteArray bytes = task.toUtf8() + '\0';
-        QCOMPARE(m_home.read(u"args-claude"_s), QByteArray("-p\0", 3) + bytes);
-        QCOMPARE(m_home.read(u"args-gemini"_s), QByteArray("-p\0", 3) + bytes);
-        QCOMPARE(m_home.read(u"args-hermes"_s), QByteArray("chat\0-q\0", 8) + bytes);
+        const QByteArray bytes = task.toUtf8();
+        QCOMPARE(m_home.record(u"args-claude"_s).arguments, (QList<QByteArray>{"-p", bytes}));
+        QCOMPARE(m_home.record(u"args-gemini"_s).arguments, (QList<QByteArray>{"-p", bytes}));
+        QCOMPARE(m_home.record(u"args-hermes"_s).arguments,
+                 (QList<QByteArray>{"chat", "-q", bytes}));
         QCOMPARE(QDir(m_home.path())
                      .entryList({u"pwned*"_s}, QDir::AllEntries | QDir::Hidden | QDir::System),
                  QStringList());
@@ -159,7 +160,8 @@ private Q_SLOTS:
         QVERIFY(run(u"after the failure"_s));
         for (int i = 0; i < 3; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(showsStatus(i, u"Finished"_s), deadline);
-        QCOMPARE(m_home.read(u"args-hermes"_s), QByteArray("chat\0-q\0after the failure\0", 26));
+        QCOMPARE(m_home.record(u"args-hermes"_s).arguments,
+                 (QList<QByteArray>{"chat", "-q", "after the failure"}));
     }
 };
 

@@ -62,32 +62,6 @@ private Q_SLOTS:
         QCOMPARE(s.view.indexedLength(), 1);
     }
 
-    void longLinesWrapIntoRows_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("cells");
-        QTest::newRow("empty") << QString() << 0;
-        QTest::newRow("long") << QString(250, u'x') << 250;
-        QTest::newRow("tabs to stops of 8") << QStringLiteral("\tx\ty") << 17;
-    }
-    void longLinesWrapIntoRows()
-    {
-        QFETCH(QString, line);
-        QFETCH(int, cells);
-        Shown s;
-        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        s.setText(line);
-        const auto rows = [&] {
-            return qMax(1, (cells + s.view.columnCount() - 1) / s.view.columnCount());
-        };
-        QCOMPARE(s.view.rowCount(), rows());
-
-        const int narrow = s.view.columnCount();
-        s.view.resize(s.view.width() * 2, s.view.height());
-        QTRY_VERIFY(s.view.columnCount() > narrow);
-        QCOMPARE(s.view.rowCount(), rows());
-    }
-
     void mouseSelectsAcrossLinesRowsAndTabs()
     {
         Shown s;
