@@ -329,26 +329,18 @@ QString TranscriptView::selectedText() const
     return all.sliced(start, end - start).toString();
 }
 
-void TranscriptView::setSelection(qsizetype anchor, qsizetype position)
-{
-    moveSelection(anchor, position);
-}
-
 void TranscriptView::moveSelection(qsizetype anchor, qsizetype position)
 {
     anchor = std::clamp<qsizetype>(anchor, 0, m_layout.length());
     position = std::clamp<qsizetype>(position, 0, m_layout.length());
     if (anchor == m_anchor && position == m_cursor)
         return;
-    const bool had = hasSelection();
     const bool changed = selectionStart() != std::min(anchor, position) ||
                          selectionEnd() != std::max(anchor, position);
     m_anchor = anchor;
     m_cursor = position;
     if (changed)
         viewport()->update();
-    if (had != hasSelection())
-        Q_EMIT copyAvailable(hasSelection());
 }
 
 void TranscriptView::copy()

@@ -60,8 +60,6 @@ public:
     qsizetype selectionStart() const;
     qsizetype selectionEnd() const;
     QString selectedText() const;
-    // Selects from `anchor` to `position` (either order), clamped to the text.
-    void setSelection(qsizetype anchor, qsizetype position);
 
     // What the index holds, for tests and benchmarks.
     qsizetype indexedLength() const { return m_layout.length(); }
@@ -107,9 +105,6 @@ public Q_SLOTS:
     void scheduleScrollToEnd();
 
 Q_SIGNALS:
-    // Fires when a selection appears or disappears, so that an Edit menu
-    // can enable its Copy action.
-    void copyAvailable(bool available);
     // The match count changed, or the search reached the end of the text.
     void matchCountChanged();
     // Ctrl+wheel: the user asks for a larger (steps > 0) or smaller font.
