@@ -14,11 +14,6 @@
 
 namespace ProcessProbe {
 
-inline bool available()
-{
-    return QFile::exists(QStringLiteral("/proc/self/status"));
-}
-
 // Entries of a /proc folder (a listing of fd/ always shows its own one too).
 inline int countEntries(const QString& path)
 {
@@ -31,15 +26,6 @@ inline int openDescriptors()
 inline int threads()
 {
     return countEntries(QStringLiteral("/proc/self/task"));
-}
-
-// VmRSS in KiB, or -1.
-inline qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
-    const qsizetype at = text.indexOf("VmRSS:");
-    return at < 0 ? -1 : text.mid(at + 6).trimmed().split(' ').value(0).toLongLong();
 }
 
 // The state ('Z' for a zombie) and parent of `pid`; the command name before
@@ -74,10 +60,6 @@ inline QList<pid_t> children(pid_t group = 0)
             found << pid;
     }
     return found;
-}
-inline QList<pid_t> group(pid_t group)
-{
-    return children(group);
 }
 
 // A decimal pid that a fake tool wrote to a file; 0 when there is none.

@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// How long a test waits for a condition, in ms: generous for loaded CI machines.
+constexpr int deadline = 20000;
+
 // What a stand-in tool recorded with its record= step.
 struct StandinRecord {
     QList<QByteArray> arguments; // the tool's own, as the app passed them

@@ -17,8 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int deadline = 20000; // ms
-
 // A temporary home and a model over it.
 struct Rig {
     FakeHome home;

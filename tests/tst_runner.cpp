@@ -15,8 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int deadline = 20000; // ms
-
 // One runner for claude, whose tool is a stand-in in a temporary home.
 struct Rig {
     FakeHome home;
@@ -127,7 +125,7 @@ private Q_SLOTS:
         QVERIFY(QStringView(rig.runner.output()).isValidUtf16());
     }
 
-    void launchFailureAndEmptyRuns()
+    void runsWithoutPathOrVisibleOutput()
     {
         Rig rig;
         rig.install({u"out=\\e[0m"_s});
@@ -136,11 +134,6 @@ private Q_SLOTS:
         rig.runner.run(u"t"_s); // without a path: changes nothing
         QVERIFY(rig.runner.state().isIdle());
         rig.runner.setDiscovery(found);
-        // One environment string longer than the kernel takes: exec fails.
-        rig.runner.run(QString(2 << 20, u'x'));
-        QVERIFY(rig.runner.state().isFailed() && !rig.runner.canStop());
-        QCOMPARE(rig.runner.output(),
-                 u"Failed to launch: "_s + QString::fromLocal8Bit(strerror(E2BIG)));
         QVERIFY(rig.runToEnd()); // output that cleans to nothing
         QVERIFY(rig.runner.output().isEmpty());
     }

@@ -12,25 +12,11 @@ using namespace Qt::StringLiterals;
 // thread and a pipe per child. Afterwards none of it may be left over, and
 // no run may have seen another's output.
 
-namespace {
-
-// ASan and TSan grow resident memory by design: only a plain build says
-// anything about our own growth.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool residentMemoryIsMeaningful = false;
-#else
-constexpr bool residentMemoryIsMeaningful = true;
-#endif
-
-} // namespace
-
 class TestStress : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void manyRunsLeaveNothingBehind()
     {
-        if (!ProcessProbe::available())
-            QSKIP("counts descriptors, threads and children through /proc");
         FakeHome home;
         const QStringList names{u"claude"_s, u"gemini"_s, u"hermes"_s};
         for (const QString& name : names)
@@ -38,14 +24,14 @@ private Q_SLOTS:
         ProcessOwner owner;
         BrevaneModel model(owner);
         model.scan();
-        QVERIFY(QTest::qWaitFor([&] { return !model.scanning(); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return !model.scanning(); }, deadline));
         const QStringList args{u"-p"_s, u"-p"_s, u"chat -q"_s};
         int run = 0;
         auto runOnce = [&] {
             const QString task = u"task %1"_s.arg(++run);
             model.setTask(task);
             model.start();
-            if (!QTest::qWaitFor([&] { return !model.anyRunning(); }, 20000))
+            if (!QTest::qWaitFor([&] { return !model.anyRunning(); }, deadline))
                 return false;
             for (int i = 0; i < 3; ++i) {
                 const ToolRunner* r = model.runners()[i];
@@ -61,22 +47,17 @@ private Q_SLOTS:
         };
         for (int i = 0; i < 15; ++i)
             QVERIFY2(runOnce(), qPrintable(u"warm-up run %1"_s.arg(run)));
-        QVERIFY(QTest::qWaitFor(settled, 20000));
+        QVERIFY(QTest::qWaitFor(settled, deadline));
         const int threads = ProcessProbe::threads();
         const int descriptors = ProcessProbe::openDescriptors();
-        const qint64 residentBefore = ProcessProbe::residentKiB();
 
         // BREVANE_STRESS_RUNS lowers the count for much slower sanitizer builds.
         const int asked = qEnvironmentVariableIntValue("BREVANE_STRESS_RUNS");
         for (int i = 0; i < (asked > 0 ? asked : 200); ++i)
             QVERIFY2(runOnce(), qPrintable(u"run %1"_s.arg(run)));
-        QTRY_VERIFY_WITH_TIMEOUT(settled(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(settled(), deadline);
         QCOMPARE(ProcessProbe::threads(), threads);
         QCOMPARE(ProcessProbe::openDescriptors(), descriptors);
-        const qint64 residentAfter = ProcessProbe::residentKiB();
-        qInfo("%d runs; resident memory %lld KiB before, %lld KiB after", run, residentBefore,
-              residentAfter);
-        QVERIFY(!residentMemoryIsMeaningful || residentAfter * 10 <= residentBefore * 11);
     }
 };
 

@@ -30,14 +30,6 @@ void setPath(ToolRunner& r, const QString& path, Discovery::ShellAnswer answer =
     r.setDiscovery(found);
 }
 
-} // namespace
-
-Q_DECLARE_METATYPE(Discovery::ShellAnswer)
-
-namespace {
-
-constexpr int runTimeout = 10000;
-
 // One runner with a fake tool in a temporary home, and a column showing it.
 class Setup {
 public:
@@ -59,7 +51,7 @@ public:
     void runToEnd(const QString& task = QStringLiteral("task"))
     {
         runner.run(task);
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), runTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), deadline);
         QTRY_VERIFY(!renderPending());
     }
     // True while the column has not yet caught up with the runner, on screen.
@@ -114,30 +106,18 @@ private Q_SLOTS:
     }
 
     // The notice's third line and the path line's tooltip say why.
-    void notInstalledShowsNoticeWhateverTheOutput_data()
-    {
-        QTest::addColumn<Discovery::ShellAnswer>("answer");
-        QTest::addColumn<QString>("ending");
-        QTest::newRow("not found") << Discovery::ShellAnswer::NotFound << "not found.";
-        QTest::newRow("no answer") << Discovery::ShellAnswer::NoAnswer << "no answer within 10 s.";
-        QTest::newRow("not started")
-            << Discovery::ShellAnswer::NotStarted << "it could not be started (Permission denied).";
-    }
-
     void notInstalledShowsNoticeWhateverTheOutput()
     {
-        QFETCH(Discovery::ShellAnswer, answer);
-        QFETCH(QString, ending);
         Setup s({"out=some output\\n", "exit=1"});
         QVERIFY(!s.find<QCheckBox>("includeBox")->isHidden());
         s.runToEnd();
         QVERIFY(!s.runner.output().isEmpty());
-        setPath(s.runner, QString(), answer);
+        setPath(s.runner, QString(), Discovery::ShellAnswer::NotStarted);
         const QString why =
             QStringLiteral(
                 "Looked in ~/.local/bin, ~/.npm-global/bin, ~/.hermes/bin, /opt/homebrew/bin and "
                 "/usr/local/bin, then asked the login shell: ") +
-            ending;
+            QStringLiteral("it could not be started (Permission denied).");
         QTRY_COMPARE(s.find<QLabel>("noticeReason")->text(), why);
         QCOMPARE(s.find<ElidedLabel>("pathLine")->toolTip(), why);
         QVERIFY(s.find<QCheckBox>("includeBox")->isHidden());
@@ -179,7 +159,7 @@ private Q_SLOTS:
         s.column.reset();
         s.runner.run(QStringLiteral("task"));
         QTRY_VERIFY_WITH_TIMEOUT(s.runner.output().endsWith(QStringLiteral("line 300\n")),
-                                 runTimeout);
+                                 deadline);
         s.column = std::make_unique<ColumnView>(&s.runner);
         s.showAt(300, 300);
         QTRY_VERIFY(!s.renderPending());
@@ -197,7 +177,7 @@ private Q_SLOTS:
 
         const int resets = s.transcript()->resetCount();
         QVERIFY(s.home.release(fifo));
-        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), deadline);
         QTRY_VERIFY(!s.renderPending());
         QVERIFY(bar->value() > 0);
         QCOMPARE(bar->value(), bar->maximum());
@@ -213,7 +193,7 @@ private Q_SLOTS:
 
         s.runner.run(QStringLiteral("again"));
         QVERIFY(s.home.release(fifo));
-        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), runTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(s.runner.state().isDone(), deadline);
         QTRY_VERIFY(!s.renderPending());
         QVERIFY(s.transcript()->resetCount() > resets);
         QCOMPARE(s.transcript()->lineCount(), 302);

@@ -16,7 +16,6 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -26,8 +25,6 @@
 #include <QWheelEvent>
 
 namespace {
-
-constexpr int deadline = 20000; // ms; generous for loaded CI machines
 
 // Prints its arguments.
 const QStringList echoTool{"out=got:", "args"};
@@ -215,13 +212,12 @@ private Q_SLOTS:
     }
 
     // A window works in its folder: set at opening, inherited by New Window,
-    // changed by a folder dropped on the task field (not typed into it); each
-    // run goes to the ticked tools only.
+    // changed by a folder dropped on the task field (not typed into it). The
+    // boxes choose the tools (which runs reach them is the model's test).
     void folderAndToolsPerWindow()
     {
         FakeHome home;
-        installTools(home, {QStringLiteral("claude"), QStringLiteral("gemini")},
-                     {"record=" + home.filePath(QStringLiteral("claude-ran"))});
+        installTools(home, {QStringLiteral("claude"), QStringLiteral("gemini")}, {});
         const QString project = home.filePath(QStringLiteral("my project"));
         const QString other = home.filePath(QStringLiteral("other"));
         QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
@@ -256,11 +252,6 @@ private Q_SLOTS:
         QVERIFY(!a->model()->isIncluded(1));
         QTest::keyClicks(a->taskField(), QStringLiteral("go"));
         QTRY_VERIFY(a->runButton()->isEnabled());
-        QTest::mouseClick(a->runButton(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(a->model()->runners()[0]->state().isDone(), deadline);
-        QCOMPARE(home.record(QStringLiteral("claude-ran")).workingFolder,
-                 QFileInfo(other).canonicalFilePath().toUtf8());
-        QVERIFY(a->model()->runners()[1]->state().isIdle());
         QTest::mouseClick(a->columns()[0]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
                           Qt::LeftButton);
         QTRY_VERIFY(!a->runButton()->isEnabled());

@@ -25,7 +25,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int deadline = 20000; // ms
 const char* const toolNames[] = {"claude", "gemini", "hermes"};
 
 } // namespace

@@ -20,7 +20,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int deadline = 20000; // ms
 // X keysyms, as a VNC client sends keys.
 constexpr quint32 keyReturn = 0xff0d, keyTab = 0xff09, keyControl = 0xffe3;
 
@@ -76,27 +75,6 @@ Q_DECLARE_METATYPE(Scenario)
 class TestQuit : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // A folder argument the tools could not work in ends the app before any
-    // window, with status 2 and the reason.
-    void badFolderArgument_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << "no/such"
-                                 << "brevane: no/such: No such file or directory\n";
-        QTest::newRow("a file") << BREVANE_APP << BREVANE_APP ": Not a directory\n";
-    }
-    void badFolderArgument()
-    {
-        QFETCH(QString, folder);
-        QFETCH(QString, message);
-        QProcess app;
-        app.start(QStringLiteral(BREVANE_APP), {folder});
-        QVERIFY(app.waitForFinished(deadline));
-        QCOMPARE(app.exitCode(), 2);
-        QVERIFY(app.readAllStandardError().endsWith(message.toUtf8()));
-    }
-
     void quit_data()
     {
         QTest::addColumn<Scenario>("scenario");
@@ -165,7 +143,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(started(), deadline);
         group = ProcessProbe::pidFrom(home.read(u"pid"_s));
         if (scenario == Scenario::StoppedTree) {
-            QTRY_COMPARE(ProcessProbe::group(group).size(), 2);
+            QTRY_COMPARE(ProcessProbe::children(group).size(), 2);
             keyboard.press({keyTab}); // past the disabled Run to Stop
             keyboard.press({' '});
         }
@@ -184,7 +162,7 @@ private Q_SLOTS:
         if (scenario == Scenario::QuietTools)
             QVERIFY(!ProcessProbe::gone(group));
         if (scenario == Scenario::StoppedTree || scenario == Scenario::HangingScan)
-            QTRY_VERIFY_WITH_TIMEOUT(ProcessProbe::group(group).isEmpty(), 500);
+            QTRY_VERIFY_WITH_TIMEOUT(ProcessProbe::children(group).isEmpty(), 500);
     }
 };
 
