@@ -211,53 +211,6 @@ private Q_SLOTS:
         QTRY_COMPARE(field->height(), heights[3]);
     }
 
-    // A window works in its folder: set at opening, inherited by New Window,
-    // changed by a folder dropped on the task field (not typed into it). The
-    // boxes choose the tools (which runs reach them is the model's test).
-    void folderAndToolsPerWindow()
-    {
-        FakeHome home;
-        installTools(home, {QStringLiteral("claude"), QStringLiteral("gemini")}, {});
-        const QString project = home.filePath(QStringLiteral("my project"));
-        const QString other = home.filePath(QStringLiteral("other"));
-        QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
-        ProcessOwner owner;
-        QPointer<MainWindow> first = MainWindow::open(owner, project);
-        ContentView* a = first->contentView();
-        QCOMPARE(first->windowTitle(), QStringLiteral("my project — Brevane"));
-        QCOMPARE(a->folderButton()->toolTip(), project);
-        MainWindow* second = newWindowOf(first);
-        QVERIFY(second);
-        QCOMPARE(second->contentView()->model()->workingFolder(), project);
-        QCOMPARE(second->windowTitle(), first->windowTitle());
-        delete second;
-        QVERIFY(waitForScan(a));
-
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(other)});
-        QWidget* field = a->taskField()->viewport();
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
-                              Qt::NoModifier);
-        QApplication::sendEvent(field, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
-                        Qt::NoModifier);
-        QApplication::sendEvent(field, &drop);
-        QCOMPARE(a->model()->workingFolder(), other);
-        QCOMPARE(a->taskField()->text(), QString());
-        QTRY_COMPARE(first->windowTitle(), QStringLiteral("other — Brevane"));
-
-        QTest::mouseClick(a->columns()[1]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
-                          Qt::LeftButton);
-        QVERIFY(!a->model()->isIncluded(1));
-        QTest::keyClicks(a->taskField(), QStringLiteral("go"));
-        QTRY_VERIFY(a->runButton()->isEnabled());
-        QTest::mouseClick(a->columns()[0]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
-                          Qt::LeftButton);
-        QTRY_VERIFY(!a->runButton()->isEnabled());
-        delete first.data();
-    }
-
     // Ctrl+F looks in every column at once; Return and Shift+Return step
     // through the current column's matches, round; Escape ends it. Zoom
     // sizes every transcript, within bounds.
@@ -327,20 +280,47 @@ private Q_SLOTS:
         delete window.data();
     }
 
-    // Two windows from File > New Window: a run or a rescan in one leaves
-    // the other alone, and a rescan shows the same columns again.
-    void windowsRunAndRescanIndependently()
+    // Two windows from File > New Window: the second opens in the first's
+    // folder; a dropped folder (not typed into the field), a choice of tools,
+    // a run or a rescan in one leaves the other alone, and a rescan shows the
+    // same columns again. Which runs reach which tools is the model's test.
+    void windowsWorkIndependently()
     {
         FakeHome home;
-        installTools(home, {QStringLiteral("claude")}, echoTool);
+        installTools(home, {QStringLiteral("claude"), QStringLiteral("gemini")}, echoTool);
+        const QString project = home.filePath(QStringLiteral("my project"));
+        const QString other = home.filePath(QStringLiteral("other"));
+        QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
         ProcessOwner owner;
-        QPointer<MainWindow> first = MainWindow::open(owner);
+        QPointer<MainWindow> first = MainWindow::open(owner, project);
+        ContentView* a = first->contentView();
+        QCOMPARE(first->windowTitle(), QStringLiteral("my project — Brevane"));
+        QCOMPARE(a->folderButton()->toolTip(), project);
         QPointer<MainWindow> second = newWindowOf(first);
         QVERIFY(second);
-        ContentView* a = first->contentView();
         ContentView* b = second->contentView();
+        QCOMPARE(b->model()->workingFolder(), project);
+        QCOMPARE(second->windowTitle(), first->windowTitle());
         QVERIFY(waitForScan(a));
         QVERIFY(waitForScan(b));
+
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(other)});
+        QWidget* viewport = a->taskField()->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QCOMPARE(a->model()->workingFolder(), other);
+        QCOMPARE(a->taskField()->text(), QString());
+        QTRY_COMPARE(first->windowTitle(), QStringLiteral("other — Brevane"));
+        QCOMPARE(b->model()->workingFolder(), project);
+        QTest::mouseClick(a->columns()[1]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
+                          Qt::LeftButton);
+        QVERIFY(!a->model()->isIncluded(1) && b->model()->isIncluded(1));
 
         // The Edit menu acts on the focused field.
         showActive(first);
@@ -382,6 +362,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(b->model()->runners()[0]->state().isDone(), deadline);
         QCOMPARE(b->model()->runners()[0]->output(), QStringLiteral("got:-p beta\n"));
         QCOMPARE(claudeA->output(), QStringLiteral("got:-p alpha\n"));
+        QTest::mouseClick(a->columns()[0]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(!a->runButton()->isEnabled());
 
         findByText<QAction>(second, QStringLiteral("Close Window"))->trigger();
         QTRY_VERIFY(second.isNull());
