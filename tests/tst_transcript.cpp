@@ -43,7 +43,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("width");
         QTest::newRow("ascii") << QStringLiteral("M") << 1;
         QTest::newRow("cjk") << QStringLiteral("\u6f22") << 2;
-        QTest::newRow("fullwidth") << QStringLiteral("\uFF21") << 2;
         QTest::newRow("hangul jamo L V T") << QStringLiteral("\u1100\u1161\u11A8") << 2;
         QTest::newRow("emoji") << QStringLiteral("\U0001F600") << 2;
         QTest::newRow("zwj family")
@@ -98,8 +97,6 @@ private Q_SLOTS:
         QTest::newRow("a wrap back before ascii")
             << han + han + QStringLiteral("&\uFFFD\uFFFD") << 4
             << han + u'|' + han + QStringLiteral("&\uFFFD|\uFFFD");
-        QTest::newRow("no break before the first wide")
-            << QStringLiteral("ab") + han << 3 << QStringLiteral("ab|") + han;
         QTest::newRow("wide alone in one cell") << han + han << 1 << han + u'|' + han;
         QTest::newRow("marks stay with their base") << QStringLiteral("e\u0301").repeated(3) << 2
                                                     << QStringLiteral("e\u0301e\u0301|e\u0301");

@@ -87,7 +87,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QString>("output");
         QTest::newRow("none") << QStringList() << QString();
-        QTest::newRow("one space") << QStringList{"out= "} << QStringLiteral(" ");
         QTest::newRow("one line feed") << QStringList{"out=\\n"} << QStringLiteral("\n");
     }
     void copyFollowsTheOutput()
