@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -134,6 +135,47 @@ private Q_SLOTS:
         QCOMPARE(rig.home.record(u"claude"_s).workingFolder, failure.isEmpty() ? real(folder) : "");
         QCOMPARE(rig.home.record(u"gemini"_s).workingFolder, real(u"first"_s));
         QVERIFY(rig.runner(1)->state().isDone());
+    }
+
+    // allEnded() comes once per run, when its last running tool has ended,
+    // however the tools ended; a run that never started a tool has none.
+    void allEndedOncePerRun_data()
+    {
+        QTest::addColumn<QStringList>("second");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<int>("signals");
+        QTest::newRow("finished") << QStringList{u"out=x"_s} << false << "." << 1;
+        QTest::newRow("stopped") << QStringList{u"pause"_s} << true << "." << 1;
+        QTest::newRow("folder gone") << QStringList() << false << "gone" << 0;
+    }
+
+    void allEndedOncePerRun()
+    {
+        QFETCH(QStringList, second);
+        QFETCH(bool, stop);
+        QFETCH(QString, folder);
+        QFETCH(int, signals);
+        Rig rig;
+        QVERIFY(rig.scan({{u"claude"_s, {u"exit=2"_s}}, {u"gemini"_s, second}}));
+        rig.model.setWorkingFolder(rig.home.filePath(folder));
+        QSignalSpy ended(&rig.model, &BrevaneModel::allEnded);
+        for (int run = 1; run <= 2; ++run) {
+            rig.model.setTask(QStringLiteral(" task %1 ").arg(run));
+            rig.model.start();
+            QCOMPARE(rig.runner(1)->task(), QStringLiteral("task %1").arg(run));
+            if (stop) {
+                QTRY_VERIFY_WITH_TIMEOUT(rig.runner(0)->state().isDone(), deadline);
+                QCOMPARE(ended.count(), run - 1);
+                rig.model.stopAll();
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.model.anyRunning(), deadline);
+            QCOMPARE(ended.count(), signals * run);
+            // Ended: a later moment no longer counts.
+            const auto took = rig.runner(1)->elapsed(ToolRunner::Clock::now());
+            QCOMPARE(rig.runner(1)->elapsed(ToolRunner::Clock::now() + std::chrono::hours(1)),
+                     took);
+        }
     }
 
     // A rescan keeps the choice for the tools that stay; a tool found anew

@@ -125,6 +125,68 @@ private Q_SLOTS:
         QCOMPARE(s.find<QLabel>("noticeTitle")->text(), QStringLiteral("claude is not installed"));
     }
 
+    // The elapsed time counts from the start while the tool runs and stays
+    // as it was at the end, however the run ended.
+    void elapsedRunsThenFreezes_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<QString>("status");
+        const QStringList waits{QStringLiteral("pause")};
+        QTest::newRow("finished") << QStringList() << "t"
+                                  << "Finished";
+        QTest::newRow("exited") << QStringList{QStringLiteral("exit=3")} << "t"
+                                << "Exited (3)";
+        QTest::newRow("stopped") << waits << "t"
+                                 << "Stopped";
+        QTest::newRow("failed") << waits << QStringLiteral("t\0") << "Failed";
+    }
+
+    void elapsedRunsThenFreezes()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, task);
+        QFETCH(QString, status);
+        using namespace std::chrono_literals;
+        using Clock = ToolRunner::Clock;
+        Setup s(steps);
+        auto* label = s.find<QLabel>("elapsedLabel");
+        QCOMPARE(label->text(), QString());
+        s.runner.run(task);
+        const Clock::time_point start = s.runner.startedAt().value();
+        if (status != QStringLiteral("Failed")) {
+            QVERIFY(s.runner.state().isRunning());
+            QCOMPARE(s.runner.elapsed(start + 61s), 61s);
+            QTRY_COMPARE(label->text(), QStringLiteral("0:00"));
+        }
+        if (status == QStringLiteral("Stopped"))
+            s.runner.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(s.find<QLabel>("statusLine")->text(), status, deadline);
+        const auto took = s.runner.elapsed(Clock::now());
+        QCOMPARE(s.runner.elapsed(Clock::now() + 1h), took);
+        QCOMPARE(s.runner.task(), task);
+        s.column->renderElapsed();
+        QCOMPARE(label->text(), elapsedLabel(took));
+    }
+
+    void elapsedLabelReads_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none") << qint64(0) << "0:00";
+        QTest::newRow("rounded down") << qint64(7999) << "0:07";
+        QTest::newRow("minutes") << qint64(102'000) << "1:42";
+        QTest::newRow("just under an hour") << qint64(3'599'000) << "59:59";
+        QTest::newRow("hours") << qint64(3'729'000) << "1:02:09";
+        QTest::newRow("a day and more") << qint64(90'061'000) << "25:01:01";
+    }
+    void elapsedLabelReads()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(QString, expected);
+        QCOMPARE(elapsedLabel(std::chrono::milliseconds(ms)), expected);
+    }
+
     void pathIsElidedInTheMiddle()
     {
         const QString longDir = QStringLiteral("a-very-long-directory-name-").repeated(6);
@@ -185,8 +247,13 @@ private Q_SLOTS:
         QCOMPARE(s.transcript()->lineCount(), 302);
         QCOMPARE(s.transcript()->resetCount(), resets);
 
-        QTest::mouseClick(s.find<QPushButton>("copyButton"), Qt::LeftButton);
+        auto* copy = s.find<QPushButton>("copyButton");
+        const int copyWidth = copy->width();
+        QTest::mouseClick(copy, Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), s.runner.output());
+        QCOMPARE(copy->text(), QStringLiteral("Copied"));
+        QCOMPARE(copy->width(), copyWidth);
+        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), QStringLiteral("Copy"), 5000);
         const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
         QVERIFY(mime && !mime->hasHtml());
 

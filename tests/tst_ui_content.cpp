@@ -5,6 +5,7 @@
 #include "ui/columnview.h"
 #include "ui/contentview.h"
 #include "ui/findbar.h"
+#include "ui/frameclock.h"
 #include "ui/mainwindow.h"
 #include "ui/statuslabel.h"
 #include "ui/tasktextedit.h"
@@ -130,6 +131,7 @@ private Q_SLOTS:
         QVERIFY(qAbs(view.columns()[0]->width() - view.columns()[2]->width()) <= 1);
         QVERIFY(!view.runButton()->isEnabled() && !view.stopButton()->isEnabled());
         QVERIFY(view.rescanButton()->isEnabled());
+        QTRY_VERIFY(!FrameClock::of(&view)->isTicking());
 
         // With Run disabled neither key runs, nor breaks the line.
         ToolRunner* claude = view.model()->runners()[0];
@@ -147,6 +149,9 @@ private Q_SLOTS:
             const quint64 running = claude->outputGeneration();
             QTRY_VERIFY(view.stopButton()->isEnabled());
             QVERIFY(!view.runButton()->isEnabled() && !view.rescanButton()->isEnabled());
+            // The elapsed times tick, and the title counts, only while tools run.
+            QTRY_VERIFY(FrameClock::of(&view)->isTicking());
+            QTRY_VERIFY(view.title().startsWith(QStringLiteral("2 running — ")));
 
             // Running: the field stays editable, and neither key starts again.
             QTest::keyClicks(field, QStringLiteral("!"));
@@ -159,6 +164,8 @@ private Q_SLOTS:
             QTRY_VERIFY(view.runButton()->isEnabled());
             QVERIFY(view.rescanButton()->isEnabled() && !view.stopButton()->isEnabled());
             QVERIFY(claude->state().isStopped());
+            QTRY_VERIFY(!FrameClock::of(&view)->isTicking());
+            QVERIFY(!view.title().contains(QStringLiteral("running")));
             QTRY_VERIFY(showsLabel(view.columns()[0], QStringLiteral("Stopped")));
         }
     }
@@ -321,6 +328,8 @@ private Q_SLOTS:
         QTest::mouseClick(a->columns()[1]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
                           Qt::LeftButton);
         QVERIFY(!a->model()->isIncluded(1) && b->model()->isIncluded(1));
+        QVERIFY(!a->saveTranscriptsAction()->isEnabled());
+        QCOMPARE(a->saveTranscriptsAction()->shortcut(), QKeySequence(QKeySequence::Save));
 
         // The Edit menu acts on the focused field.
         showActive(first);
@@ -343,6 +352,14 @@ private Q_SLOTS:
         QTRY_VERIFY(showsLabel(a->columns()[0], statusLabel(claudeA->path(), RunState::done(0))));
         QVERIFY(b->model()->runners()[0]->state().isIdle());
         QVERIFY(b->taskField()->text().isEmpty());
+        // Only the tool that ran is saved, with its task and transcript.
+        QTRY_VERIFY(a->saveTranscriptsAction()->isEnabled());
+        QVERIFY(a->saveTranscriptsTo(home.filePath(QStringLiteral("saved.md"))));
+        const QByteArray saved = home.read(QStringLiteral("saved.md"));
+        QVERIFY(saved.contains("\n## claude\n\n- Path: ") && !saved.contains("## gemini"));
+        QVERIFY(saved.contains("\n- Status: Finished\n- Elapsed: 0:0"));
+        QVERIFY(saved.contains(
+            "\nTask:\n\n```\nalpha\n```\n\nTranscript:\n\n```\ngot:-p alpha\n```\n"));
 
         const QList<ColumnView*> before = a->columns();
         home.makeFifo(QStringLiteral("hold"));

@@ -51,6 +51,10 @@
         <source>%1 matches</source>
         <translation>%1 Treffer</translation>
     </message>
+    <message>
+        <source>Copied</source>
+        <translation>Kopiert</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -96,6 +100,33 @@
     <message>
         <source>Working folder: %1</source>
         <translation>Arbeitsordner: %1</translation>
+    </message>
+    <message>
+        <source>Save Transcripts…</source>
+        <translation>Protokolle sichern…</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n running — </source>
+        <translation>
+            <numerusform>%n läuft — </numerusform>
+            <numerusform>%n laufen — </numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Save Transcripts</source>
+        <translation>Protokolle sichern</translation>
+    </message>
+    <message>
+        <source>Markdown (*.md)</source>
+        <translation>Markdown (*.md)</translation>
+    </message>
+    <message>
+        <source>Could Not Save Transcripts</source>
+        <translation>Protokolle konnten nicht gesichert werden</translation>
+    </message>
+    <message>
+        <source>The transcripts could not be saved as “%1”: %2</source>
+        <translation>Die Protokolle konnten nicht als „%1“ gesichert werden: %2</translation>
     </message>
 </context>
 <context>

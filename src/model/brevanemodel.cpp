@@ -24,6 +24,7 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QString& workingFolder, QO
     for (const ToolSpec& spec : ToolSpec::all()) {
         auto* runner = new ToolRunner(owner, spec, this);
         connect(runner, &ToolRunner::changed, this, &BrevaneModel::changed);
+        connect(runner, &ToolRunner::runEnded, this, &BrevaneModel::handleRunEnded);
         m_runners.push_back(runner);
         m_included.push_back(true);
     }
@@ -151,10 +152,23 @@ void BrevaneModel::start()
         ToolRunner* runner = m_runners[i];
         if (!m_included[i] || !runner->path())
             continue;
-        if (error)
+        if (error) {
+            runner->beginRun(task);
             runner->failLaunch(m_workingFolder + QStringLiteral(": ") + systemErrorText(error));
-        else
+        } else {
             runner->run(task, folder);
+        }
+    }
+    m_runActive = anyRunning();
+}
+
+void BrevaneModel::handleRunEnded()
+{
+    // start() marks the run active only after launching every tool, so a
+    // launch that fails at once is not the end of the whole run.
+    if (m_runActive && !anyRunning()) {
+        m_runActive = false;
+        Q_EMIT allEnded();
     }
 }
 

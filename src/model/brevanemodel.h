@@ -71,10 +71,14 @@ public:
 
 Q_SIGNALS:
     void changed();
+    // The last tool still running in a run started by start() has ended
+    // (finished, stopped or failed): once per run, after its state changed.
+    void allEnded();
 
 private:
     void setScanning(bool scanning);
     void applyScan(const QList<Discovery>& found);
+    void handleRunEnded();
 
     ProcessOwner& m_owner;
     QList<ToolRunner*> m_runners;
@@ -82,6 +86,7 @@ private:
     QString m_task;
     QString m_workingFolder;
     bool m_scanning = true;
+    bool m_runActive = false; // a run started by start() has a tool still running
     quint64 m_scanId = 0;
     std::chrono::milliseconds m_shellTimeout = Detector::defaultShellTimeout;
 };

@@ -76,13 +76,38 @@ void ToolRunner::appendOutput(const QString& text)
 
 void ToolRunner::setState(RunState state)
 {
+    const bool ends = m_state.isRunning() && !state.isRunning();
     m_state = state;
+    if (ends)
+        m_endedAt = Clock::now();
     Q_EMIT changed();
+    if (ends)
+        Q_EMIT runEnded();
+}
+
+void ToolRunner::beginRun(const QString& task)
+{
+    // Announced by the change of output and state that always follows.
+    m_task = task;
+    m_ranPath = path();
+    m_startedAt = Clock::now();
+    m_endedAt.reset();
+}
+
+std::chrono::milliseconds ToolRunner::elapsed(Clock::time_point now) const
+{
+    if (!m_startedAt)
+        return std::chrono::milliseconds(0);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(m_endedAt.value_or(now) -
+                                                                 *m_startedAt);
 }
 
 void ToolRunner::failLaunch(const QString& reason)
 {
     setOutput(QStringLiteral("Failed to launch: ") + reason);
+    // A run refused before it started ends where it began.
+    if (!m_state.isRunning())
+        m_endedAt = m_startedAt;
     setState(RunState::failed());
 }
 
@@ -91,6 +116,7 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     if (!path())
         return;
     setOutput(QString());
+    beginRun(task);
     const quint64 runId = ++m_runId;
 
     ChildProcess::Options options;

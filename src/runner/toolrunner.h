@@ -38,6 +38,17 @@ public:
     const QString& output() const { return m_output; }
     RunState state() const { return m_state; }
 
+    using Clock = std::chrono::steady_clock;
+    // The latest run: the task it was given, the executable it started, and
+    // when it started and ended. startedAt() is empty before the first run;
+    // endedAt() while it runs. Both are set together for a failed launch.
+    const QString& task() const { return m_task; }
+    const std::optional<QByteArray>& ranPath() const { return m_ranPath; }
+    std::optional<Clock::time_point> startedAt() const { return m_startedAt; }
+    std::optional<Clock::time_point> endedAt() const { return m_endedAt; }
+    // How long the latest run took, or has taken up to `now` while it runs.
+    std::chrono::milliseconds elapsed(Clock::time_point now) const;
+
     // Bumped whenever output is replaced instead of appended to (a new run),
     // so that a view can append just the new tail while it stays the same.
     quint64 outputGeneration() const { return m_outputGeneration; }
@@ -55,11 +66,18 @@ public:
     void stop();
 
     void setDiscovery(Discovery discovery);
-    // Ends a run that could not start: "Failed to launch: " and why.
+    // Records a new run of `task` and when it starts, without a notification
+    // of its own: a change of output and state follows at once.
+    void beginRun(const QString& task);
+    // Ends a run that could not start: "Failed to launch: " and why. After
+    // beginRun() when the run never reached running.
     void failLaunch(const QString& reason);
 
 Q_SIGNALS:
     void changed();
+    // After the state has left running for a final one (Done, Stopped,
+    // Failed): once per run.
+    void runEnded();
 
 private:
     void setOutput(QString output);
@@ -71,6 +89,10 @@ private:
     ProcessOwner& m_owner;
     const ToolSpec m_spec;
     Discovery m_discovery;
+    QString m_task;
+    std::optional<QByteArray> m_ranPath;
+    std::optional<Clock::time_point> m_startedAt;
+    std::optional<Clock::time_point> m_endedAt;
     QString m_output;
     RunState m_state = RunState::idle();
     std::shared_ptr<ChildProcess> m_process;

@@ -3,6 +3,7 @@
 #include "runner/toolrunner.h"
 #include "ui/clipboard.h"
 #include "ui/elidedlabel.h"
+#include "ui/frameclock.h"
 #include "ui/icons.h"
 #include "ui/painting.h"
 #include "ui/spinner.h"
@@ -91,6 +92,8 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     m_copy = new QPushButton(tr("Copy"), this);
     m_copy->setObjectName(QStringLiteral("copyButton"));
     connect(m_copy, &QPushButton::clicked, this, &ColumnView::copyOutput);
+    m_copyFeedback.setSingleShot(true);
+    connect(&m_copyFeedback, &QTimer::timeout, this, [this] { showCopyTitle(false); });
     header->addWidget(m_dot, 0, Qt::AlignVCenter);
     header->addWidget(m_name, 0, Qt::AlignVCenter);
     m_matches = makeLabel(this, caption, QStringLiteral("matchCount"));
@@ -106,9 +109,15 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     m_pathLine->setFont(caption);
     column->addWidget(m_pathLine);
 
+    // The status text keeps its exact words; the elapsed time stands apart.
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(spacing);
     m_statusLine = makeLabel(this, caption, QStringLiteral("statusLine"));
     m_statusLine->setWordWrap(true);
-    column->addWidget(m_statusLine);
+    m_elapsed = makeLabel(this, caption, QStringLiteral("elapsedLabel"));
+    statusRow->addWidget(m_statusLine, 1);
+    statusRow->addWidget(m_elapsed, 0, Qt::AlignTop);
+    column->addLayout(statusRow);
 
     auto* divider = new QFrame(this);
     divider->setObjectName(QStringLiteral("divider"));
@@ -230,8 +239,27 @@ void ColumnView::showMatchCount()
 
 void ColumnView::copyOutput()
 {
-    if (m_runner)
-        Clipboard::setPlainText(m_runner->output());
+    if (!m_runner)
+        return;
+    Clipboard::setPlainText(m_runner->output());
+    showCopyTitle(true);
+    // Each click shows it for the whole second again.
+    m_copyFeedback.start(copiedFeedback);
+}
+
+void ColumnView::showCopyTitle(bool copied)
+{
+    // The title is what a screen reader announces when it changes.
+    m_copy->setText(copied ? tr("Copied") : tr("Copy"));
+    m_copy->setIcon(copied ? m_copiedIcon : m_copyIcon);
+}
+
+void ColumnView::renderElapsed()
+{
+    const ToolRunner* runner = m_runner.data();
+    const bool ran = runner && runner->startedAt();
+    setTextIfChanged(m_elapsed,
+                     ran ? elapsedLabel(runner->elapsed(ToolRunner::Clock::now())) : QString());
 }
 
 void ColumnView::scheduleRender()
@@ -259,6 +287,13 @@ void ColumnView::render()
     m_include->setToolTip(tr("Include %1 in the next run").arg(name));
     m_include->setAccessibleName(m_include->toolTip());
     m_spinner->setVisible(state.isRunning());
+    // The elapsed time ticks on the window's clock only while the tool runs.
+    if (state.isRunning()) {
+        m_clock = FrameClock::of(this);
+        m_clock->addTimedColumn(this);
+    } else if (m_clock) {
+        m_clock->remove(this);
+    }
     m_copy->setEnabled(runner && !runner->output().isEmpty());
     const QString reason = runner ? whyNotInstalled(runner->discovery()) : QString();
     const QString shownPath = installed ? displayPath(*path) : QString();
@@ -266,6 +301,7 @@ void ColumnView::render()
     m_pathLine->setToolTip(installed ? shownPath : reason);
     setTextIfChanged(m_noticeReason, reason);
     setTextIfChanged(m_statusLine, statusLabel(path, state));
+    renderElapsed();
     setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
     m_notice->setVisible(!installed);
     renderTranscript(installed);
@@ -308,8 +344,21 @@ void ColumnView::applyColours()
 
     const int iconSize = noticeIconLines * fontMetrics().height();
     m_noticeIcon->setPixmap(Icons::notInstalled(iconSize, secondary, devicePixelRatioF()));
-    m_copy->setIcon(Icons::copy(palette().color(QPalette::ButtonText),
-                                palette().color(QPalette::Disabled, QPalette::ButtonText)));
+    const QColor text = palette().color(QPalette::ButtonText);
+    const QColor disabled = palette().color(QPalette::Disabled, QPalette::ButtonText);
+    m_copyIcon = Icons::copy(text, disabled);
+    m_copiedIcon = Icons::check(text, disabled);
+    m_copy->setIcon(m_copyFeedback.isActive() ? m_copiedIcon : m_copyIcon);
+    // One width for "Copy" and "Copied", so the header never shifts.
+    const QString shown = m_copy->text();
+    int width = 0;
+    for (const bool copied : {true, false}) {
+        showCopyTitle(copied);
+        width = std::max(width, m_copy->sizeHint().width());
+    }
+    m_copy->setText(shown);
+    m_copy->setIcon(m_copyFeedback.isActive() ? m_copiedIcon : m_copyIcon);
+    m_copy->setMinimumWidth(width);
 }
 
 void ColumnView::changeEvent(QEvent* event)

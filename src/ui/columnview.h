@@ -1,13 +1,17 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <limits>
 
 struct Discovery;
 class ElidedLabel;
+class FrameClock;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -33,6 +37,13 @@ public:
     // Renders so far, the first one in the constructor included.
     int renderCount() const { return m_renderCount; }
     QColor dotColor() const;
+
+    // Shows the latest run's elapsed time as of now: the window's clock calls
+    // this once a second while tools run.
+    void renderElapsed();
+
+    // How long Copy says "Copied" after a click.
+    static constexpr std::chrono::milliseconds copiedFeedback{1000};
 
     // Shows whether the next run includes this tool; the checkbox only sets
     // it through includeToggled().
@@ -69,8 +80,10 @@ private:
     void renderTranscript(bool installed);
     void applyColours();
     void showMatchCount();
+    void showCopyTitle(bool copied);
 
     QPointer<ToolRunner> m_runner;
+    QPointer<FrameClock> m_clock;
     bool m_renderPending = false;
     int m_renderCount = 0;
 
@@ -87,8 +100,13 @@ private:
     QLabel* m_matches = nullptr;
     Spinner* m_spinner = nullptr;
     QPushButton* m_copy = nullptr;
+    QIcon m_copyIcon;
+    QIcon m_copiedIcon;
+    // Runs only for the second after a click.
+    QTimer m_copyFeedback;
     ElidedLabel* m_pathLine = nullptr;
     QLabel* m_statusLine = nullptr;
+    QLabel* m_elapsed = nullptr;
     QWidget* m_notice = nullptr;
     QLabel* m_noticeIcon = nullptr;
     QLabel* m_noticeTitle = nullptr;

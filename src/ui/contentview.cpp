@@ -1,22 +1,29 @@
 #include "ui/contentview.h"
 
 #include "model/brevanemodel.h"
+#include "text/trim.h"
 #include "ui/columnview.h"
 #include "ui/findbar.h"
 #include "ui/icons.h"
 #include "ui/spinner.h"
+#include "ui/statuslabel.h"
 #include "ui/tasktextedit.h"
+#include "ui/transcriptsfile.h"
 #include "ui/transcriptview.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
@@ -24,6 +31,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -86,6 +94,9 @@ ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWid
     const QColor textColour = palette().color(QPalette::ButtonText);
     const QColor disabledColour = palette().color(QPalette::Disabled, QPalette::ButtonText);
     m_folder = makeButton(style()->standardIcon(QStyle::SP_DirIcon), QString());
+    m_saveTranscripts = new QAction(tr("Save Transcripts…"), this);
+    m_saveTranscripts->setShortcut(QKeySequence::Save);
+    connect(m_saveTranscripts, &QAction::triggered, this, &ContentView::saveTranscripts);
     m_taskField = new TaskTextEdit;
     m_run = makeButton(Icons::play(textColour, disabledColour), tr("Run"));
     m_run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
@@ -168,6 +179,11 @@ ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWid
             m_model->scan();
     });
     connect(m_folder, &QPushButton::clicked, this, &ContentView::chooseFolder);
+    // A run that ends while the user works elsewhere calls them back.
+    connect(m_model, &BrevaneModel::allEnded, this, [this] {
+        if (!window()->isActiveWindow())
+            QApplication::alert(window());
+    });
 
     // A folder dropped anywhere, the task field included, becomes the
     // working folder instead of text.
@@ -205,7 +221,11 @@ QString ContentView::title() const
 {
     const QString folder = m_model->workingFolder();
     const QString name = QFileInfo(folder).fileName();
-    return tr("%1 — Brevane").arg(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
+    const QString title =
+        tr("%1 — Brevane").arg(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
+    const auto running = std::count_if(m_model->runners().begin(), m_model->runners().end(),
+                                       [](const ToolRunner* r) { return r->state().isRunning(); });
+    return running ? tr("%n running — ", nullptr, int(running)) + title : title;
 }
 
 void ContentView::chooseFolder()
@@ -214,6 +234,45 @@ void ContentView::chooseFolder()
         this, tr("Choose the Folder the Tools Work In"), m_model->workingFolder());
     if (!folder.isEmpty())
         m_model->setWorkingFolder(QDir::cleanPath(folder));
+}
+
+void ContentView::saveTranscripts()
+{
+    const QString folder = m_model->workingFolder();
+    const QString name = transcriptsFileName(trimmedBlanksAndLineBreaks(m_model->task()),
+                                             QDateTime::currentDateTime());
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save Transcripts"), QDir(folder).filePath(name), tr("Markdown (*.md)"));
+    if (!path.isEmpty())
+        saveTranscriptsTo(path);
+}
+
+bool ContentView::saveTranscriptsTo(const QString& path)
+{
+    const auto now = ToolRunner::Clock::now();
+    QList<SavedRun> runs;
+    for (const ToolRunner* runner : m_model->runners()) {
+        if (!runner->startedAt())
+            continue;
+        const std::optional<QByteArray>& ran = runner->ranPath();
+        runs.push_back({runner->spec().name,
+                        ran ? QFile::decodeName(*ran) : QStringLiteral("\u2014"), runner->task(),
+                        statusLabel(ran, runner->state()), elapsedLabel(runner->elapsed(now)),
+                        runner->output()});
+    }
+    QString error;
+    const QByteArray bytes =
+        transcriptsMarkdown(runs, m_model->workingFolder(), QDateTime::currentDateTime());
+    if (writeFileAtomically(path, bytes, &error))
+        return true;
+    // Window-modal, without a nested event loop: the window goes on showing output.
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Could Not Save Transcripts"),
+                                tr("The transcripts could not be saved as “%1”: %2")
+                                    .arg(QDir::toNativeSeparators(path), error),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return false;
 }
 
 bool ContentView::takeFolderDrop(QDropEvent* event)
@@ -355,6 +414,9 @@ void ContentView::render()
     }
     updateButtons();
     m_pages->setCurrentWidget(m_model->scanning() ? m_spinnerPage : m_columnsPage);
+    m_saveTranscripts->setEnabled(
+        std::any_of(m_model->runners().begin(), m_model->runners().end(),
+                    [](const ToolRunner* r) { return !r->output().isEmpty(); }));
     for (qsizetype i = 0; i < m_columns.size(); ++i)
         m_columns[i]->setIncluded(m_model->isIncluded(i));
 

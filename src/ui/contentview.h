@@ -8,6 +8,7 @@ class BrevaneModel;
 class ProcessOwner;
 class ColumnView;
 class FindBar;
+class QAction;
 class QDropEvent;
 class QPushButton;
 class QStackedWidget;
@@ -33,10 +34,19 @@ public:
                          QWidget* parent = nullptr);
     ~ContentView() override;
 
-    // The window's title: the working folder's name, then " — Brevane".
+    // The window's title: while tools run, how many ("2 running — "), then
+    // the working folder's name and " — Brevane".
     QString title() const;
+
     // Opens the platform's folder picker; a chosen folder becomes the working folder.
     void chooseFolder();
+    // File > Save Transcripts…: enabled while some column has output.
+    QAction* saveTranscriptsAction() const { return m_saveTranscripts; }
+    // Asks where, in the working folder by default, then saves.
+    void saveTranscripts();
+    // Writes every run of this window to `path` as Markdown; on failure tells
+    // the user, naming the file and the reason, and returns false.
+    bool saveTranscriptsTo(const QString& path);
 
     BrevaneModel* model() const { return m_model; }
     TaskTextEdit* taskField() const { return m_taskField; }
@@ -89,6 +99,7 @@ private:
 
     BrevaneModel* m_model;
     QPushButton* m_folder;
+    QAction* m_saveTranscripts;
     TaskTextEdit* m_taskField;
     QPushButton* m_run;
     QPushButton* m_stop;

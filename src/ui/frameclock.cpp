@@ -1,5 +1,6 @@
 #include "ui/frameclock.h"
 
+#include "ui/columnview.h"
 #include "ui/spinner.h"
 #include "ui/transcriptview.h"
 
@@ -52,8 +53,19 @@ void FrameClock::addSpinner(Spinner* spinner)
     reschedule();
 }
 
+void FrameClock::addTimedColumn(ColumnView* column)
+{
+    if (contains(m_timed, column))
+        return;
+    if (m_timed.empty())
+        m_nextSecondMs = m_sinceStart.elapsed() + elapsedInterval.count();
+    m_timed.emplace_back(column);
+    reschedule();
+}
+
 void FrameClock::remove(QObject* object)
 {
+    eraseGone(m_timed, object);
     eraseGone(m_waiting, object);
     eraseGone(m_painting, object);
     eraseGone(m_spinners, object);
@@ -74,6 +86,12 @@ void FrameClock::timerEvent(QTimerEvent* event)
         m_nextStepMs = std::max(m_nextStepMs + spinnerInterval.count(), now + 1);
         for (const QPointer<Spinner>& spinner : m_spinners)
             spinner->update();
+    }
+    eraseGone(m_timed);
+    if (!m_timed.empty() && now >= m_nextSecondMs) {
+        m_nextSecondMs = std::max(m_nextSecondMs + elapsedInterval.count(), now + 1);
+        for (const QPointer<ColumnView>& column : m_timed)
+            column->renderElapsed();
     }
     eraseGone(m_painting);
     eraseGone(m_waiting);
@@ -107,6 +125,8 @@ void FrameClock::reschedule()
                    : std::max<qint64>(0, m_lastFrameMs + frameInterval.count() - now));
     if (!m_spinners.empty())
         wakeIn(std::max<qint64>(0, m_nextStepMs - now));
+    if (!m_timed.empty())
+        wakeIn(std::max<qint64>(0, m_nextSecondMs - now));
     if (wait < 0)
         m_timer.stop();
     else

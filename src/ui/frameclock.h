@@ -8,6 +8,7 @@
 #include <chrono>
 #include <vector>
 
+class ColumnView;
 class QWidget;
 class Spinner;
 class TranscriptView;
@@ -22,7 +23,7 @@ class TranscriptView;
 // turn, so that input and other timers get a turn between two paints. A
 // flood into every column thus costs one paint pass per window and frame.
 // Spinners: all those of the window show the same step, and are repainted
-// together at each one.
+// together at each one. Columns whose run is timed are told once a second.
 class FrameClock : public QObject {
     Q_OBJECT
 public:
@@ -33,9 +34,12 @@ public:
     static constexpr std::chrono::milliseconds frameInterval{40};
     // One spoke further at each step.
     static constexpr std::chrono::milliseconds spinnerInterval{125};
+    static constexpr std::chrono::milliseconds elapsedInterval{1000};
 
     void requestFrame(TranscriptView* view);
     void addSpinner(Spinner* spinner);
+    // Calls column->renderElapsed() once a second until removed.
+    void addTimedColumn(ColumnView* column);
     void remove(QObject* object);
 
     int spinnerStep() const { return m_step; }
@@ -57,4 +61,6 @@ private:
     std::vector<QPointer<TranscriptView>> m_waiting;
     std::vector<QPointer<TranscriptView>> m_painting;
     std::vector<QPointer<Spinner>> m_spinners;
+    qint64 m_nextSecondMs = 0;
+    std::vector<QPointer<ColumnView>> m_timed;
 };

@@ -75,6 +75,14 @@ void drawCopy(QPainter& p, const QColor& colour)
     p.drawRoundedRect(QRectF(5.5, 4.5, 8, 10), 1.5, 1.5);
 }
 
+void drawCheck(QPainter& p, const QColor& colour)
+{
+    p.setPen(QPen(colour, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    const QPointF mark[] = {{2.5, 8.5}, {6.2, 12.2}, {13.5, 3.8}};
+    p.drawPolyline(mark, 3);
+}
+
 } // namespace
 
 QIcon play(const QColor& colour, const QColor& disabled)
@@ -95,6 +103,11 @@ QIcon reload(const QColor& colour, const QColor& disabled)
 QIcon copy(const QColor& colour, const QColor& disabled)
 {
     return symbolIcon("edit-copy", colour, disabled, drawCopy);
+}
+
+QIcon check(const QColor& colour, const QColor& disabled)
+{
+    return symbolIcon("dialog-ok", colour, disabled, drawCheck);
 }
 
 QPixmap notInstalled(int size, const QColor& color, qreal devicePixelRatio)

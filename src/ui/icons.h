@@ -15,6 +15,8 @@ QIcon stop(const QColor& colour, const QColor& disabled);
 QIcon reload(const QColor& colour, const QColor& disabled);
 // Two overlapping sheets.
 QIcon copy(const QColor& colour, const QColor& disabled);
+// A check mark: done.
+QIcon check(const QColor& colour, const QColor& disabled);
 
 // A circle with an x inside, `size` device-independent pixels square, for
 // "not installed". Always drawn, so that it takes the caller's colour.

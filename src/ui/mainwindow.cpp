@@ -53,6 +53,7 @@ void MainWindow::buildMenus()
     QAction* openFolder =
         file->addAction(tr("Open Folder…"), m_content, &ContentView::chooseFolder);
     openFolder->setShortcut(QKeySequence::Open);
+    file->addAction(m_content->saveTranscriptsAction());
     QAction* closeWindow = file->addAction(tr("Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence::Close);
     file->addSeparator();

@@ -1,5 +1,7 @@
 #include "ui/statuslabel.h"
 
+#include <algorithm>
+
 // Shown verbatim, never translated: the status line reads the same in every
 // locale, like the tool name and the path.
 QString statusLabel(const std::optional<QByteArray>& path, RunState state)
@@ -21,4 +23,15 @@ QString statusLabel(const std::optional<QByteArray>& path, RunState state)
         return QStringLiteral("Failed");
     }
     return QString();
+}
+
+QString elapsedLabel(std::chrono::milliseconds elapsed)
+{
+    const long long seconds = std::max<long long>(0, elapsed.count() / 1000);
+    const bool hours = seconds >= 3600;
+    const QString minutesAndSeconds =
+        QStringLiteral("%1:%2")
+            .arg(seconds / 60 % 60, hours ? 2 : 1, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return hours ? QString::number(seconds / 3600) + u':' + minutesAndSeconds : minutesAndSeconds;
 }

@@ -5,8 +5,13 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 // The one-line status of a column: "Not installed" without a path, else by
 // state: "Finished", "Exited (n)", "Ready", "Running…", "Stopped", "Failed".
 QString statusLabel(const std::optional<QByteArray>& path, RunState state);
+
+// A run's length as a column shows it: "0:07", "1:42", "1:02:09" (whole
+// seconds, rounded down).
+QString elapsedLabel(std::chrono::milliseconds elapsed);
