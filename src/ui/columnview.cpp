@@ -165,7 +165,13 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     render();
 }
 
-ColumnView::~ColumnView() = default;
+ColumnView::~ColumnView()
+{
+    // Leave the window's clock before the children go: their own removal
+    // walks the clock's lists, which must not hold a half-destroyed column.
+    if (m_clock)
+        m_clock->remove(this);
+}
 
 ToolRunner* ColumnView::runner() const
 {
