@@ -23,6 +23,20 @@ void eraseGone(std::vector<QPointer<T>>& list, const QObject* object = nullptr)
     std::erase_if(list, [&](const QPointer<T>& p) { return !p || p == object; });
 }
 
+// Adds `object` to a list that ticks every `interval`; the first one of the
+// list starts the count, so a late joiner does not reset the others' beat.
+template <typename T>
+bool addTicking(std::vector<QPointer<T>>& list, T* object, qint64& nextTickMs, qint64 nowMs,
+                std::chrono::milliseconds interval)
+{
+    if (contains(list, object))
+        return false;
+    if (list.empty())
+        nextTickMs = nowMs + interval.count();
+    list.emplace_back(object);
+    return true;
+}
+
 } // namespace
 
 FrameClock* FrameClock::of(QWidget* widget)
@@ -45,22 +59,14 @@ void FrameClock::requestFrame(TranscriptView* view)
 
 void FrameClock::addSpinner(Spinner* spinner)
 {
-    if (contains(m_spinners, spinner))
-        return;
-    if (m_spinners.empty())
-        m_nextStepMs = m_sinceStart.elapsed() + spinnerInterval.count();
-    m_spinners.emplace_back(spinner);
-    reschedule();
+    if (addTicking(m_spinners, spinner, m_nextStepMs, m_sinceStart.elapsed(), spinnerInterval))
+        reschedule();
 }
 
 void FrameClock::addTimedColumn(ColumnView* column)
 {
-    if (contains(m_timed, column))
-        return;
-    if (m_timed.empty())
-        m_nextSecondMs = m_sinceStart.elapsed() + elapsedInterval.count();
-    m_timed.emplace_back(column);
-    reschedule();
+    if (addTicking(m_timed, column, m_nextSecondMs, m_sinceStart.elapsed(), elapsedInterval))
+        reschedule();
 }
 
 void FrameClock::remove(QObject* object)
