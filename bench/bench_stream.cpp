@@ -149,6 +149,53 @@ int drizzle(int lines)
     return 0;
 }
 
+// With BENCH_TRACE_SLOW=ms set, names every event that kept the GUI thread
+// busy longer than that, and for a heartbeat gap of twice that, every event
+// of a millisecond or more that ran in it: a stall is often several shorter
+// events back to back, which only the second list shows.
+class TracingApp : public QApplication {
+public:
+    TracingApp(int& argc, char** argv)
+        : QApplication(argc, argv)
+        , m_thresholdMs(qEnvironmentVariableIntValue("BENCH_TRACE_SLOW"))
+    {
+    }
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (m_thresholdMs <= 0)
+            return QApplication::notify(receiver, event);
+        QElapsedTimer timer;
+        timer.start();
+        const int type = event->type();
+        const QByteArray receiverClass = receiver->metaObject()->className();
+        ++m_depth;
+        const bool result = QApplication::notify(receiver, event);
+        --m_depth;
+        const double ms = double(timer.nsecsElapsed()) / 1e6;
+        if (m_depth == 0 && ms >= 1)
+            m_sinceBeat +=
+                QStringLiteral(" %1:%2=%3").arg(type).arg(receiverClass).arg(ms, 0, 'f', 1);
+        if (ms >= m_thresholdMs)
+            std::fprintf(stderr, "slow event %d to %s: %.1f ms\n", type, receiverClass.constData(),
+                         ms);
+        return result;
+    }
+
+    // Called at each heartbeat, with the time since the last one.
+    void beat(double gapMs)
+    {
+        if (m_thresholdMs > 0 && gapMs >= 2 * m_thresholdMs)
+            std::fprintf(stderr, "gap %.1f ms:%s\n", gapMs, qPrintable(m_sinceBeat));
+        m_sinceBeat.clear();
+    }
+
+private:
+    int m_thresholdMs;
+    int m_depth = 0;
+    QString m_sinceBeat;
+};
+
 // A 5 ms timer on the GUI thread: the largest gap between two of its beats
 // is the longest the thread was kept busy.
 class Heartbeat {
@@ -261,6 +308,7 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
     heartbeat.setInterval(5);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
+        static_cast<TracingApp*>(qApp)->beat(double(now - lastBeat) / 1e6);
         worstGap = std::max(worstGap, now - lastBeat);
         lastBeat = now;
     });
@@ -594,35 +642,6 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
 }
 
 } // namespace
-
-// With BENCH_TRACE_SLOW=ms set, names every event that kept the GUI thread
-// busy longer than that: the first place to look when a stall grows.
-class TracingApp : public QApplication {
-public:
-    TracingApp(int& argc, char** argv)
-        : QApplication(argc, argv)
-        , m_thresholdMs(qEnvironmentVariableIntValue("BENCH_TRACE_SLOW"))
-    {
-    }
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        if (m_thresholdMs <= 0)
-            return QApplication::notify(receiver, event);
-        QElapsedTimer timer;
-        timer.start();
-        const int type = event->type();
-        const QByteArray receiverClass = receiver->metaObject()->className();
-        const bool result = QApplication::notify(receiver, event);
-        if (timer.elapsed() >= m_thresholdMs)
-            std::fprintf(stderr, "slow event %d to %s: %lld ms\n", type, receiverClass.constData(),
-                         static_cast<long long>(timer.elapsed()));
-        return result;
-    }
-
-private:
-    int m_thresholdMs;
-};
 
 int main(int argc, char** argv)
 {
