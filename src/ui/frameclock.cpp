@@ -5,6 +5,7 @@
 #include "ui/transcriptview.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QTimerEvent>
 #include <QWidget>
 
@@ -57,6 +58,14 @@ void FrameClock::requestFrame(TranscriptView* view)
     reschedule();
 }
 
+void FrameClock::requestWork(TranscriptView* view)
+{
+    if (contains(m_working, view))
+        return;
+    m_working.emplace_back(view);
+    reschedule();
+}
+
 void FrameClock::addSpinner(Spinner* spinner)
 {
     if (addTicking(m_spinners, spinner, m_nextStepMs, m_sinceStart.elapsed(), spinnerInterval))
@@ -74,6 +83,7 @@ void FrameClock::remove(QObject* object)
     eraseGone(m_timed, object);
     eraseGone(m_waiting, object);
     eraseGone(m_painting, object);
+    eraseGone(m_working, object);
     eraseGone(m_spinners, object);
     reschedule();
 }
@@ -106,16 +116,38 @@ void FrameClock::timerEvent(QTimerEvent* event)
         m_lastFrameMs = now;
         m_painting = std::exchange(m_waiting, {});
     }
-    if (!m_painting.empty()) {
-        TranscriptView* view = m_painting.front();
-        m_painting.erase(m_painting.begin());
-        view->applyFrame();
-        // Forced rather than left to the posted, low-priority update request,
-        // which a flood of posted output can hold back for long.
-        if (view->isVisible())
-            QCoreApplication::sendPostedEvents(view->window(), QEvent::UpdateRequest);
-    }
+    // A paint or a slice of work per turn, never both.
+    if (!m_painting.empty())
+        paintNext();
+    else
+        work();
     reschedule();
+}
+
+void FrameClock::paintNext()
+{
+    eraseGone(m_painting);
+    if (m_painting.empty())
+        return;
+    TranscriptView* view = m_painting.front();
+    m_painting.erase(m_painting.begin());
+    view->applyFrame();
+    // Forced rather than left to the posted, low-priority update request,
+    // which a flood of posted output can hold back for long.
+    if (view->isVisible())
+        QCoreApplication::sendPostedEvents(view->window(), QEvent::UpdateRequest);
+}
+
+void FrameClock::work()
+{
+    const QDeadlineTimer deadline(workSliceTime);
+    // Whoever did not finish goes to the back: the next turn starts with the next view.
+    while (!m_working.empty() && !deadline.hasExpired()) {
+        const QPointer<TranscriptView> view = m_working.front();
+        m_working.erase(m_working.begin());
+        if (view && view->workSlice(deadline))
+            m_working.push_back(view);
+    }
 }
 
 void FrameClock::reschedule()
@@ -123,8 +155,8 @@ void FrameClock::reschedule()
     const qint64 now = m_sinceStart.elapsed();
     qint64 wait = -1;
     auto wakeIn = [&](qint64 ms) { wait = wait < 0 ? ms : std::min(wait, ms); };
-    if (!m_painting.empty())
-        wakeIn(0); // the rest of a frame goes on at the next turn
+    if (!m_painting.empty() || !m_working.empty())
+        wakeIn(0); // the rest of a frame or of the work goes on at the next turn
     else if (!m_waiting.empty())
         wakeIn(m_lastFrameMs < 0
                    ? 0

@@ -6,6 +6,7 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
@@ -30,14 +31,12 @@ namespace {
 // How often a drag held above or below the view scrolls it further.
 constexpr auto dragScrollInterval = 50ms;
 constexpr qreal backgroundRadius = 6;
-// A re-wrap lays out this many characters at a time, and goes on to the
-// next turn of the event loop once a slice has taken this long.
-constexpr qsizetype reflowChunk = 256 * 1024;
-constexpr auto reflowSlice = 8ms;
-// The search goes through this many characters at a time, and on to the
-// next turn once a slice has taken this long.
-constexpr qsizetype searchChunk = 1024 * 1024;
-constexpr auto searchSliceTime = 4ms;
+// Text is laid out this many characters at a time, so that a slice of
+// work ends soon after its deadline; an append up to this size is laid
+// out at once, a larger one in slices on the window's clock.
+constexpr qsizetype layoutChunk = 16 * 1024;
+// The search goes through this many characters at a time.
+constexpr qsizetype searchChunk = 256 * 1024;
 // Matches, and the current one more strongly: a marker's yellow and orange.
 const QColor matchColor(255, 214, 0, 120);
 const QColor currentMatchColor(255, 140, 0, 200);
@@ -97,32 +96,41 @@ void TranscriptView::setPlaceholderText(const QString& text)
 void TranscriptView::resetText()
 {
     ++m_resetCount;
+    // A re-wrap under way is for text that is gone: the new text is laid
+    // out at the width it was heading for.
+    if (std::exchange(m_reflowing, false))
+        m_layout.setColumns({}, m_nextLayout.columns());
     m_layout.reset();
     m_nextLayout.reset();
     moveSelection(0, 0);
-    m_layout.append(text());
     if (m_search.isActive()) {
         m_search.restart();
         m_currentMatch = -1;
-        continueSearch();
         Q_EMIT matchCountChanged();
     }
-    m_rangeStale = true;
-    scheduleFrame();
+    takeInText();
 }
 
 void TranscriptView::extendText()
 {
-    const QStringView all = text();
-    if (all.size() < m_layout.length()) {
+    const qsizetype length = text().size();
+    if (length < m_layout.length())
         resetText();
-        return;
-    }
-    if (all.size() == m_layout.length())
-        return;
-    m_layout.append(all);
-    if (m_search.isActive())
-        continueSearch();
+    else if (length > m_layout.length())
+        takeInText();
+}
+
+void TranscriptView::takeInText()
+{
+    const QStringView all = text();
+    // A short append costs little at once; a flood is laid out in slices
+    // on the window's clock, so that several views taking in text in the
+    // same turn do not add up to one long stall.
+    if (!m_reflowing && all.size() - m_layout.length() <= layoutChunk)
+        m_layout.append(all);
+    if (m_reflowing || m_layout.length() < all.size() ||
+        (m_search.isActive() && !m_search.isDone(all)))
+        requestWork();
     m_rangeStale = true;
     scheduleFrame();
 }
@@ -134,34 +142,47 @@ void TranscriptView::setFindQuery(const QString& query, Qt::CaseSensitivity sens
     // A newer query drops whatever the older one had left to do.
     m_search.setQuery(query, sensitivity);
     m_currentMatch = -1;
-    m_searchTimer.stop();
     if (m_search.isActive())
-        continueSearch();
+        requestWork();
     viewport()->update();
     Q_EMIT matchCountChanged();
 }
 
-void TranscriptView::continueSearch()
+void TranscriptView::requestWork()
 {
-    if (!m_searchTimer.isActive())
-        m_searchTimer.start(0, this);
+    clock()->requestWork(this);
 }
 
-void TranscriptView::searchSlice()
+bool TranscriptView::workSlice(const QDeadlineTimer& deadline)
 {
     const QStringView all = text();
-    if (all.size() < m_layout.length()) { // replaced: resetText() starts over
-        m_searchTimer.stop();
-        return;
+    if (all.size() < m_layout.length())
+        return false; // replaced: resetText() starts over
+    if (m_reflowing) {
+        reflowStep(deadline);
+        if (m_reflowing)
+            return true;
     }
+    if (m_layout.length() < all.size()) {
+        do
+            m_layout.append(all.first(std::min(all.size(), m_layout.length() + layoutChunk)));
+        while (m_layout.length() < all.size() && !deadline.hasExpired());
+        m_rangeStale = true;
+        scheduleFrame();
+    }
+    if (m_search.isActive() && !deadline.hasExpired())
+        searchSlice(deadline);
+    return m_layout.length() < all.size() || (m_search.isActive() && !m_search.isDone(all));
+}
+
+// Searches what is laid out, until `deadline`.
+void TranscriptView::searchSlice(const QDeadlineTimer& deadline)
+{
+    const QStringView laidOut = text().first(m_layout.length());
     const qsizetype before = m_search.count();
-    QElapsedTimer slice;
-    slice.start();
     bool done = false;
-    while (!done && slice.elapsed() < searchSliceTime.count())
-        done = m_search.searchMore(all.first(m_layout.length()), searchChunk);
-    if (done)
-        m_searchTimer.stop();
+    while (!done && !deadline.hasExpired())
+        done = m_search.searchMore(laidOut, searchChunk);
     if (done || m_search.count() != before) {
         viewport()->update();
         Q_EMIT matchCountChanged();
@@ -227,14 +248,19 @@ void TranscriptView::updateScrollRange()
     verticalScrollBar()->setRange(0, int(maximum));
 }
 
-void TranscriptView::scheduleFrame()
+FrameClock* TranscriptView::clock()
 {
     // The window's clock: the view may have moved to another window since.
     FrameClock* clock = FrameClock::of(this);
     if (m_clock && m_clock != clock)
         m_clock->remove(this);
     m_clock = clock;
-    clock->requestFrame(this);
+    return clock;
+}
+
+void TranscriptView::scheduleFrame()
+{
+    clock()->requestFrame(this);
 }
 
 void TranscriptView::applyFrame()
@@ -574,9 +600,9 @@ void TranscriptView::resizeEvent(QResizeEvent*)
     // A view scrolled to its end stays there; one whose text fits stays at the top.
     const bool atEnd = m_endScrollPending || (bar->maximum() > 0 && bar->value() >= bar->maximum());
     const int columns = std::max(1, int((viewport()->width() - 2 * padding) / m_advance));
-    const TranscriptLayout& target = m_reflow.isActive() ? m_nextLayout : m_layout;
+    const TranscriptLayout& target = m_reflowing ? m_nextLayout : m_layout;
     if (columns != target.columns()) {
-        if (!m_reflow.isActive()) {
+        if (!m_reflowing) {
             // Where the view stands is kept across the re-wrap.
             m_reflowAtEnd = atEnd;
             m_reflowTop = -1;
@@ -586,10 +612,14 @@ void TranscriptView::resizeEvent(QResizeEvent*)
         }
         m_nextLayout.reset();
         m_nextLayout.setColumns({}, columns);
-        m_reflow.start(0, this);
-        reflowStep();
-        if (m_reflow.isActive())
+        m_reflowing = true;
+        // The rest of a long text on the clock: several views resized together
+        // must not each take a slice in this one event.
+        reflowStep(QDeadlineTimer(0));
+        if (m_reflowing) {
+            requestWork();
             return;
+        }
     }
     m_rangeStale = false;
     updateScrollRange();
@@ -599,25 +629,28 @@ void TranscriptView::resizeEvent(QResizeEvent*)
     }
 }
 
-// Lays the text out again at the new width into a second layout, a slice
-// per turn of the event loop, while the old one is still shown; a short
-// text is done at once.
-void TranscriptView::reflowStep()
+// Lays the text out again at the new width into a second layout, in slices
+// on the window's clock, while the old one is still shown; a short text is
+// done at once.
+void TranscriptView::reflowStep(const QDeadlineTimer& deadline)
 {
     const QStringView all = text();
     if (all.size() < m_layout.length()) {
         // Replaced without a word yet: shown once resetText() comes.
         m_layout = std::exchange(m_nextLayout, {});
-        m_reflow.stop();
+        m_reflowing = false;
         return;
     }
-    QElapsedTimer slice;
-    slice.start();
-    while (m_nextLayout.length() < all.size() && slice.elapsed() < reflowSlice.count())
-        m_nextLayout.append(all.first(std::min(all.size(), m_nextLayout.length() + reflowChunk)));
+    // At least a chunk each time: a short text is done at once.
+    if (m_nextLayout.length() < all.size()) {
+        do
+            m_nextLayout.append(
+                all.first(std::min(all.size(), m_nextLayout.length() + layoutChunk)));
+        while (m_nextLayout.length() < all.size() && !deadline.hasExpired());
+    }
     if (m_nextLayout.length() < all.size())
         return;
-    m_reflow.stop();
+    m_reflowing = false;
     m_layout = std::exchange(m_nextLayout, {});
     m_rangeStale = false;
     updateScrollRange();
@@ -697,14 +730,6 @@ void TranscriptView::dragTo(QPoint viewportPos)
 
 void TranscriptView::timerEvent(QTimerEvent* event)
 {
-    if (event->timerId() == m_reflow.timerId()) {
-        reflowStep();
-        return;
-    }
-    if (event->timerId() == m_searchTimer.timerId()) {
-        searchSlice();
-        return;
-    }
     if (event->timerId() != m_dragScroll.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;

@@ -16,6 +16,7 @@
 #include <vector>
 
 class FrameClock;
+class QDeadlineTimer;
 
 // A read-only, selectable view of a long plain text that grows at its end,
 // such as a tool's transcript. It keeps no copy of the text: it reads it
@@ -68,8 +69,13 @@ public:
     int columnCount() const { return m_layout.columns(); }
     const TranscriptLayout& layout() const { return m_layout; }
     int resetCount() const { return m_resetCount; }
-    // True while changes wait for the next frame to reach the screen.
-    bool frameDue() const { return m_rangeStale || m_endScrollPending || m_reflow.isActive(); }
+    // True while changes wait to reach the screen: text not yet laid out,
+    // a re-wrap under way, or what the next frame applies.
+    bool frameDue() const
+    {
+        return m_rangeStale || m_endScrollPending || m_reflowing ||
+               m_layout.length() < text().size();
+    }
 
     // Looks for `query` in the text, and in what arrives later, a slice per
     // turn of the event loop; every match is highlighted. An empty query
@@ -130,7 +136,13 @@ private:
 
     QStringView text() const { return m_source ? m_source() : QStringView(); }
     void updateMetrics();
-    void reflowStep();
+    void takeInText();
+    // Work done in slices on the window's clock: laying out text taken in,
+    // a re-wrap, the search. Goes on until `deadline`; true while more is left.
+    bool workSlice(const QDeadlineTimer& deadline);
+    void requestWork();
+    void reflowStep(const QDeadlineTimer& deadline);
+    FrameClock* clock();
     void updateScrollRange();
     void scheduleFrame();
     void applyFrame();
@@ -143,8 +155,7 @@ private:
     void moveSelection(qsizetype anchor, qsizetype position);
     void offerPrimarySelection();
     void dragTo(QPoint viewportPos);
-    void searchSlice();
-    void continueSearch();
+    void searchSlice(const QDeadlineTimer& deadline);
     void showMatch(qsizetype offset);
     void fillMatch(QPainter& painter, const TranscriptLayout::Row& row, qsizetype from,
                    qsizetype to, qreal y, const QColor& color);
@@ -174,13 +185,12 @@ private:
     // The layout at a new width while it is being built, and where the view
     // stood before (at the end, or the offset at its top).
     TranscriptLayout m_nextLayout;
-    QBasicTimer m_reflow;
+    bool m_reflowing = false;
     bool m_reflowAtEnd = false;
     qsizetype m_reflowTop = -1;
 
-    // The search over the text, a slice per timer event until it is done.
+    // The search over the text, in slices until it is done.
     TranscriptSearch m_search;
-    QBasicTimer m_searchTimer;
     qsizetype m_currentMatch = -1;
     int m_zoomDelta = 0;
 
