@@ -28,7 +28,7 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
 
     ProcessOwner* owner = nullptr;   // outlives the thread
     ChildProcess::Handlers handlers; // output/ended: GUI thread only
-    WakeUpFd doorbell;               // rung by terminate()
+    WakeUpFd doorbell;               // rung by terminate(), and when the queue has room again
 
     std::mutex mutex;
     pid_t pid = -1;
@@ -37,6 +37,8 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
     bool groupKilled = false;
     bool wakePosted = false;
     std::deque<Event> pending;
+    qsizetype pendingChars = 0;
+    bool readerWaiting = false; // for the queue to have room
 
     void push(Event event); // any thread
     void drain();           // GUI thread

@@ -33,6 +33,10 @@ using Clock = std::chrono::steady_clock;
 constexpr qsizetype readChunkSize = 64 * 1024;
 // Characters of output handed to the GUI thread in one turn of its event loop.
 constexpr qsizetype maxDeliveredPerTurn = 256 * 1024;
+// Past this many characters waiting for the GUI thread the pipe is left
+// unread, so that a tool writing faster than the window takes it in waits
+// in write() rather than filling memory.
+constexpr qsizetype maxPendingChars = 4 * maxDeliveredPerTurn;
 // Where no process descriptor can be polled, the exit is looked for this often.
 constexpr std::chrono::milliseconds exitCheckInterval{50};
 
@@ -97,17 +101,27 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
     std::optional<int> status;
     Clock::time_point endDueAt;
+    std::optional<Clock::time_point> fullSince;
     bool endAnnounced = false;
 
     for (;;) {
         std::optional<Clock::time_point> wakeAt;
         auto wakeBy = [&](Clock::time_point t) { wakeAt = wakeAt ? std::min(*wakeAt, t) : t; };
+        bool full;
         {
             std::lock_guard lock(s.mutex);
             if (s.killAt && !s.groupKilled)
                 wakeBy(*s.killAt);
+            full = s.pendingChars >= maxPendingChars;
+            s.readerWaiting = full;
         }
-        if (status && !endAnnounced)
+        // The pause after the exit counts only time spent reading: what
+        // waits unread in the pipe while the queue is full is the tool's.
+        if (full && !fullSince)
+            fullSince = Clock::now();
+        if (!full && fullSince)
+            endDueAt += Clock::now() - *std::exchange(fullSince, std::nullopt);
+        if (status && !endAnnounced && !full)
             wakeBy(endDueAt);
         if (!status && !process.valid())
             wakeBy(Clock::now() + exitCheckInterval);
@@ -116,7 +130,7 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
         nfds_t count = 2;
         pollfd* pipeEntry = nullptr;
         pollfd* processEntry = nullptr;
-        if (pipe.valid()) {
+        if (pipe.valid() && !full) {
             pipeEntry = &fds[count++];
             *pipeEntry = {pipe.get(), POLLIN, 0};
         }
@@ -162,7 +176,7 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
 
         // Once the pipe has ended, what the child wrote is all in; a pipe
         // held open by a background job may keep the end back only briefly.
-        const bool endDue = status && (!pipe.valid() || Clock::now() >= endDueAt);
+        const bool endDue = status && (!pipe.valid() || (!full && Clock::now() >= endDueAt));
         bool done = false;
         {
             std::lock_guard lock(s.mutex);
@@ -185,6 +199,7 @@ void ChildProcessShared::push(Event event)
 {
     {
         std::lock_guard lock(mutex);
+        pendingChars += event.text.size();
         pending.push_back(std::move(event));
         if (std::exchange(wakePosted, true))
             return;
@@ -200,6 +215,7 @@ void ChildProcessShared::drain()
     // thread, and delivering all it has queued at once would stall the window.
     std::vector<Event> events;
     bool more = false;
+    bool room = false;
     {
         std::lock_guard lock(mutex);
         qsizetype taken = 0;
@@ -208,9 +224,15 @@ void ChildProcessShared::drain()
             events.push_back(std::move(pending.front()));
             pending.pop_front();
         }
+        pendingChars -= taken;
         more = !pending.empty();
         wakePosted = more;
+        room = readerWaiting && pendingChars < maxPendingChars;
+        if (room)
+            readerWaiting = false;
     }
+    if (room)
+        doorbell.raise();
     // Join consecutive texts: a burst of reads costs one delivery.
     QString text;
     bool haveText = false;
