@@ -161,6 +161,47 @@ private Q_SLOTS:
         QVERIFY(highlighted(across) && highlighted(across + 5) && !highlighted(across + 7));
     }
 
+    // A long append is laid out in slices on the window's clock. Whatever
+    // comes meanwhile, it ends as the text laid out at once would, followed
+    // to its end.
+    void longAppendsEndAsLaidOutAtOnce_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        for (const char* name : {"nothing", "more text", "replaced", "new width", "search"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void longAppendsEndAsLaidOutAtOnce()
+    {
+        QFETCH(QString, meanwhile);
+        Shown s;
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        const QString line = QStringLiteral("word \u6f22\u5b57 e\u0301 ").repeated(8) + u'\n';
+        s.setText(line.repeated(50)); // enough for the scroll bar to show
+        QTRY_VERIFY(!s.view.frameDue());
+        s.text += line.repeated(20000);
+        s.view.extendText();
+        s.view.scheduleScrollToEnd();
+        QVERIFY(s.view.indexedLength() < s.text.size());
+        if (meanwhile == QLatin1String("more text")) {
+            s.text += line.repeated(500);
+            s.view.extendText();
+        } else if (meanwhile == QLatin1String("replaced")) {
+            s.setText(line.repeated(1000));
+        } else if (meanwhile == QLatin1String("new width")) {
+            s.view.resize(250, 200);
+        } else if (meanwhile == QLatin1String("search")) {
+            s.view.setFindQuery(QStringLiteral("\u6f22"), Qt::CaseSensitive);
+        }
+        QTRY_VERIFY(!s.view.frameDue() && s.view.findDone());
+        TranscriptLayout atOnce;
+        atOnce.setColumns({}, s.view.columnCount());
+        atOnce.append(s.text);
+        QCOMPARE(s.view.rowCount(), atOnce.rowCount());
+        QCOMPARE(s.view.verticalScrollBar()->value(), s.view.verticalScrollBar()->maximum());
+        if (meanwhile == QLatin1String("search"))
+            QCOMPARE(s.view.matchCount(), s.text.count(u'\u6f22'));
+    }
+
     // At the end, the view stays there through re-wrapping; elsewhere it stays put.
     void rewrappingKeepsTheEndInView()
     {

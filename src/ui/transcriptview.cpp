@@ -267,8 +267,11 @@ void TranscriptView::applyFrame()
 {
     if (std::exchange(m_rangeStale, false))
         updateScrollRange();
-    if (std::exchange(m_endScrollPending, false))
+    if (m_endScrollPending) {
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        // The end moves on while text taken in is still being laid out.
+        m_endScrollPending = m_reflowing || m_layout.length() < text().size();
+    }
     viewport()->update();
 }
 
