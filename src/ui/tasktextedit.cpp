@@ -141,20 +141,30 @@ void TaskTextEdit::handleTextChanged()
 
 void TaskTextEdit::updateHeight()
 {
+    // Lines as laid out, not the font's line spacing: a line with text from a
+    // fallback font (CJK, emoji) is taller, and would otherwise be cut off
+    // behind a scroll bar.
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    const int emptyLine = int(std::ceil(QFontMetricsF(font()).lineSpacing()));
     int lines = 0;
+    int linesHeight = 0;
     for (QTextBlock block = document()->firstBlock(); block.isValid() && lines < maxLines;
          block = block.next()) {
         layout->blockBoundingRect(block); // lays the block out at the current width
-        lines += std::max(1, block.layout()->lineCount());
+        const QTextLayout* text = block.layout();
+        if (text->lineCount() == 0) {
+            ++lines;
+            linesHeight += emptyLine;
+        }
+        for (int i = 0; i < text->lineCount() && lines < maxLines; ++i, ++lines)
+            linesHeight += int(std::ceil(text->lineAt(i).height()));
     }
     m_visibleLines = std::clamp(lines, 1, maxLines);
 
     // Whole pixels per line and one spare, as QPlainTextEdit counts them when
     // it decides whether the last line fits (else a scroll bar would show).
     const QMargins margins = contentsMargins();
-    const int text = m_visibleLines * int(std::ceil(QFontMetricsF(font()).lineSpacing())) +
-                     2 * int(std::ceil(document()->documentMargin())) + 1;
+    const int text = linesHeight + 2 * int(std::ceil(document()->documentMargin())) + 1;
     const int height = text + margins.top() + margins.bottom();
     if (height != this->height() || height != minimumHeight())
         setFixedHeight(height);
