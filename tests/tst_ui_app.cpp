@@ -14,28 +14,27 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("language");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("output"); // stdout, or stderr after a failure
-        QTest::addColumn<bool>("exact");
+        // On stdout, or on stderr after a failure; a line break ends the output.
+        QTest::addColumn<QString>("output");
 
         const QString c = QStringLiteral("C");
         QTest::newRow("version") << QStringList{QStringLiteral("--version")} << c << 0
-                                 << QStringLiteral("Brevane " BREVANE_VERSION "\n") << true;
+                                 << QStringLiteral("Brevane " BREVANE_VERSION "\n");
         QTest::newRow("help") << QStringList{QStringLiteral("--help")} << c << 0
-                              << QStringLiteral("shows what each prints, side by side.") << false;
+                              << QStringLiteral("shows what each prints, side by side.");
 #ifndef Q_OS_DARWIN // macOS takes the language from the user's settings, not from LANG
         QTest::newRow("help in German")
             << QStringList{QStringLiteral("--help")} << QStringLiteral("de_DE.UTF-8") << 0
-            << QStringLiteral("Übergibt eine Aufgabe an mehrere Kommandozeilen-Agenten") << false;
+            << QStringLiteral("Übergibt eine Aufgabe an mehrere Kommandozeilen-Agenten");
 #endif
         QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << c << 1
-                                        << QStringLiteral("frobnicate") << false;
+                                        << QStringLiteral("frobnicate");
         // A folder the tools could not work in ends the app before any window.
         QTest::newRow("missing folder")
             << QStringList{QStringLiteral("no/such")} << c << 2
-            << QStringLiteral("brevane: no/such: No such file or directory\n") << false;
-        QTest::newRow("a file as folder")
-            << QStringList{QStringLiteral(BREVANE_APP)} << c << 2
-            << QStringLiteral(BREVANE_APP ": Not a directory\n") << false;
+            << QStringLiteral("brevane: no/such: No such file or directory\n");
+        QTest::newRow("a file as folder") << QStringList{QStringLiteral(BREVANE_APP)} << c << 2
+                                          << QStringLiteral(BREVANE_APP ": Not a directory\n");
     }
 
     void commandLine()
@@ -44,7 +43,6 @@ private Q_SLOTS:
         QFETCH(QString, language);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
-        QFETCH(bool, exact);
 
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -59,11 +57,8 @@ private Q_SLOTS:
         QCOMPARE(app.exitCode(), exitCode);
         const QString printed = QString::fromUtf8(exitCode == 0 ? app.readAllStandardOutput()
                                                                 : app.readAllStandardError());
-        if (exact)
-            QCOMPARE(printed, output);
-        else
-            QVERIFY2(printed.contains(output) && (exitCode != 2 || printed.endsWith(output)),
-                     qPrintable(printed));
+        QVERIFY2(printed.contains(output) && (!output.endsWith(u'\n') || printed.endsWith(output)),
+                 qPrintable(printed));
     }
 };
 
