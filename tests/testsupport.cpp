@@ -1,13 +1,9 @@
 #include "testsupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTest>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 FakeHome::FakeHome()
 {
@@ -35,13 +31,6 @@ QString FakeHome::writeFile(const QString& relative, const QByteArray& content) 
     return path;
 }
 
-QString FakeHome::writeTool(const QString& relative, const QByteArray& body) const
-{
-    const QString path = writeFile(relative, "#!/bin/sh\n" + body);
-    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
-    return path;
-}
-
 QByteArray FakeHome::read(const QString& relative) const
 {
     QFile file(m_dir.filePath(relative));
@@ -53,16 +42,17 @@ QString FakeHome::writeStandin(const QString& relative, const QStringList& steps
     auto quoted = [](const QByteArray& word) {
         return "'" + QByteArray(word).replace("'", "'\\''") + "'";
     };
-    QByteArray line = "exec " + quoted(BREVANE_STANDIN);
+    QByteArray line = "#!/bin/sh\nexec " + quoted(BREVANE_STANDIN);
     for (const QString& step : steps)
         line += ' ' + quoted(step.toUtf8());
-    return writeTool(relative, line + " -- \"$@\"\n");
+    const QString path = writeFile(relative, line + " -- \"$@\"\n");
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    return path;
 }
 
 QString FakeHome::makeFifo(const QString& relative) const
 {
     const QString path = m_dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
     ::mkfifo(QFile::encodeName(path).constData(), 0600);
     return path;
 }
@@ -84,21 +74,16 @@ bool FakeHome::release(const QString& fifoPath, int timeoutMs) const
 
 StandinRecord FakeHome::record(const QString& relative) const
 {
-    // The layout is fixed: argv\0 a\0 ... \0 cwd\0 path\0 \0 env\0 e\0 ...
-    const QByteArray all = read(relative);
-    const qsizetype cwdAt = all.indexOf(QByteArray("\0cwd\0", 5));
-    const qsizetype envAt = all.indexOf(QByteArray("\0\0env\0", 6), cwdAt);
-    if (!all.startsWith(QByteArray("argv\0", 5)) || cwdAt < 0 || envAt < 0)
-        return {};
+    // The count of arguments, the arguments, the folder, then the environment.
+    QList<QByteArray> fields = read(relative).split('\0');
+    const qsizetype count = fields.first().toInt();
     StandinRecord r;
-    r.valid = true;
-    const QByteArray argv = all.mid(5, cwdAt - 5);
-    if (!argv.isEmpty())
-        r.arguments = argv.chopped(1).split('\0');
-    r.workingFolder = all.mid(cwdAt + 5, envAt - cwdAt - 5);
-    const QByteArray env = all.mid(envAt + 6);
-    if (!env.isEmpty())
-        r.environment = env.chopped(1).split('\0');
+    if (fields.size() < count + 3)
+        return r;
+    fields.removeLast(); // the empty rest after the last NUL
+    r.arguments = fields.mid(1, count);
+    r.workingFolder = fields[count + 1];
+    r.environment = fields.mid(count + 2);
     return r;
 }
 
@@ -108,4 +93,19 @@ QByteArray StandinRecord::value(const QByteArray& name) const
         if (entry.startsWith(name + '='))
             return entry.mid(name.size() + 1);
     return {};
+}
+
+bool ModelRig::scan(const Tools& tools)
+{
+    for (const auto& [name, steps] : tools)
+        home.writeStandin(QStringLiteral(".local/bin/") + name, steps);
+    model.scan();
+    return waitFor([this] { return !model.scanning(); });
+}
+
+bool ModelRig::runAll(const QString& task)
+{
+    model.setTask(task);
+    model.start();
+    return waitFor([this] { return !model.anyRunning(); });
 }

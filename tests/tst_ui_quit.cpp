@@ -1,4 +1,3 @@
-#include "processprobe.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>

@@ -3,8 +3,9 @@
 // on a fifo or a signal instead of sleeping. Arguments after "--" are the
 // tool's own, as the app passed them.
 //
-//   record=FILE   write the tool's arguments, working folder and environment
-//                 to FILE, NUL-separated (read by FakeHome::record)
+//   record=FILE   write the count of the tool's arguments, the arguments, the
+//                 working folder and the environment to FILE, each ended by
+//                 a NUL (read by FakeHome::record)
 //   pid=FILE      write this process's pid to FILE
 //   out=TEXT      write TEXT to standard output (\n \t \e \\ \xHH decoded)
 //   err=TEXT      the same to standard error
@@ -16,6 +17,7 @@
 //   pause         wait until a signal ends the process
 //   kill=N        send signal N to itself
 //   { ... }       fork a child that does the steps in between, then exits
+//                 (no nesting)
 //   exit=N        exit with code N (0 after the last step)
 
 #include <csignal>
@@ -73,12 +75,11 @@ void writeFile(const std::string& path, const std::string& content)
 
 std::string record()
 {
-    std::string out("argv\0", 5);
+    std::string out = std::to_string(toolArgs.size()) + '\0';
     for (const std::string& arg : toolArgs)
         out += arg + '\0';
     char cwd[4096] = "";
-    out += std::string("\0cwd\0", 5) + (::getcwd(cwd, sizeof cwd) ? cwd : "") +
-           std::string("\0\0env\0", 6);
+    out += std::string(::getcwd(cwd, sizeof cwd) ? cwd : "") + '\0';
     for (char** e = environ; *e; ++e)
         out += std::string(*e) + '\0';
     return out;
@@ -123,11 +124,8 @@ void run(const std::vector<std::string>& steps, size_t begin, size_t end)
             std::raise(std::atoi(value.c_str()));
         } else if (name == "{") {
             size_t close = i;
-            for (int depth = 0; close < end; ++close) {
-                depth += (steps[close] == "{") - (steps[close] == "}");
-                if (depth == 0)
-                    break;
-            }
+            while (close < end && steps[close] != "}")
+                ++close;
             if (::fork() == 0) {
                 run(steps, i + 1, close);
                 std::exit(0);
