@@ -5,27 +5,27 @@
 #include <QString>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-// One fuzzer input, split in two: up to eight cut points taken from its tail
-// and the payload (the rest). The cut points are offsets into a sequence of
-// `length` units, sorted, each in 0..length.
+// One fuzzer input, split in two: up to eight cut points taken from its head,
+// and the payload (the rest).
 struct Input {
-    std::vector<char> payload;
     std::vector<std::uint16_t> rawCuts;
+    QByteArray payload;
 
     Input(const std::uint8_t* data, std::size_t size)
     {
         FuzzedDataProvider provider(data, size);
-        const int count = provider.ConsumeIntegralInRange(0, 8);
-        for (int i = 0; i < count && provider.remaining_bytes() > 0; ++i)
-            rawCuts.push_back(provider.ConsumeIntegral<std::uint16_t>());
-        payload = provider.ConsumeRemainingBytes<char>();
+        rawCuts.resize(provider.ConsumeIntegralInRange(0, 8));
+        for (std::uint16_t& raw : rawCuts)
+            raw = provider.ConsumeIntegral<std::uint16_t>();
+        payload = QByteArray::fromStdString(provider.ConsumeRemainingBytesAsString());
     }
 
+    // The cut points as offsets into a sequence of `length` units, sorted,
+    // each in 0..length.
     std::vector<qsizetype> cuts(qsizetype length) const
     {
         std::vector<qsizetype> out;
@@ -36,19 +36,21 @@ struct Input {
     }
 };
 
-// Hands `whole` to `feed` in pieces cut at `cuts` and concatenates what it
-// returns.
-template <typename View, typename Feed>
-QString feedInPieces(View whole, const std::vector<qsizetype>& cuts, Feed feed)
+// Hands `whole` to a new Stream through `feed`, in pieces cut at `cuts`,
+// and returns all it gives back, finish() included.
+template <typename Stream, typename View>
+QString streamInPieces(View whole, const std::vector<qsizetype>& cuts,
+                       QString (Stream::*feed)(View))
 {
+    Stream stream;
     QString out;
     qsizetype from = 0;
     for (qsizetype cut : cuts) {
-        out += feed(whole.sliced(from, cut - from));
+        out += (stream.*feed)(whole.sliced(from, cut - from));
         from = cut;
     }
-    out += feed(whole.sliced(from));
-    return out;
+    out += (stream.*feed)(whole.sliced(from));
+    return out + stream.finish();
 }
 
 // Aborts, so libFuzzer records the input, when a property does not hold.
