@@ -42,21 +42,19 @@ struct Rig {
 // that nobody reads: it is not woken between two looks. Linux only.
 template <typename Pid> bool waitsOnAFullPipe(Pid pid)
 {
-    auto wakeUpsWhileWriting = [](pid_t pid) -> QByteArray {
-        QFile wchan(u"/proc/%1/wchan"_s.arg(pid));
-        QFile status(u"/proc/%1/status"_s.arg(pid));
-        if (!wchan.open(QIODevice::ReadOnly) || !wchan.readAll().contains("pipe_write") ||
-            !status.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray all = status.readAll();
+    auto wakeUps = [&] {
+        QFile wchan(u"/proc/%1/wchan"_s.arg(pid()));
+        QFile status(u"/proc/%1/status"_s.arg(pid()));
+        const bool writing =
+            wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("pipe_write");
+        const QByteArray all = writing && status.open(QIODevice::ReadOnly) ? status.readAll() : "";
         return all.mid(all.indexOf("voluntary_ctxt_switches"));
     };
     const QDeadlineTimer until(deadline);
     for (QByteArray last; !until.hasExpired(); QThread::msleep(20)) {
-        const QByteArray now = pid() > 0 ? wakeUpsWhileWriting(pid()) : QByteArray();
-        if (!now.isEmpty() && now == last)
+        const QByteArray now = pid() > 0 ? wakeUps() : QByteArray();
+        if (!now.isEmpty() && now == std::exchange(last, now))
             return true;
-        last = now;
     }
     return false;
 }

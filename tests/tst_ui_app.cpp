@@ -27,8 +27,6 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("--help")} << QStringLiteral("de_DE.UTF-8") << 0
             << QStringLiteral("Übergibt eine Aufgabe an mehrere Kommandozeilen-Agenten");
 #endif
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << c << 1
-                                        << QStringLiteral("frobnicate");
         // A folder the tools could not work in ends the app before any window.
         QTest::newRow("missing folder")
             << QStringList{QStringLiteral("no/such")} << c << 2
