@@ -44,6 +44,18 @@ const QColor currentMatchColor(255, 140, 0, 200);
 // At most this many shaped clusters are kept; past that the cache starts over.
 constexpr qsizetype clusterGlyphCacheSize = 4096;
 
+// Lays out more of `all` into `layout`, a chunk at least, until `deadline`;
+// true once it is all laid out.
+bool layOutUntil(TranscriptLayout& layout, QStringView all, const QDeadlineTimer& deadline)
+{
+    while (layout.length() < all.size()) {
+        layout.append(all.first(std::min(all.size(), layout.length() + layoutChunk)));
+        if (deadline.hasExpired())
+            break;
+    }
+    return layout.length() >= all.size();
+}
+
 // A cluster belongs to a word when its base does.
 bool isWordCluster(QStringView cluster)
 {
@@ -164,9 +176,7 @@ bool TranscriptView::workSlice(const QDeadlineTimer& deadline)
             return true;
     }
     if (m_layout.length() < all.size()) {
-        do
-            m_layout.append(all.first(std::min(all.size(), m_layout.length() + layoutChunk)));
-        while (m_layout.length() < all.size() && !deadline.hasExpired());
+        layOutUntil(m_layout, all, deadline);
         m_rangeStale = true;
         scheduleFrame();
     }
@@ -645,13 +655,7 @@ void TranscriptView::reflowStep(const QDeadlineTimer& deadline)
         return;
     }
     // At least a chunk each time: a short text is done at once.
-    if (m_nextLayout.length() < all.size()) {
-        do
-            m_nextLayout.append(
-                all.first(std::min(all.size(), m_nextLayout.length() + layoutChunk)));
-        while (m_nextLayout.length() < all.size() && !deadline.hasExpired());
-    }
-    if (m_nextLayout.length() < all.size())
+    if (!layOutUntil(m_nextLayout, all, deadline))
         return;
     m_reflowing = false;
     m_layout = std::exchange(m_nextLayout, {});
