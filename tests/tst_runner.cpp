@@ -5,7 +5,10 @@
 #include "text/escapes.h"
 #include "text/utf8.h"
 
+#include "platform/childprocess.h"
+
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QThread>
 
@@ -64,30 +67,38 @@ template <typename Pid> bool waitsOnAFullPipe(Pid pid)
 class TestRunner : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // An exit status and a death by a signal of the same number stay apart.
     void outputAndEnd_data()
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("status");
+        QTest::addColumn<int>("signal");
         QTest::newRow("stdout and stderr in write order, exit 3")
             << QStringList{u"out=o1\\n"_s, u"err=e1\\n"_s, u"out=o2\\n"_s, u"err=e2\\n"_s,
                            u"exit=3"_s}
-            << u"o1\ne1\no2\ne2\n"_s << 3;
+            << u"o1\ne1\no2\ne2\n"_s << 3 << 0;
         // Both the cleaner and the decoder hold something back at the end.
         QTest::newRow("unfinished escape, a cut character, killed by a signal")
             << QStringList{u"out=x\\e[3"_s, u"out=\\xe2\\x82"_s, u"kill=9"_s} << u"x\x1b[3\uFFFD"_s
-            << 9;
+            << 0 << 9;
+        QTest::newRow("exit 9") << QStringList{u"exit=9"_s} << QString() << 9 << 0;
+        QTest::newRow("SIGSEGV") << QStringList{u"kill=11"_s} << QString() << 0 << 11;
     }
     void outputAndEnd()
     {
         QFETCH(QStringList, steps);
         QFETCH(QString, expected);
         QFETCH(int, status);
+        QFETCH(int, signal);
         Rig rig;
         rig.install(steps);
-        QVERIFY(rig.runToEnd());
+        rig.runner.run(u"t"_s);
+        QVERIFY(waitFor([&] { return rig.runner.state().hasEnded(); }));
         QCOMPARE(rig.runner.output(), expected);
+        QCOMPARE(rig.runner.state().isKilled(), signal != 0);
         QCOMPARE(rig.runner.state().status(), status);
+        QCOMPARE(rig.runner.state().signal(), signal);
     }
 
     // Finished must never show before the last byte: the end is announced
@@ -146,7 +157,8 @@ private Q_SLOTS:
     }
 
     // A background job of the tool keeps the pipe open: the run still ends,
-    // and what the job writes later goes to that run.
+    // its output still arriving, and what the job writes later goes to that
+    // run until the pipe ends.
     void backgroundJobHoldingThePipe()
     {
         Rig rig;
@@ -154,35 +166,101 @@ private Q_SLOTS:
         rig.install({u"{"_s, u"wait="_s + fifo, u"out=late\\n"_s, u"}"_s, u"out=early\\n"_s});
         QVERIFY(rig.runToEnd());
         QCOMPARE(rig.runner.output(), u"early\n"_s);
+        QVERIFY(rig.runner.outputStillArriving() && rig.runner.canStop());
         QVERIFY(rig.home.release(fifo));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.runner.output(), u"early\nlate\n"_s, deadline);
-        QVERIFY(rig.runner.state().isDone());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.runner.outputStillArriving(), deadline);
+        QCOMPARE(rig.runner.output(), u"early\nlate\n"_s);
+        QVERIFY(rig.runner.state().isDone() && !rig.runner.canStop());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
     }
 
-    // Closing a window leaves its tools running; their output, still read,
-    // reaches no one. A tool holds only its three standard descriptors,
-    // standard input the null device, also while another runs: a pipe of one
-    // held open by the other would keep back its end of stream.
-    void toolOutlivesItsRunnerHoldingNoOtherDescriptor()
+    // A job left flooding the pipe after its tool exited can be stopped, or
+    // is cut off by the next run: either way nothing more of it is read, and
+    // it ends: by the signal, by SIGKILL after the grace period when it
+    // ignores SIGTERM, or by SIGPIPE when it left the group or was never
+    // signalled.
+    void jobFloodingAfterTheToolExited_data()
+    {
+        QTest::addColumn<QString>("jobStep");
+        QTest::addColumn<bool>("runAgain");
+        QTest::newRow("stopped") << u"out=job\\n"_s << false;
+        QTest::newRow("stopped, ignores SIGTERM") << u"ignore-term"_s << false;
+        QTest::newRow("stopped, left the group") << u"setsid"_s << false;
+        QTest::newRow("the next run") << u"out=job\\n"_s << true;
+    }
+    void jobFloodingAfterTheToolExited()
+    {
+        QFETCH(QString, jobStep);
+        QFETCH(bool, runAgain);
+        Rig rig;
+        rig.install({u"{"_s, jobStep, u"pid="_s + rig.file(u"job"_s), u"flood=bg\\n"_s, u"}"_s,
+                     u"exit=2"_s});
+        rig.runner.run(u"t"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.runner.state().isDone() && rig.runner.outputStillArriving() &&
+                                     rig.runner.output().contains(u"bg"_s) &&
+                                     rig.pidIn(u"job"_s) > 0,
+                                 deadline);
+        QCOMPARE(rig.runner.state().status(), 2);
+        QVERIFY(rig.runner.canStop());
+        if (runAgain) {
+            rig.install({u"out=new\\n"_s}, u"fresh"_s);
+            QVERIFY(rig.runToEnd());
+        } else {
+            rig.runner.stop();
+            QVERIFY(rig.runner.state().isDone() && !rig.runner.outputStillArriving());
+            QVERIFY(!rig.runner.canStop());
+        }
+        const QString kept = rig.runner.output();
+        QVERIFY(waitFor([&] { return ProcessProbe::gone(rig.pidIn(u"job"_s)); }));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.runner.output(), kept);
+        if (runAgain)
+            QCOMPARE(kept, u"new\n"_s);
+        QCOMPARE(rig.runner.state().status(), runAgain ? 0 : 2);
+    }
+
+    // Destroying the runners, as closing a window does, leaves a quiet tool
+    // running, but nothing reads the tools any more: one still writing ends
+    // by SIGPIPE; one stopped gets its SIGKILL at once, not after the grace
+    // period. A tool holds only its three standard descriptors, standard
+    // input the null device, also while another runs: a pipe of one held
+    // open by the other would keep back its end of stream.
+    void closingTheRunnersStopsReadingTheirTools()
     {
         Rig rig;
-        rig.install({u"pause"_s});
-        rig.runner.run(u"t"_s);
-        rig.install({u"pid="_s + rig.file(u"pid"_s), u"flood=tick\\n"_s}, u"second"_s);
-        auto second = std::make_unique<ToolRunner>(rig.owner, ToolSpec::all()[1]);
-        second->setDiscovery(rig.runner.discovery());
-        second->run(u"t"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(second->output().contains(u"tick"_s), deadline);
-        const pid_t pid = rig.pidIn(u"pid"_s);
+        auto runner = [&](int tool, const QStringList& steps) {
+            auto made = std::make_unique<ToolRunner>(rig.owner, ToolSpec::all()[tool]);
+            Discovery found;
+            found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool%1"_s.arg(tool), steps));
+            made->setDiscovery(found);
+            made->run(u"t"_s);
+            return made;
+        };
+        auto quiet = runner(0, {u"pid="_s + rig.file(u"quiet"_s), u"pause"_s});
+        auto flood = runner(1, {u"pid="_s + rig.file(u"flood"_s), u"flood=tick\\n"_s});
+        auto stopped =
+            runner(2, {u"ignore-term"_s, u"pid="_s + rig.file(u"stopped"_s), u"pause"_s});
+        QTRY_VERIFY_WITH_TIMEOUT(flood->output().contains(u"tick"_s) && rig.pidIn(u"quiet"_s) > 0 &&
+                                     rig.pidIn(u"stopped"_s) > 0,
+                                 deadline);
+        const pid_t pid = rig.pidIn(u"flood"_s);
         const QString fds = u"/proc/%1/fd/"_s.arg(pid);
         QCOMPARE(ProcessProbe::countEntries(fds), 3);
         QCOMPARE(QFile::symLinkTarget(fds + u"0"_s), u"/dev/null"_s);
-        second.reset();
-        for (int turn = 0; turn < 100; ++turn)
-            QCoreApplication::processEvents();
-        QVERIFY(!ProcessProbe::gone(pid) && rig.owner.threadCount() == 2);
-        ::kill(-pid, SIGKILL);
-        rig.runner.stop();
+        stopped->stop();
+
+        QElapsedTimer sinceClose;
+        sinceClose.start();
+        quiet.reset();
+        flood.reset();
+        stopped.reset();
+        QVERIFY(waitFor([&] { return ProcessProbe::gone(rig.pidIn(u"stopped"_s)); }));
+        QVERIFY(sinceClose.elapsed() < ChildProcess::terminateGracePeriod.count());
+        QVERIFY(waitFor([&] { return ProcessProbe::gone(pid); }));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 1, deadline);
+        QVERIFY(!ProcessProbe::gone(rig.pidIn(u"quiet"_s)));
+        ::kill(-rig.pidIn(u"quiet"_s), SIGKILL);
     }
 
     // Units from another thread run on this one, in the order handed over.

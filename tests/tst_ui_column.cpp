@@ -41,6 +41,40 @@ private Q_SLOTS:
             QCOMPARE(elapsedLabel(std::chrono::milliseconds(ms)), text);
     }
 
+    // How the tool ended, in the column's words: a signal is named, never
+    // passed off as an exit status, and a job still writing after its tool
+    // exited says so until it is stopped.
+    void statusLineTellsHowTheToolEnded_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("exit 11") << QStringList{"exit=11"} << "Exited (11)";
+        QTest::newRow("SIGSEGV") << QStringList{"kill=11"} << "Killed by SIGSEGV";
+        QTest::newRow("SIGKILL") << QStringList{"kill=9"} << "Killed by SIGKILL";
+        QTest::newRow("nameless signal") << QStringList{"kill=40"} << "Killed by signal 40";
+        QTest::newRow("job left writing")
+            << QStringList{"{", "flood=x\\n", "}"} << "Finished (output still arriving)";
+        QTest::newRow("job left writing, exit 3") << QStringList{"{", "flood=x\\n", "}", "exit=3"}
+                                                  << "Exited (3) (output still arriving)";
+    }
+    void statusLineTellsHowTheToolEnded()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, status);
+        FakeHome home;
+        ProcessOwner owner;
+        ToolRunner runner(owner, ToolSpec::all()[0]);
+        setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), steps));
+        ColumnView column(&runner);
+        runner.run(QStringLiteral("task"));
+        auto* line = column.findChild<QLabel*>(QStringLiteral("statusLine"));
+        QTRY_COMPARE_WITH_TIMEOUT(line->text(), status, deadline);
+        if (runner.outputStillArriving()) {
+            runner.stop();
+            QTRY_COMPARE(line->text(), status.left(status.indexOf(QStringLiteral(" (output"))));
+        }
+    }
+
     // A column over a tool's life. Its long path is elided in the middle.
     // First shown over output it stays at the top; it scrolls only when the
     // output changed, then to the very end, taking in only the new text. The

@@ -2,14 +2,16 @@
 
 #include <cstdint>
 
-// The state of one runner's latest run. Only `done` carries a value: the
-// child's termination status (its exit code, or the signal that ended it).
-// Code matches on the case; there is deliberately no equality or text form.
+// The state of one runner's latest run. `done` carries the tool's exit code,
+// `killed` the signal that ended it: the two are never confused, since an
+// exit code may well be a signal's number. Code matches on the case; there
+// is deliberately no equality or text form.
 class RunState {
 public:
-    enum class Case { Done, Idle, Running, Stopped, Failed };
+    enum class Case { Done, Killed, Idle, Running, Stopped, Failed };
 
     static constexpr RunState done(std::int32_t status) { return RunState(Case::Done, status); }
+    static constexpr RunState killed(std::int32_t signal) { return RunState(Case::Killed, signal); }
     static constexpr RunState idle() { return RunState(Case::Idle); }
     static constexpr RunState running() { return RunState(Case::Running); }
     static constexpr RunState stopped() { return RunState(Case::Stopped); }
@@ -17,12 +19,17 @@ public:
 
     constexpr Case kind() const { return m_case; }
     constexpr bool isDone() const { return m_case == Case::Done; }
+    constexpr bool isKilled() const { return m_case == Case::Killed; }
+    // The tool ended by itself: with an exit status or killed by a signal.
+    constexpr bool hasEnded() const { return isDone() || isKilled(); }
     constexpr bool isIdle() const { return m_case == Case::Idle; }
     constexpr bool isRunning() const { return m_case == Case::Running; }
     constexpr bool isStopped() const { return m_case == Case::Stopped; }
     constexpr bool isFailed() const { return m_case == Case::Failed; }
-    // The status carried by `done`; 0 for every other case.
-    constexpr std::int32_t status() const { return m_status; }
+    // The exit code carried by `done`; 0 for every other case.
+    constexpr std::int32_t status() const { return isDone() ? m_status : 0; }
+    // The signal carried by `killed`; 0 for every other case.
+    constexpr std::int32_t signal() const { return isKilled() ? m_status : 0; }
 
 private:
     constexpr explicit RunState(Case c, std::int32_t status = 0)

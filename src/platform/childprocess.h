@@ -13,15 +13,28 @@
 class ProcessOwner;
 struct ChildProcessShared;
 
+// How a child ended: its exit code, or the signal that killed it.
+struct ChildExit {
+    int code = 0;
+    int signal = 0; // non-zero: killed by this signal, and code means nothing
+
+    static ChildExit exited(int code) { return {code, 0}; }
+    static ChildExit killedBy(int signal) { return {0, signal}; }
+};
+
 // One child process whose standard output and standard error are one pipe,
 // read and watched on a thread that the ProcessOwner owns.
 //
 // Delivery order, on the GUI thread: output(), zero or more times, in read
 // order; ended() once, when the child has exited and its pipe has reached end
 // of stream, so that every byte it wrote comes first. A background job that
-// keeps the pipe open holds the end back for endPause at most; what it writes
-// later still arrives, also after the ChildProcess object is gone: the
-// handlers decide what to ignore. Destroying it does not stop the child.
+// keeps the pipe open holds the end back for endPause at most: ended() then
+// says the output is still open, what the job writes later still arrives,
+// and outputEnded() follows once the pipe reaches end of stream.
+//
+// Nothing is read or delivered any more once the output is closed: by
+// closeOutput(), terminate() or destroying the object. A job still writing
+// then gets SIGPIPE. Destroying the object signals nobody.
 class ChildProcess {
 public:
     struct Handlers {
@@ -30,8 +43,11 @@ public:
         std::function<QString(QByteArrayView bytes, bool endOfStream)> transform;
         // GUI thread: text of one or more reads, in order.
         std::function<void(const QString& text)> output;
-        // GUI thread: the exit code, or the number of the signal that ended the child.
-        std::function<void(int status)> ended;
+        // GUI thread: how the child ended, and whether a process it left
+        // behind still holds the pipe open.
+        std::function<void(ChildExit exit, bool outputOpen)> ended;
+        // GUI thread: the pipe held open at ended() has reached end of stream.
+        std::function<void()> outputEnded;
     };
 
     struct Options {
@@ -57,10 +73,18 @@ public:
 
     pid_t pid() const;
     // SIGTERM to the child's process group, then SIGKILL to the group after
-    // the grace period, or at once when the owner goes first. Safe to call at
-    // any time: no signal is sent once the child has been reaped, which
-    // happens only after its end has been announced.
+    // the grace period, or at once when the owner goes first; and the output
+    // is closed. Safe to call at any time: no signal is sent once the child
+    // has been reaped, which happens only once its pipe is closed or at end
+    // of stream: until then the zombie keeps the group id from being reused.
     void terminate();
+    // Stops reading: nothing more is delivered, and whoever still writes to
+    // the pipe gets SIGPIPE. No signal is sent.
+    void closeOutput();
+    // After terminate(), while the grace period runs: SIGKILL to the group now.
+    void killNowIfTerminating();
+    // terminate() was called and the group has not had its SIGKILL yet.
+    bool terminating() const;
 
 private:
     explicit ChildProcess(std::shared_ptr<ChildProcessShared> shared);

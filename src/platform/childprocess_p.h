@@ -21,9 +21,18 @@
 // through a shared_ptr, so it lives until both are done with it.
 struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
     struct Event {
-        bool isEnd = false;
+        enum class Kind { Output, Ended, OutputEnded };
+        Kind kind = Kind::Output;
         QString text;
-        int status = 0;
+        ChildExit exit;
+        bool outputOpen = false;
+
+        static Event ofOutput(QString text) { return {Kind::Output, std::move(text), {}, false}; }
+        static Event ofEnd(ChildExit exit, bool outputOpen)
+        {
+            return {Kind::Ended, QString(), exit, outputOpen};
+        }
+        static Event ofOutputEnd() { return {Kind::OutputEnded, QString(), {}, false}; }
     };
 
     ProcessOwner* owner = nullptr;   // outlives the thread
@@ -35,6 +44,7 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
     bool isReaped = false; // after this, pid must never be signalled
     std::optional<std::chrono::steady_clock::time_point> killAt; // set by terminate()
     bool groupKilled = false;
+    bool outputClosed = false; // nothing more is read, queued or delivered
     bool wakePosted = false;
     std::deque<Event> pending;
     qsizetype pendingChars = 0;

@@ -52,8 +52,8 @@ UniqueFd openProcessFd(pid_t pid)
 #endif
 }
 
-// The exit code or signal of `pid` once it has exited, without reaping it.
-std::optional<int> exitStatus(pid_t pid)
+// How `pid` ended once it has exited, without reaping it.
+std::optional<ChildExit> exitStatus(pid_t pid)
 {
     siginfo_t info{};
     int rc;
@@ -61,10 +61,12 @@ std::optional<int> exitStatus(pid_t pid)
         rc = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0)
-        return -1; // not ours to wait for: nothing more will come of it
+        return ChildExit::exited(-1); // not ours to wait for: nothing more will come of it
     if (info.si_pid == 0)
         return std::nullopt;
-    return info.si_status; // exit code, or the signal for CLD_KILLED / CLD_DUMPED
+    if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED)
+        return ChildExit::killedBy(info.si_status);
+    return ChildExit::exited(info.si_status);
 }
 
 void reapLocked(ChildProcessShared& s)
@@ -93,13 +95,14 @@ int pollTimeout(std::optional<Clock::time_point> deadline)
 }
 
 // The child's thread: reads the pipe, sees the exit, announces the end,
-// keeps the stop deadline and reaps. Returns once the pipe has ended and the
-// child is reaped, or at once when `quit` is raised.
+// keeps the stop deadline and reaps. Returns once the pipe has ended or been
+// closed and the child is reaped, or at once when `quit` is raised.
 void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
 {
+    using Event = ChildProcessShared::Event;
     UniqueFd process = openProcessFd(s.pid);
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
-    std::optional<int> status;
+    std::optional<ChildExit> status;
     Clock::time_point endDueAt;
     std::optional<Clock::time_point> fullSince;
     bool endAnnounced = false;
@@ -150,20 +153,29 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
                 reapLocked(s);
             return;
         }
-        if (fds[1].revents)
+        if (fds[1].revents) {
             s.doorbell.lower();
+            std::lock_guard lock(s.mutex);
+            // Our end goes: a job still writing gets SIGPIPE, and costs nothing more.
+            if (s.outputClosed) {
+                pipe.reset();
+                pipeEntry = nullptr;
+            }
+        }
 
         if (pipeEntry && pipeEntry->revents) {
             const long n =
                 readRetrying(pipe.get(), buffer.data(), static_cast<unsigned long>(buffer.size()));
             if (n > 0) {
-                s.push(
-                    {false, s.handlers.transform(QByteArrayView(buffer.constData(), n), false), 0});
+                s.push(Event::ofOutput(
+                    s.handlers.transform(QByteArrayView(buffer.constData(), n), false)));
             } else {
                 pipe.reset();
                 QString tail = s.handlers.transform(QByteArrayView(), true);
                 if (!tail.isEmpty())
-                    s.push({false, std::move(tail), 0});
+                    s.push(Event::ofOutput(std::move(tail)));
+                if (endAnnounced)
+                    s.push(Event::ofOutputEnd());
             }
         }
         if (!status && (!processEntry || processEntry->revents)) {
@@ -182,12 +194,14 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
             std::lock_guard lock(s.mutex);
             if (s.killAt && !s.groupKilled && Clock::now() >= *s.killAt)
                 killGroupLocked(s);
-            if (endDue && !s.isReaped && (!s.killAt || s.groupKilled))
+            // The zombie stays while a job of its group holds the pipe, so
+            // that a Stop of that job still signals the right group.
+            if (status && !pipe.valid() && !s.isReaped && (!s.killAt || s.groupKilled))
                 reapLocked(s);
             done = s.isReaped && !pipe.valid();
         }
         if (endDue && !std::exchange(endAnnounced, true))
-            s.push({true, QString(), *status});
+            s.push(Event::ofEnd(*status, pipe.valid()));
         if (done)
             return;
     }
@@ -199,6 +213,8 @@ void ChildProcessShared::push(Event event)
 {
     {
         std::lock_guard lock(mutex);
+        if (outputClosed)
+            return;
         pendingChars += event.text.size();
         pending.push_back(std::move(event));
         if (std::exchange(wakePosted, true))
@@ -236,20 +252,30 @@ void ChildProcessShared::drain()
     // Join consecutive texts: a burst of reads costs one delivery.
     QString text;
     bool haveText = false;
+    // A handler may close the output (a new run replacing this one): what
+    // is still in hand is then dropped. Only this thread writes the flag.
     auto flush = [&] {
-        if (haveText && handlers.output)
+        if (haveText && handlers.output && !outputClosed)
             handlers.output(text);
         text.clear();
         haveText = false;
     };
     for (Event& e : events) {
-        if (e.isEnd) {
-            flush();
-            if (handlers.ended)
-                handlers.ended(e.status);
-        } else {
+        switch (e.kind) {
+        case Event::Kind::Output:
             text += e.text;
             haveText = true;
+            break;
+        case Event::Kind::Ended:
+            flush();
+            if (handlers.ended && !outputClosed)
+                handlers.ended(e.exit, e.outputOpen);
+            break;
+        case Event::Kind::OutputEnded:
+            flush();
+            if (handlers.outputEnded && !outputClosed)
+                handlers.outputEnded();
+            break;
         }
     }
     flush();
@@ -263,7 +289,10 @@ ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)
 {
 }
 
-ChildProcess::~ChildProcess() = default;
+ChildProcess::~ChildProcess()
+{
+    closeOutput();
+}
 
 std::shared_ptr<ChildProcess> ChildProcess::start(ProcessOwner& owner, const Options& options,
                                                   Handlers handlers, QString* error)
@@ -313,12 +342,45 @@ void ChildProcess::terminate()
 {
     {
         std::lock_guard lock(m_shared->mutex);
-        if (m_shared->isReaped)
-            return;
-        ::kill(-m_shared->pid, SIGTERM);
-        if (m_shared->killAt)
-            return;
-        m_shared->killAt = Clock::now() + terminateGracePeriod;
+        m_shared->outputClosed = true;
+        m_shared->pending.clear();
+        m_shared->pendingChars = 0;
+        if (!m_shared->isReaped) {
+            ::kill(-m_shared->pid, SIGTERM);
+            if (!m_shared->killAt)
+                m_shared->killAt = Clock::now() + terminateGracePeriod;
+        }
     }
     m_shared->doorbell.raise();
+}
+
+void ChildProcess::closeOutput()
+{
+    Q_ASSERT(MainThread::isCurrent());
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (m_shared->outputClosed)
+            return;
+        m_shared->outputClosed = true;
+        m_shared->pending.clear();
+        m_shared->pendingChars = 0;
+    }
+    m_shared->doorbell.raise();
+}
+
+void ChildProcess::killNowIfTerminating()
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (!m_shared->killAt || m_shared->groupKilled)
+            return;
+        killGroupLocked(*m_shared);
+    }
+    m_shared->doorbell.raise();
+}
+
+bool ChildProcess::terminating() const
+{
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->killAt && !m_shared->groupKilled;
 }

@@ -35,3 +35,7 @@ QList<QByteArray> currentEnvironment();
 
 // The system's readable text for an errno value, e.g. "Argument list too long".
 QString systemErrorText(int error);
+
+// The name of a signal as the system spells it, e.g. "SIGSEGV"; empty for a
+// signal without a name (a real-time one, say).
+QString signalName(int signal);

@@ -100,3 +100,17 @@ QString systemErrorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
+
+QString signalName(int signal)
+{
+    // The C library's own table; glibc has had it since 2.32, the BSDs and
+    // macOS always (lower case there).
+#if defined(__GLIBC__)
+    const char* name = ::sigabbrev_np(signal);
+#else
+    const char* name = signal > 0 && signal < NSIG ? sys_signame[signal] : nullptr;
+#endif
+    if (!name || !*name)
+        return QString();
+    return QStringLiteral("SIG") + QString::fromLatin1(name).toUpper();
+}

@@ -50,8 +50,16 @@ ToolRunner::ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent)
 {
 }
 
-// Deliberately leaves a running child alone: closing a window does not stop its tools.
-ToolRunner::~ToolRunner() = default;
+// A running tool is left alone: closing a window does not stop its tools.
+// Its output is closed, though (it ends by SIGPIPE at its next write, as
+// after quitting), and a stopped tool gets its SIGKILL now.
+ToolRunner::~ToolRunner()
+{
+    if (m_process)
+        m_process->killNowIfTerminating();
+    for (const std::shared_ptr<ChildProcess>& process : m_terminating)
+        process->killNowIfTerminating();
+}
 
 void ToolRunner::setDiscovery(Discovery discovery)
 {
@@ -115,6 +123,15 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
 {
     if (!path())
         return;
+    // A job of the previous run still writing is not read any more.
+    if (m_process) {
+        m_process->closeOutput();
+        if (m_process->terminating())
+            m_terminating.push_back(std::move(m_process));
+        m_process.reset();
+    }
+    std::erase_if(m_terminating, [](const auto& process) { return !process->terminating(); });
+    m_outputStillArriving = false;
     setOutput(QString());
     beginRun(task);
     const quint64 runId = ++m_runId;
@@ -137,9 +154,13 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
         if (self)
             self->handleOutput(runId, text);
     };
-    handlers.ended = [self, runId](int status) {
+    handlers.ended = [self, runId](ChildExit exit, bool outputOpen) {
         if (self)
-            self->handleEnd(runId, status);
+            self->handleEnd(runId, exit, outputOpen);
+    };
+    handlers.outputEnded = [self, runId] {
+        if (self)
+            self->handleOutputEnded(runId);
     };
 
     QString error;
@@ -164,9 +185,20 @@ void ToolRunner::stop()
 {
     if (!canStop())
         return;
-    const std::shared_ptr<ChildProcess> process = std::exchange(m_process, nullptr);
-    process->terminate();
-    setState(RunState::stopped());
+    // Kept until the next run, so that closing the window can still kill it.
+    m_process->terminate();
+    if (m_state.isRunning()) {
+        m_outputStillArriving = false;
+        setState(RunState::stopped());
+    } else {
+        setOutputStillArriving(false);
+    }
+}
+
+void ToolRunner::setOutputStillArriving(bool arriving)
+{
+    m_outputStillArriving = arriving;
+    Q_EMIT changed();
 }
 
 void ToolRunner::handleOutput(quint64 runId, const QString& text)
@@ -175,15 +207,25 @@ void ToolRunner::handleOutput(quint64 runId, const QString& text)
     // transcript of the current run.
     if (runId != m_runId)
         return;
-    if (!m_state.isRunning() && !m_state.isDone())
+    if (!m_state.isRunning() && !m_state.hasEnded())
         return;
     appendOutput(text);
 }
 
-void ToolRunner::handleEnd(quint64 runId, int status)
+void ToolRunner::handleEnd(quint64 runId, ChildExit exit, bool outputOpen)
 {
     if (runId != m_runId || !m_state.isRunning())
         return;
+    if (!outputOpen)
+        m_process.reset();
+    m_outputStillArriving = outputOpen;
+    setState(exit.signal ? RunState::killed(exit.signal) : RunState::done(exit.code));
+}
+
+void ToolRunner::handleOutputEnded(quint64 runId)
+{
+    if (runId != m_runId || !m_outputStillArriving)
+        return;
     m_process.reset();
-    setState(RunState::done(status));
+    setOutputStillArriving(false);
 }

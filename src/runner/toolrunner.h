@@ -9,8 +9,10 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class ChildProcess;
+struct ChildExit;
 class ProcessOwner;
 
 // The live side of one catalogue entry: where the tool was found, what it
@@ -19,9 +21,11 @@ class ProcessOwner;
 //
 // changed() fires after every assignment to discovery, output or state and
 // after every append to output. A run goes: output reset, Running, then its
-// output, then one final state: Failed at launch, Stopped, or Done once the
-// tool has exited and everything it wrote is in the output. Output of the
-// run that arrives after Done (a background job of the tool) is appended.
+// output, then one final state: Failed at launch, Stopped, or Done (Killed)
+// once the tool has exited (died by a signal) and everything it wrote is in
+// the output. A background job of the tool may still hold the pipe then:
+// outputStillArriving() says so until the pipe ends, the run is stopped, or
+// the next run begins; what the job writes meanwhile is appended.
 class ToolRunner : public QObject {
     Q_OBJECT
 public:
@@ -37,6 +41,8 @@ public:
     const Discovery& discovery() const { return m_discovery; }
     const QString& output() const { return m_output; }
     RunState state() const { return m_state; }
+    // The tool has ended, but something it started still holds its output open.
+    bool outputStillArriving() const { return m_outputStillArriving; }
 
     using Clock = std::chrono::steady_clock;
     // The latest run: the task it was given, the executable it started, and
@@ -55,14 +61,18 @@ public:
 
     // Starts the tool on `task` under the login shell, in `folder`, and
     // returns at once. Does nothing without a path. Called only while this
-    // runner is not running.
+    // runner is not running. The previous run's output is closed first, so
+    // a job of it still writing gets SIGPIPE instead of being read.
     // An empty folder: Brevane's own.
     void run(const QString& task, const QByteArray& folder = QByteArray());
-    // True while a run can be stopped: it has started and not yet ended.
-    bool canStop() const { return m_process && m_state.isRunning(); }
-    // Stopped at once: SIGTERM to the tool's process group now and SIGKILL
-    // after the grace period (or when the app quits first). What the tool
-    // still writes is ignored. Does nothing unless canStop().
+    // True while a run can be stopped: it has started and not yet ended, or
+    // its output is still arriving.
+    bool canStop() const { return m_process && (m_state.isRunning() || m_outputStillArriving); }
+    // Stops at once: SIGTERM to the tool's process group now and SIGKILL
+    // after the grace period (or when the app quits or the runner goes
+    // first), and nothing more is read. A running tool ends Stopped; one
+    // that had ended keeps its end, its output no longer arriving. Does
+    // nothing unless canStop().
     void stop();
 
     void setDiscovery(Discovery discovery);
@@ -84,7 +94,9 @@ private:
     void appendOutput(const QString& text);
     void setState(RunState state);
     void handleOutput(quint64 runId, const QString& text);
-    void handleEnd(quint64 runId, int status);
+    void handleEnd(quint64 runId, ChildExit exit, bool outputOpen);
+    void handleOutputEnded(quint64 runId);
+    void setOutputStillArriving(bool arriving);
 
     ProcessOwner& m_owner;
     const ToolSpec m_spec;
@@ -95,7 +107,13 @@ private:
     std::optional<Clock::time_point> m_endedAt;
     QString m_output;
     RunState m_state = RunState::idle();
+    bool m_outputStillArriving = false;
+    // The latest run's process, from its start until its output has ended
+    // and, once stopped, until the next run; and earlier stopped runs still
+    // in their grace period. Destroying the runner closes every output and
+    // kills what was stopped now: nobody is left to read or stop them.
     std::shared_ptr<ChildProcess> m_process;
+    std::vector<std::shared_ptr<ChildProcess>> m_terminating;
     quint64 m_runId = 0;
     quint64 m_outputGeneration = 0;
 };

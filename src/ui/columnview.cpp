@@ -306,7 +306,7 @@ void ColumnView::render()
     setTextIfChanged(m_pathLine, installed ? shownPath : QStringLiteral("\u2014"));
     m_pathLine->setToolTip(installed ? shownPath : reason);
     setTextIfChanged(m_noticeReason, reason);
-    setTextIfChanged(m_statusLine, statusLabel(path, state));
+    setTextIfChanged(m_statusLine, statusLabel(path, state, runner && runner->outputStillArriving()));
     renderElapsed();
     setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
     m_notice->setVisible(!installed);

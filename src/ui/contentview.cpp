@@ -257,7 +257,7 @@ bool ContentView::saveTranscriptsTo(const QString& path)
         const std::optional<QByteArray>& ran = runner->ranPath();
         runs.push_back({runner->spec().name,
                         ran ? QFile::decodeName(*ran) : QStringLiteral("\u2014"), runner->task(),
-                        statusLabel(ran, runner->state()), elapsedLabel(runner->elapsed(now)),
+                        statusLabel(ran, runner->state(), runner->outputStillArriving()), elapsedLabel(runner->elapsed(now)),
                         runner->output()});
     }
     QString error;

@@ -1,18 +1,28 @@
 #include "ui/statuslabel.h"
 
+#include "platform/spawn.h"
+
 #include <algorithm>
 
 // Shown verbatim, never translated: the status line reads the same in every
 // locale, like the tool name and the path.
-QString statusLabel(const std::optional<QByteArray>& path, RunState state)
+QString statusLabel(const std::optional<QByteArray>& path, RunState state, bool outputStillArriving)
 {
     if (!path)
         return QStringLiteral("Not installed");
+    const QString arriving =
+        outputStillArriving ? QStringLiteral(" (output still arriving)") : QString();
     switch (state.kind()) {
     case RunState::Case::Done:
         if (state.status() == 0)
-            return QStringLiteral("Finished");
-        return QStringLiteral("Exited (%1)").arg(state.status());
+            return QStringLiteral("Finished") + arriving;
+        return QStringLiteral("Exited (%1)").arg(state.status()) + arriving;
+    case RunState::Case::Killed: {
+        const QString name = signalName(state.signal());
+        return (name.isEmpty() ? QStringLiteral("Killed by signal %1").arg(state.signal())
+                               : QStringLiteral("Killed by ") + name) +
+               arriving;
+    }
     case RunState::Case::Idle:
         return QStringLiteral("Ready");
     case RunState::Case::Running:

@@ -9,8 +9,11 @@
 #include <optional>
 
 // The one-line status of a column: "Not installed" without a path, else by
-// state: "Finished", "Exited (n)", "Ready", "Running…", "Stopped", "Failed".
-QString statusLabel(const std::optional<QByteArray>& path, RunState state);
+// state: "Finished", "Exited (n)", "Killed by SIGNAME", "Ready", "Running…",
+// "Stopped", "Failed". An end whose output is still arriving says so:
+// "Finished (output still arriving)".
+QString statusLabel(const std::optional<QByteArray>& path, RunState state,
+                    bool outputStillArriving = false);
 
 // A run's length as a column shows it: "0:07", "1:42", "1:02:09" (whole
 // seconds, rounded down).

@@ -14,6 +14,7 @@
 //   flood=TEXT    write TEXT to standard output until that fails
 //   wait=FIFO     block until the test opens FIFO for writing
 //   ignore-term   ignore SIGTERM from here on
+//   setsid        leave the tool's process group for a session of its own
 //   pause         wait until a signal ends the process
 //   kill=N        send signal N to itself
 //   { ... }       fork a child that does the steps in between, then exits
@@ -117,6 +118,8 @@ void run(const std::vector<std::string>& steps, size_t begin, size_t end)
             }
         } else if (name == "ignore-term") {
             std::signal(SIGTERM, SIG_IGN);
+        } else if (name == "setsid") {
+            ::setsid();
         } else if (name == "pause") {
             for (;;)
                 ::pause();
