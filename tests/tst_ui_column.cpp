@@ -1,8 +1,11 @@
+#include "model/brevanemodel.h"
 #include "platform/processowner.h"
 #include "runner/toolrunner.h"
 #include "testsupport.h"
 #include "ui/columnview.h"
+#include "ui/contentview.h"
 #include "ui/elidedlabel.h"
+#include "ui/findbar.h"
 #include "ui/statuslabel.h"
 #include "ui/transcriptview.h"
 
@@ -10,10 +13,13 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -173,6 +179,40 @@ private Q_SLOTS:
                  qPrintable(why));
         QCOMPARE(pathLine->toolTip(), why);
         QVERIFY(find("includeBox")->isHidden() && transcript->isHidden());
+    }
+
+    // In the smallest window, each column's header shows a long match count
+    // whole, its last letters included, beside the spinner of a running tool.
+    void matchCountIsNeverCut()
+    {
+        constexpr qsizetype matches = 704'226;
+        FakeHome home;
+        const QString output = home.writeFile(u"output"_s, QByteArray(matches, 'a'));
+        for (const char* name : {"claude", "gemini", "hermes"})
+            home.writeStandin(u".local/bin/"_s + QLatin1String(name),
+                              {u"cat="_s + output, u"pause"_s});
+        ProcessOwner owner;
+        ContentView view(owner);
+        view.resize(ContentView::minimumContentSize);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(waitFor([&view] { return !view.model()->scanning() && !view.showsSpinner(); }));
+        view.model()->setTask(u"task"_s);
+        view.model()->start();
+        view.showFind();
+        QTest::keyClicks(view.findBar()->field(), u"a"_s);
+        const QString count = ColumnView::matchCountText(matches);
+        for (ColumnView* column : view.columns()) {
+            auto* label = column->findChild<QLabel*>(u"matchCount"_s);
+            QTRY_COMPARE_WITH_TIMEOUT(label->text(), count, deadline);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(count),
+                     qPrintable(u"%1 < %2"_s.arg(label->width())
+                                    .arg(label->fontMetrics().horizontalAdvance(count))));
+            QVERIFY(column->findChild<QWidget*>(u"spinner"_s)->isVisible());
+        }
+        view.model()->stopAll();
+        QVERIFY(waitFor([&view] { return !view.model()->anyRunning(); }));
     }
 };
 

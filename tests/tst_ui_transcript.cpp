@@ -1,3 +1,5 @@
+#include "testsupport.h"
+#include "ui/contentview.h"
 #include "ui/transcriptview.h"
 
 #include <QApplication>
@@ -5,6 +7,10 @@
 #include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTest>
+
+#include <climits>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -17,13 +23,13 @@ struct Shown {
         view.show();
     }
     // A point near the top left of a character cell, in viewport coordinates:
-    // inside the cell but above its glyph's ink.
+    // inside the cell but above its glyph's ink. For a view not at its end.
     QPoint cell(qint64 row, qsizetype column) const
     {
         const QFontMetricsF metrics(view.font());
         const qreal x = TranscriptView::padding + (column + 0.25) * metrics.horizontalAdvance(u'M');
-        return {int(x), int(TranscriptView::padding + row * qCeil(metrics.lineSpacing()) + 1 -
-                            view.verticalScrollBar()->value())};
+        return {int(x), int(TranscriptView::padding +
+                            (row - view.topRow()) * qCeil(metrics.lineSpacing()) + 1)};
     }
     // Whether the cell that holds `offset` is painted in other than the background.
     bool painted(qsizetype offset)
@@ -37,6 +43,20 @@ struct Shown {
     {
         text = replacement;
         view.resetText();
+    }
+    // The word under `y` (in the viewport) at `column`, as a double click selects it.
+    QString wordAt(int y, qsizetype column)
+    {
+        const QFontMetricsF metrics(view.font());
+        const qreal x = TranscriptView::padding + (column + 0.5) * metrics.horizontalAdvance(u'M');
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, QPoint(int(x), y));
+        return view.selectedText();
+    }
+    int lineHeight() const { return qCeil(QFontMetricsF(view.font()).lineSpacing()); }
+    // Viewport y of the middle of the last row that fits above the bottom padding.
+    int bottomRowY() const
+    {
+        return view.viewport()->height() - TranscriptView::padding - lineHeight() / 2;
     }
 
     QString text;
@@ -165,6 +185,119 @@ private Q_SLOTS:
         s.view.resize(320, 200);
         QTRY_VERIFY(!s.view.frameDue());
         QCOMPARE(s.view.verticalScrollBar()->value(), 0);
+    }
+
+    // However many rows a transcript has, its end can be reached at the
+    // largest font: by following the output, and by Ctrl+End from the top.
+    void endIsReachableAtAnyLength()
+    {
+        Shown s;
+        QFont font = s.view.font();
+        font.setPointSizeF(ContentView::maximumPointSize);
+        s.view.setFont(font);
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        // Just enough rows that their height in pixels overflows an int.
+        const qint64 rows = INT_MAX / s.lineHeight() + 1000;
+        s.setText(QString(rows, u'\n'));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.view.frameDue(), deadline);
+        s.text += u"THE END"_s;
+        s.view.extendText();
+        s.view.scheduleScrollToEnd();
+        QTRY_VERIFY_WITH_TIMEOUT(!s.view.frameDue(), deadline);
+        QCOMPARE(s.view.rowCount(), rows + 1);
+        const auto showsTheEnd = [&s] {
+            // Drawn in the bottom row, and found there by a double click.
+            const QImage shot = s.view.grab(s.view.viewport()->geometry()).toImage();
+            const QRgb background = s.view.palette().color(QPalette::Base).rgb();
+            const int bottom = shot.height() - TranscriptView::padding;
+            int inked = 0;
+            for (int y = bottom - s.lineHeight(); y < bottom; ++y)
+                for (int x = TranscriptView::padding; x < shot.width() / 2; ++x)
+                    inked += shot.pixel(x, y) != background;
+            return inked > 0 && s.wordAt(s.bottomRowY(), 1) == u"THE"_s;
+        };
+        QVERIFY(showsTheEnd());
+
+        QTest::keyClick(&s.view, Qt::Key_Home, Qt::ControlModifier);
+        QVERIFY(s.wordAt(s.bottomRowY(), 1) == u"\n"_s);
+        QTest::keyClick(&s.view, Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(showsTheEnd());
+    }
+
+    // Each way of scrolling brings the row it should into sight: the word
+    // under the top, middle or bottom row of the view names it.
+    void scrollingLandsOnTheRowAsked_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("probe"); // 0 top, 1 middle, 2 bottom
+        QTest::addColumn<int>("rows");  // the row expected, before the pages
+        QTest::addColumn<int>("pages"); // views' worth of rows added
+        QTest::newRow("page down") << u"page down"_s << 0 << 0 << 1;
+        QTest::newRow("page up from the end") << u"end, page up"_s << 2 << 999 << -1;
+        QTest::newRow("wheel") << u"wheel"_s << 0 << 0 << 0;
+        QTest::newRow("touchpad") << u"touchpad"_s << 0 << 2 << 0;
+        QTest::newRow("match") << u"match"_s << 1 << 500 << 0;
+        QTest::newRow("end") << u"end"_s << 2 << 999 << 0;
+        QTest::newRow("lower at the end") << u"end, lower"_s << 2 << 999 << 0;
+        QTest::newRow("larger font") << u"page down, larger font"_s << 0 << 0 << 1;
+        QTest::newRow("narrower") << u"page down, narrower"_s << 0 << 0 << 1;
+    }
+    void scrollingLandsOnTheRowAsked()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, probe);
+        QFETCH(int, rows);
+        QFETCH(int, pages);
+        Shown s;
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        QString text;
+        for (int i = 0; i < 1000; ++i)
+            text += u"row %1\n"_s.arg(i);
+        text.chop(1);
+        s.setText(text);
+        QTRY_VERIFY(!s.view.frameDue());
+        // Rows wholly inside the padding: what a page turns.
+        const int page =
+            (s.view.viewport()->height() - 2 * TranscriptView::padding) / s.lineHeight();
+        const auto wheel = [&s](QPoint pixels, QPoint angle) {
+            QWheelEvent event(QPointF(5, 5), s.view.viewport()->mapToGlobal(QPointF(5, 5)), pixels,
+                              angle, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(s.view.viewport(), &event);
+        };
+        for (const QString& step : action.split(u", "_s)) {
+            if (step == u"page down") {
+                QTest::keyClick(&s.view, Qt::Key_PageDown);
+            } else if (step == u"page up") {
+                QTest::keyClick(&s.view, Qt::Key_PageUp);
+            } else if (step == u"end") {
+                QTest::keyClick(&s.view, Qt::Key_End, Qt::ControlModifier);
+            } else if (step == u"wheel") {
+                // A notch turns as many rows as the platform says.
+                wheel({}, QPoint(0, -QWheelEvent::DefaultDeltasPerStep));
+                rows += QApplication::wheelScrollLines();
+            } else if (step == u"touchpad") {
+                // Two and a half rows in small moves.
+                for (int i = 0; i < 5; ++i)
+                    wheel(QPoint(0, -s.lineHeight() / 2), QPoint(0, -s.lineHeight() / 2));
+            } else if (step == u"match") {
+                s.view.setFindQuery(u"row 500"_s, Qt::CaseSensitive);
+                QTRY_VERIFY(s.view.findDone());
+                QVERIFY(s.view.findNext());
+            } else if (step == u"lower") {
+                s.view.resize(s.view.width(), s.view.height() - 3 * s.lineHeight() / 2);
+            } else if (step == u"narrower") {
+                s.view.resize(s.view.width() - 50, s.view.height());
+            } else if (step == u"larger font") {
+                QFont font = s.view.font();
+                font.setPointSizeF(font.pointSizeF() * 1.5);
+                s.view.setFont(font);
+            }
+            QTRY_VERIFY(!s.view.frameDue());
+        }
+        const int y = probe == 0   ? TranscriptView::padding + s.lineHeight() / 2
+                      : probe == 1 ? s.view.viewport()->height() / 2
+                                   : s.bottomRowY();
+        QCOMPARE(s.wordAt(y, 4), QString::number(rows + pages * page));
     }
 };
 

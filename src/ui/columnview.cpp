@@ -85,7 +85,12 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     header->addWidget(m_include, 0, Qt::AlignVCenter);
     m_dot = new StatusDot(this);
     m_dot->setObjectName(QStringLiteral("statusDot"));
-    m_name = makeLabel(this, bold(font()), QStringLiteral("nameLabel"));
+    // In a narrow column the name gives way, cut with an ellipsis, so that
+    // the match count and Copy beside it show whole.
+    m_name = new ElidedLabel(this);
+    m_name->setObjectName(QStringLiteral("nameLabel"));
+    m_name->setFont(bold(font()));
+    m_name->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_spinner = new Spinner(this);
     m_spinner->setObjectName(QStringLiteral("spinner"));
     m_spinner->hide();
@@ -289,6 +294,7 @@ void ColumnView::render()
 
     m_dot->setColor(installed ? installedColor : missingColor);
     setTextIfChanged(m_name, name);
+    m_name->setToolTip(name);
     m_include->setVisible(installed);
     m_include->setToolTip(tr("Include %1 in the next run").arg(name));
     m_include->setAccessibleName(m_include->toolTip());

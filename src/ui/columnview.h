@@ -96,7 +96,7 @@ private:
 
     QCheckBox* m_include = nullptr;
     StatusDot* m_dot = nullptr;
-    QLabel* m_name = nullptr;
+    ElidedLabel* m_name = nullptr;
     QLabel* m_matches = nullptr;
     Spinner* m_spinner = nullptr;
     QPushButton* m_copy = nullptr;

@@ -4,8 +4,8 @@
 #include "ui/frameclock.h"
 #include "ui/painting.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -80,6 +80,7 @@ TranscriptView::TranscriptView(QWidget* parent)
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
+    verticalScrollBar()->setSingleStep(1);
 
     updateMetrics();
 }
@@ -230,10 +231,11 @@ void TranscriptView::showMatch(qsizetype offset)
 {
     m_currentMatch = offset;
     const qint64 row = m_layout.positionOf(text(), offset).row;
-    const qint64 y = padding + row * m_lineHeight - (viewport()->height() - m_lineHeight) / 2;
+    // As many rows above it as put its middle nearest the view's.
+    const qreal middle = (viewport()->height() - m_lineHeight) / 2.0 - padding;
     m_rangeStale = false;
     updateScrollRange();
-    verticalScrollBar()->setValue(int(std::clamp<qint64>(y, 0, INT_MAX)));
+    scrollToRow(row - std::max(0, qRound(middle / m_lineHeight)));
     viewport()->update();
 }
 
@@ -244,7 +246,6 @@ void TranscriptView::updateMetrics()
     m_lineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     m_ascent = qCeil(metrics.ascent());
     m_exactAscent = metrics.ascent();
-    verticalScrollBar()->setSingleStep(m_lineHeight);
     m_plainGlyphs.clear();
     m_clusterGlyphs.clear();
     resizeEvent(nullptr);
@@ -252,10 +253,53 @@ void TranscriptView::updateMetrics()
 
 void TranscriptView::updateScrollRange()
 {
-    const qint64 content = 2 * padding + rowCount() * m_lineHeight;
-    // Past INT_MAX pixels (over a hundred million rows) the end is out of reach; accepted.
-    const qint64 maximum = std::clamp<qint64>(content - viewport()->height(), 0, INT_MAX);
-    verticalScrollBar()->setRange(0, int(maximum));
+    m_maxTopRow = std::max<qint64>(0, rowCount() - rowsInSight());
+    m_topRow = std::min(m_topRow, m_maxTopRow);
+    syncScrollBar();
+}
+
+// Rows wholly inside the padding: what a page turns.
+int TranscriptView::rowsInSight() const
+{
+    return std::max(1, (viewport()->height() - 2 * padding) / m_lineHeight);
+}
+
+// Viewport y of the top of row 0. At the end the last row's bottom lies on
+// the bottom padding, so the end is in sight whatever rows' height is left
+// over; elsewhere the top row's top lies on the top padding.
+qint64 TranscriptView::originY() const
+{
+    if (m_maxTopRow > 0 && m_topRow >= m_maxTopRow)
+        return viewport()->height() - padding - (m_topRow + rowsInSight()) * qint64(m_lineHeight);
+    return padding - m_topRow * qint64(m_lineHeight);
+}
+
+// The row at viewport y, which may lie before the first or after the last.
+qint64 TranscriptView::rowAtY(int y) const
+{
+    const qint64 below = y - originY();
+    return below >= 0 ? below / m_lineHeight : -((m_lineHeight - 1 - below) / m_lineHeight);
+}
+
+void TranscriptView::scrollToRow(qint64 row)
+{
+    m_topRow = std::clamp<qint64>(row, 0, m_maxTopRow);
+    syncScrollBar();
+    viewport()->update();
+}
+
+void TranscriptView::syncScrollBar()
+{
+    // Past INT_MAX rows the bar moves in steps of several rows; its end
+    // stands for the last top row exactly.
+    m_barScale = m_maxTopRow / INT_MAX + 1;
+    const int maximum = int((m_maxTopRow + m_barScale - 1) / m_barScale);
+    QScrollBar* bar = verticalScrollBar();
+    const bool wasSetting = std::exchange(m_settingBar, true);
+    bar->setRange(0, maximum);
+    bar->setPageStep(int(std::max<qint64>(1, rowsInSight() / m_barScale)));
+    bar->setValue(m_topRow >= m_maxTopRow ? maximum : int(m_topRow / m_barScale));
+    m_settingBar = wasSetting;
 }
 
 FrameClock* TranscriptView::clock()
@@ -278,7 +322,7 @@ void TranscriptView::applyFrame()
     if (std::exchange(m_rangeStale, false))
         updateScrollRange();
     if (m_endScrollPending) {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        scrollToRow(m_maxTopRow);
         // The end moves on while text taken in is still being laid out.
         m_endScrollPending = m_reflowing || m_layout.length() < text().size();
     }
@@ -290,7 +334,7 @@ void TranscriptView::scrollToEnd()
     m_endScrollPending = false;
     m_rangeStale = false;
     updateScrollRange();
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    scrollToRow(m_maxTopRow);
 }
 
 void TranscriptView::scheduleScrollToEnd()
@@ -304,10 +348,9 @@ qsizetype TranscriptView::offsetAt(QPoint viewportPos) const
     const QStringView all = text();
     if (all.size() < m_layout.length() || m_layout.length() == 0)
         return 0;
-    const qint64 y = qint64(viewportPos.y()) + verticalScrollBar()->value() - padding;
-    if (y < 0)
+    const qint64 row = rowAtY(viewportPos.y());
+    if (row < 0)
         return 0;
-    const qint64 row = y / m_lineHeight;
     if (row >= rowCount())
         return m_layout.length();
     return m_layout.offsetAt(all, row, (viewportPos.x() - padding) / m_advance);
@@ -440,22 +483,22 @@ void TranscriptView::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     painter.setFont(font());
     const QStringView all = text();
-    const int top = verticalScrollBar()->value();
     // A text shorter than its index was replaced without telling the view;
     // it shows nothing until resetText() catches up.
     if (all.isEmpty() || all.size() < m_layout.length()) {
+        if (m_topRow > 0)
+            return;
         painter.setPen(palette().color(QPalette::PlaceholderText));
-        const QRect area(padding, padding - top, viewport()->width() - 2 * padding,
-                         viewport()->height() + top);
+        const QRect area(padding, padding, viewport()->width() - 2 * padding,
+                         viewport()->height() - padding);
         painter.drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere, m_placeholder);
         return;
     }
 
     const QRect dirty = event->rect();
-    const qint64 firstRow =
-        std::max<qint64>(0, (qint64(dirty.top()) + top - padding) / m_lineHeight);
-    const qint64 lastRow =
-        std::min<qint64>(rowCount() - 1, (qint64(dirty.bottom()) + top - padding) / m_lineHeight);
+    const qint64 origin = originY();
+    const qint64 firstRow = std::max<qint64>(0, rowAtY(dirty.top()));
+    const qint64 lastRow = std::min(rowCount() - 1, rowAtY(dirty.bottom()));
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
     const QColor textColor = palette().color(QPalette::Text);
@@ -472,7 +515,7 @@ void TranscriptView::paintEvent(QPaintEvent* event)
     const qsizetype matchLength = m_search.matchLength();
 
     for (const TranscriptLayout::Row& row : rows) {
-        const qreal y = padding + row.index * m_lineHeight - top;
+        const qreal y = qreal(origin + row.index * m_lineHeight);
         for (qsizetype match : matches) {
             if (match < row.next && match + matchLength > row.start)
                 fillMatch(painter, row, match, match + matchLength, y,
@@ -608,10 +651,8 @@ bool TranscriptView::isPlainGlyph(QChar ch)
 
 void TranscriptView::resizeEvent(QResizeEvent*)
 {
-    QScrollBar* bar = verticalScrollBar();
-    bar->setPageStep(std::max(1, viewport()->height()));
     // A view scrolled to its end stays there; one whose text fits stays at the top.
-    const bool atEnd = m_endScrollPending || (bar->maximum() > 0 && bar->value() >= bar->maximum());
+    const bool atEnd = m_endScrollPending || (m_maxTopRow > 0 && m_topRow >= m_maxTopRow);
     const int columns = std::max(1, int((viewport()->width() - 2 * padding) / m_advance));
     const TranscriptLayout& target = m_reflowing ? m_nextLayout : m_layout;
     if (columns != target.columns()) {
@@ -620,8 +661,8 @@ void TranscriptView::resizeEvent(QResizeEvent*)
             m_reflowAtEnd = atEnd;
             m_reflowTop = -1;
             const QStringView all = text();
-            if (!atEnd && bar->value() > 0 && all.size() >= m_layout.length())
-                m_reflowTop = m_layout.row(all, (bar->value() - padding) / m_lineHeight).start;
+            if (!atEnd && m_topRow > 0 && all.size() >= m_layout.length())
+                m_reflowTop = m_layout.row(all, m_topRow).start;
         }
         m_nextLayout.reset();
         m_nextLayout.setColumns({}, columns);
@@ -629,16 +670,18 @@ void TranscriptView::resizeEvent(QResizeEvent*)
         // The rest of a long text on the clock: several views resized together
         // must not each take a slice in this one event.
         reflowStep(QDeadlineTimer(0));
-        if (m_reflowing) {
+        if (m_reflowing)
             requestWork();
-            return;
-        }
     }
+    // The rows shown meanwhile, those of the old width during a re-wrap,
+    // are placed for the new height too.
     m_rangeStale = false;
     updateScrollRange();
     if (atEnd) {
-        m_endScrollPending = false;
-        bar->setValue(bar->maximum());
+        // A re-wrap under way goes to the end when done.
+        if (!m_reflowing)
+            m_endScrollPending = false;
+        scrollToRow(m_maxTopRow);
     }
 }
 
@@ -661,13 +704,11 @@ void TranscriptView::reflowStep(const QDeadlineTimer& deadline)
     m_layout = std::exchange(m_nextLayout, {});
     m_rangeStale = false;
     updateScrollRange();
-    QScrollBar* bar = verticalScrollBar();
     if (m_reflowAtEnd || m_endScrollPending) {
         m_endScrollPending = false;
-        bar->setValue(bar->maximum());
+        scrollToRow(m_maxTopRow);
     } else if (m_reflowTop >= 0) {
-        bar->setValue(int(std::min<qint64>(
-            INT_MAX, padding + m_layout.positionOf(all, m_reflowTop).row * m_lineHeight)));
+        scrollToRow(m_layout.positionOf(all, m_reflowTop).row);
     }
     viewport()->update();
 }
@@ -681,6 +722,11 @@ void TranscriptView::changeEvent(QEvent* event)
 
 void TranscriptView::scrollContentsBy(int, int)
 {
+    // The user moved the bar: its end is the end, whatever its scale.
+    if (!m_settingBar) {
+        const QScrollBar* bar = verticalScrollBar();
+        m_topRow = bar->value() >= bar->maximum() ? m_maxTopRow : bar->value() * m_barScale;
+    }
     viewport()->update();
 }
 
@@ -741,16 +787,14 @@ void TranscriptView::timerEvent(QTimerEvent* event)
         QAbstractScrollArea::timerEvent(event);
         return;
     }
-    QScrollBar* bar = verticalScrollBar();
-    const int step = m_lastDragPos.y() < 0 ? -m_lineHeight : m_lineHeight;
-    bar->setValue(bar->value() + step);
+    scrollToRow(m_topRow + (m_lastDragPos.y() < 0 ? -1 : 1));
     moveSelection(m_anchor, offsetAt(m_lastDragPos));
 }
 
 void TranscriptView::wheelEvent(QWheelEvent* event)
 {
     if (!(event->modifiers() & Qt::ControlModifier)) {
-        QAbstractScrollArea::wheelEvent(event);
+        scrollByWheel(event);
         return;
     }
     // Touchpads send small deltas: they add up to whole steps.
@@ -762,17 +806,53 @@ void TranscriptView::wheelEvent(QWheelEvent* event)
     event->accept();
 }
 
+// Whole rows: a touchpad's pixels, and a fine wheel's parts of a notch,
+// add up to them. Rows rather than pixels, since the bar's steps may be
+// several rows each.
+void TranscriptView::scrollByWheel(QWheelEvent* event)
+{
+    const int pixels = event->pixelDelta().y();
+    const int angle = event->angleDelta().y() * QApplication::wheelScrollLines();
+    // Turning back drops what was left over the other way.
+    auto add = [](int& total, int delta, int perRow) {
+        if ((total < 0) != (delta < 0))
+            total = 0;
+        total += delta;
+        const int rows = total / perRow;
+        total -= rows * perRow;
+        return rows;
+    };
+    int rows = 0;
+    if (pixels != 0)
+        rows = add(m_wheelPixels, pixels, m_lineHeight);
+    else if (angle != 0)
+        rows = add(m_wheelAngle, angle, QWheelEvent::DefaultDeltasPerStep);
+    else {
+        event->ignore();
+        return;
+    }
+    scrollToRow(m_topRow - rows);
+    event->accept();
+}
+
 void TranscriptView::keyPressEvent(QKeyEvent* event)
 {
-    QScrollBar* bar = verticalScrollBar();
     if (event->matches(QKeySequence::Copy))
         copy();
     else if (event->matches(QKeySequence::SelectAll))
         selectAll();
     else if (event->matches(QKeySequence::MoveToStartOfDocument) || event->key() == Qt::Key_Home)
-        bar->setValue(0);
+        scrollToRow(0);
     else if (event->matches(QKeySequence::MoveToEndOfDocument) || event->key() == Qt::Key_End)
         scrollToEnd();
+    else if (event->matches(QKeySequence::MoveToNextPage))
+        scrollToRow(m_topRow + rowsInSight());
+    else if (event->matches(QKeySequence::MoveToPreviousPage))
+        scrollToRow(m_topRow - rowsInSight());
+    else if (event->matches(QKeySequence::MoveToNextLine))
+        scrollToRow(m_topRow + 1);
+    else if (event->matches(QKeySequence::MoveToPreviousLine))
+        scrollToRow(m_topRow - 1);
     else
         QAbstractScrollArea::keyPressEvent(event);
 }

@@ -68,6 +68,8 @@ public:
     qint64 rowCount() const { return m_layout.rowCount(); }
     int columnCount() const { return m_layout.columns(); }
     const TranscriptLayout& layout() const { return m_layout; }
+    // The row at the top of the view (only partly in sight at the end).
+    qint64 topRow() const { return m_topRow; }
     int resetCount() const { return m_resetCount; }
     // True while changes wait to reach the screen: text not yet laid out,
     // a re-wrap under way, or what the next frame applies.
@@ -144,6 +146,12 @@ private:
     void reflowStep(const QDeadlineTimer& deadline);
     FrameClock* clock();
     void updateScrollRange();
+    int rowsInSight() const;
+    qint64 originY() const;
+    qint64 rowAtY(int y) const;
+    void scrollToRow(qint64 row);
+    void scrollByWheel(QWheelEvent* event);
+    void syncScrollBar();
     void scheduleFrame();
     void applyFrame();
 
@@ -193,6 +201,18 @@ private:
     TranscriptSearch m_search;
     qsizetype m_currentMatch = -1;
     int m_zoomDelta = 0;
+
+    // Where the view stands, in rows: a row count may pass what an int of
+    // pixels, or even of rows, holds. The scroll bar is a proxy for it, in
+    // steps of m_barScale rows; the view sets the bar under m_settingBar and
+    // takes any other move of the bar as the user's.
+    qint64 m_topRow = 0;
+    qint64 m_maxTopRow = 0;
+    qint64 m_barScale = 1;
+    bool m_settingBar = false;
+    // Wheel moves smaller than a row, kept until they add up to one.
+    int m_wheelPixels = 0;
+    int m_wheelAngle = 0;
 
     // Deferred to the next frame.
     bool m_rangeStale = false;
