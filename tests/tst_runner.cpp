@@ -117,7 +117,7 @@ private Q_SLOTS:
         QString atDone;
         connect(&rig.runner, &ToolRunner::changed, &rig.runner, [&] {
             if (rig.runner.state().isDone() && atDone.isNull())
-                atDone = rig.runner.output();
+                atDone = rig.runner.output().toString();
         });
         for (int run = 0; run < 6; ++run, atDone = QString()) {
             QFile::remove(rig.file(u"pid"_s));
@@ -210,7 +210,7 @@ private Q_SLOTS:
             QVERIFY(rig.runner.state().isDone() && !rig.runner.outputStillArriving());
             QVERIFY(!rig.runner.canStop());
         }
-        const QString kept = rig.runner.output();
+        const QString kept = rig.runner.output().toString();
         QVERIFY(waitFor([&] { return ProcessProbe::gone(rig.pidIn(u"job"_s)); }));
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
         QCoreApplication::processEvents();

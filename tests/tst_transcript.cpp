@@ -1,6 +1,7 @@
 #include "transcript/cluster.h"
 #include "transcript/transcriptlayout.h"
 #include "transcript/transcriptsearch.h"
+#include "transcript/transcripttext.h"
 
 #include <QTest>
 
@@ -39,6 +40,40 @@ QString rowsOf(const TranscriptLayout& layout, const QString& text)
 class TestTranscript : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // A snapshot shows the text as it stood, while the text grows in place
+    // and after it is cleared; a text that outgrows its reservation moves
+    // once, and the snapshot keeps the old storage.
+    void snapshotsStayAsTaken_data()
+    {
+        QTest::addColumn<qsizetype>("reservation");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("in place") << qsizetype(TranscriptText::defaultReservation) << false;
+        QTest::newRow("outgrown") << qsizetype(1 << 20) << true;
+    }
+    void snapshotsStayAsTaken()
+    {
+        QFETCH(qsizetype, reservation);
+        QFETCH(bool, moves);
+        TranscriptText text{std::size_t(reservation)};
+        const QString line = QStringLiteral("a line of text, \u6f22\u5b57 \U0001F600\n");
+        QString expected;
+        for (int i = 0; i < 1000; ++i) {
+            text.append(line);
+            expected += line;
+        }
+        const TranscriptText::Snapshot snapshot = text.snapshot();
+        const QChar* storage = text.view().data();
+        for (int i = 0; i < 40000; ++i)
+            text.append(line);
+        QCOMPARE(text.size(), 41000 * line.size());
+        QCOMPARE(text.view().data() != storage, moves);
+        QVERIFY(text.view().endsWith(line) && text.view().startsWith(expected));
+        text.clear();
+        QVERIFY(text.isEmpty());
+        QCOMPARE(snapshot.text.data(), storage);
+        QCOMPARE(snapshot.text, QStringView(expected));
+    }
+
     void clusterWidths_data()
     {
         QTest::addColumn<QString>("clusters"); // separated by spaces

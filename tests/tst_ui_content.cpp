@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -207,7 +208,9 @@ private Q_SLOTS:
         QVERIFY(b->model()->runners()[0]->state().isIdle() && b->taskField()->text().isEmpty());
         // Only the tools that ran are saved, with their tasks and transcripts.
         QTRY_VERIFY(a->saveTranscriptsAction()->isEnabled());
-        QVERIFY(a->saveTranscriptsTo(home.filePath(QStringLiteral("saved.md"))));
+        QSignalSpy savedSpy(a, &ContentView::transcriptsSaved);
+        a->saveTranscriptsTo(home.filePath(QStringLiteral("saved.md")));
+        QVERIFY(savedSpy.wait(deadline) && savedSpy.first().at(1).toBool());
         const QByteArray saved = home.read(QStringLiteral("saved.md"));
         QVERIFY(saved.contains("\n## gemini\n") && !saved.contains("## hermes"));
         QVERIFY(saved.contains("\n- Status: Finished\n"));

@@ -1,3 +1,4 @@
+#include "model/brevanemodel.h"
 #include "platform/processowner.h"
 #include "testsupport.h"
 #include "ui/contentview.h"
@@ -6,6 +7,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <csignal>
@@ -58,14 +60,63 @@ private Q_SLOTS:
     void readsBackExactly()
     {
         QFETCH(QString, transcript);
-        const QList<SavedRun> runs{
-            {"claude", "/bin/claude", "fix ``` this\nand\rthat", "Finished", "0:07", transcript},
-            {"hermes", "/bin/hermes", "t", "Exited (3)", "1:02:09", QStringLiteral("after\n")}};
-        const QByteArray file =
-            transcriptsMarkdown(runs, QStringLiteral("/work"), QDateTime({2026, 1, 2}, {3, 4, 5}));
-        QVERIFY(file.startsWith("# Brevane transcripts\n\n- Saved: 2026-01-02 03:04:05\n"));
-        QCOMPARE(fencedTexts(file),
-                 (QStringList{runs[0].task, transcript, runs[1].task, runs[1].transcript}));
+        FakeHome home;
+        const QString after = QStringLiteral("after\n");
+        const TranscriptsFile file{home.filePath(QStringLiteral("saved.md")),
+                                   QStringLiteral("/work"),
+                                   QDateTime({2026, 1, 2}, {3, 4, 5}),
+                                   {{"claude", "/bin/claude", "fix ``` this\nand\rthat", "Finished",
+                                     "0:07", TranscriptText::Snapshot::of(transcript)},
+                                    {"hermes", "/bin/hermes", "t", "Exited (3)", "1:02:09",
+                                     TranscriptText::Snapshot::of(after)}}};
+        QString error;
+        QVERIFY2(writeTranscriptsFile(file, &error), qPrintable(error));
+        const QByteArray saved = home.read(QStringLiteral("saved.md"));
+        QVERIFY(saved.startsWith("# Brevane transcripts\n\n- Saved: 2026-01-02 03:04:05\n"));
+        QCOMPARE(fencedTexts(saved),
+                 (QStringList{file.runs[0].task, transcript, file.runs[1].task, after}));
+    }
+
+    // Save takes the transcripts as they stand when it is pressed and
+    // writes them on a thread: the call returns before the file is there,
+    // and what the tools write meanwhile is neither in the file nor held
+    // up: the transcript being written grows in place, never copied.
+    void savesOffTheGuiThreadWhatWasThere()
+    {
+        FakeHome home;
+        QByteArray big;
+        for (int i = 0; big.size() < (24 << 20); ++i)
+            big += "line " + QByteArray::number(i) + " of the transcript ```\n";
+        const QString fifo = home.makeFifo(QStringLiteral("fifo"));
+        home.writeStandin(QStringLiteral(".local/bin/claude"),
+                          {"cat=" + home.writeFile(QStringLiteral("big"), big), "wait=" + fifo,
+                           "out=later\\n", "kill=11"});
+        ProcessOwner owner;
+        ContentView view(owner, home.path());
+        view.model()->scan();
+        QVERIFY(waitFor([&] { return !view.model()->scanning(); }));
+        view.model()->setTask(QStringLiteral("go"));
+        view.model()->start();
+        ToolRunner* claude = view.model()->runners()[0];
+        QVERIFY(waitFor([&] { return claude->output().size() == big.size(); }));
+
+        QSignalSpy saved(&view, &ContentView::transcriptsSaved);
+        const QString path = home.filePath(QStringLiteral("saved.md"));
+        view.saveTranscriptsTo(path);
+        QVERIFY(!QFile::exists(path));
+        const QChar* storage = claude->output().data();
+        QVERIFY(home.release(fifo));
+        QVERIFY(waitFor([&] { return claude->state().isKilled(); }));
+        QCOMPARE(claude->output().data(), storage);
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, deadline);
+        QCOMPARE(saved.first().at(1).toBool(), true);
+        const QByteArray file = home.read(QStringLiteral("saved.md"));
+        QVERIFY(file.contains("\n- Status: Running\u2026\n"));
+        QCOMPARE(fencedTexts(file).value(1), QString::fromUtf8(big));
+
+        view.saveTranscriptsTo(path);
+        QVERIFY(saved.wait(deadline));
+        QVERIFY(home.read(QStringLiteral("saved.md")).contains("\n- Status: Killed by SIGSEGV\n"));
     }
 
     void fileName()
@@ -98,9 +149,11 @@ private Q_SLOTS:
         rlimit tiny = old;
         tiny.rlim_cur = 16;
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &tiny) == 0);
-        const bool saved = view.saveTranscriptsTo(path);
+        QSignalSpy saved(&view, &ContentView::transcriptsSaved);
+        view.saveTranscriptsTo(path);
+        const bool ended = saved.wait(deadline);
         ::setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!saved);
+        QVERIFY(ended && !saved.first().at(1).toBool());
         auto* box = view.findChild<QMessageBox*>();
         QVERIFY(box);
         QVERIFY2(box->text().contains(path) && box->text().size() > path.size() + 30,

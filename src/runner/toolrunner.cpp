@@ -67,9 +67,10 @@ void ToolRunner::setDiscovery(Discovery discovery)
     Q_EMIT changed();
 }
 
-void ToolRunner::setOutput(QString output)
+void ToolRunner::setOutput(QStringView output)
 {
-    m_output = std::move(output);
+    m_output.clear();
+    m_output.append(output);
     ++m_outputGeneration;
     Q_EMIT changed();
 }
@@ -78,7 +79,7 @@ void ToolRunner::appendOutput(const QString& text)
 {
     if (text.isEmpty())
         return;
-    m_output += text;
+    m_output.append(text);
     Q_EMIT changed();
 }
 
@@ -132,7 +133,7 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     }
     std::erase_if(m_terminating, [](const auto& process) { return !process->terminating(); });
     m_outputStillArriving = false;
-    setOutput(QString());
+    setOutput(QStringView());
     beginRun(task);
     const quint64 runId = ++m_runId;
 

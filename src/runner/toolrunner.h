@@ -3,6 +3,7 @@
 #include "catalog/detector.h"
 #include "catalog/runstate.h"
 #include "catalog/toolspec.h"
+#include "transcript/transcripttext.h"
 
 #include <QObject>
 #include <QString>
@@ -39,7 +40,10 @@ public:
     const std::optional<QByteArray>& path() const { return m_discovery.path; }
     // The path, or where discovery looked and what the login shell answered.
     const Discovery& discovery() const { return m_discovery; }
-    const QString& output() const { return m_output; }
+    // The latest run's transcript. Valid until the next change of output.
+    QStringView output() const { return m_output.view(); }
+    // The transcript as it stands now, for as long as the snapshot lives.
+    TranscriptText::Snapshot outputSnapshot() const { return m_output.snapshot(); }
     RunState state() const { return m_state; }
     // The tool has ended, but something it started still holds its output open.
     bool outputStillArriving() const { return m_outputStillArriving; }
@@ -90,7 +94,7 @@ Q_SIGNALS:
     void runEnded();
 
 private:
-    void setOutput(QString output);
+    void setOutput(QStringView output);
     void appendOutput(const QString& text);
     void setState(RunState state);
     void handleOutput(quint64 runId, const QString& text);
@@ -105,7 +109,7 @@ private:
     std::optional<QByteArray> m_ranPath;
     std::optional<Clock::time_point> m_startedAt;
     std::optional<Clock::time_point> m_endedAt;
-    QString m_output;
+    TranscriptText m_output;
     RunState m_state = RunState::idle();
     bool m_outputStillArriving = false;
     // The latest run's process, from its start until its output has ended

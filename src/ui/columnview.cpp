@@ -252,7 +252,7 @@ void ColumnView::copyOutput()
 {
     if (!m_runner)
         return;
-    Clipboard::setPlainText(m_runner->output());
+    Clipboard::setPlainText(m_runner->output().toString());
     showCopyTitle(true);
     // Each click shows it for the whole second again.
     m_copyFeedback.start(copiedFeedback);

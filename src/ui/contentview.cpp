@@ -1,6 +1,7 @@
 #include "ui/contentview.h"
 
 #include "model/brevanemodel.h"
+#include "platform/processowner.h"
 #include "text/trim.h"
 #include "ui/columnview.h"
 #include "ui/findbar.h"
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStackedWidget>
@@ -82,6 +84,7 @@ QString folderIn(const QMimeData* data)
 
 ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWidget* parent)
     : QWidget(parent)
+    , m_owner(owner)
     , m_model(workingFolder.isEmpty() ? new BrevaneModel(owner, this)
                                       : new BrevaneModel(owner, workingFolder, this))
 {
@@ -247,32 +250,47 @@ void ContentView::saveTranscripts()
         saveTranscriptsTo(path);
 }
 
-bool ContentView::saveTranscriptsTo(const QString& path)
+void ContentView::saveTranscriptsTo(const QString& path)
 {
     const auto now = ToolRunner::Clock::now();
-    QList<SavedRun> runs;
+    TranscriptsFile file{path, m_model->workingFolder(), QDateTime::currentDateTime(), {}};
     for (const ToolRunner* runner : m_model->runners()) {
         if (!runner->startedAt())
             continue;
         const std::optional<QByteArray>& ran = runner->ranPath();
-        runs.push_back({runner->spec().name,
-                        ran ? QFile::decodeName(*ran) : QStringLiteral("\u2014"), runner->task(),
-                        statusLabel(ran, runner->state(), runner->outputStillArriving()), elapsedLabel(runner->elapsed(now)),
-                        runner->output()});
+        file.runs.push_back(
+            {runner->spec().name, ran ? QFile::decodeName(*ran) : QStringLiteral("\u2014"),
+             runner->task(), statusLabel(ran, runner->state(), runner->outputStillArriving()),
+             elapsedLabel(runner->elapsed(now)), runner->outputSnapshot()});
     }
-    QString error;
-    const QByteArray bytes =
-        transcriptsMarkdown(runs, m_model->workingFolder(), QDateTime::currentDateTime());
-    if (writeFileAtomically(path, bytes, &error))
-        return true;
-    // Window-modal, without a nested event loop: the window goes on showing output.
-    auto* box = new QMessageBox(QMessageBox::Warning, tr("Could Not Save Transcripts"),
-                                tr("The transcripts could not be saved as “%1”: %2")
-                                    .arg(QDir::toNativeSeparators(path), error),
-                                QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-    return false;
+    // Written off the GUI thread from snapshots, which the tools' further
+    // output neither changes nor copies: the windows stay responsive.
+    QPointer<ContentView> self(this);
+    ProcessOwner* owner = &m_owner;
+    owner->startThread([file = std::move(file), self, owner](const WakeUpFd& quit) {
+        QString error;
+        const bool saved = writeTranscriptsFile(file, &error, [&quit] { return quit.raised(); });
+        if (quit.raised())
+            return;
+        owner->handOver([self, path = file.path, saved, error] {
+            if (self)
+                self->handleSaveEnded(path, saved, error);
+        });
+    });
+}
+
+void ContentView::handleSaveEnded(const QString& path, bool saved, const QString& error)
+{
+    if (!saved) {
+        // Window-modal, without a nested event loop: the window goes on showing output.
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Could Not Save Transcripts"),
+                                    tr("The transcripts could not be saved as “%1”: %2")
+                                        .arg(QDir::toNativeSeparators(path), error),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+    Q_EMIT transcriptsSaved(path, saved);
 }
 
 bool ContentView::takeFolderDrop(QDropEvent* event)

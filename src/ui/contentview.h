@@ -44,9 +44,10 @@ public:
     QAction* saveTranscriptsAction() const { return m_saveTranscripts; }
     // Asks where, in the working folder by default, then saves.
     void saveTranscripts();
-    // Writes every run of this window to `path` as Markdown; on failure tells
-    // the user, naming the file and the reason, and returns false.
-    bool saveTranscriptsTo(const QString& path);
+    // Writes every run of this window, as it stands now, to `path` as
+    // Markdown, on a thread of the owner; returns at once. On failure tells
+    // the user, naming the file and the reason. transcriptsSaved() follows.
+    void saveTranscriptsTo(const QString& path);
 
     BrevaneModel* model() const { return m_model; }
     TaskTextEdit* taskField() const { return m_taskField; }
@@ -79,6 +80,9 @@ public:
 Q_SIGNALS:
     // title() is different from what it was at the previous render.
     void titleChanged(const QString& title);
+    // A save started by saveTranscriptsTo() has ended, written or not (the
+    // user has been told why).
+    void transcriptsSaved(const QString& path, bool saved);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -88,6 +92,7 @@ protected:
 
 private:
     void handleModelChanged();
+    void handleSaveEnded(const QString& path, bool saved, const QString& error);
     void updateButtons();
     void render();
 
@@ -97,6 +102,7 @@ private:
     ColumnView* findColumn() const;
     void setTranscriptPointSize(qreal size);
 
+    ProcessOwner& m_owner;
     BrevaneModel* m_model;
     QPushButton* m_folder;
     QAction* m_saveTranscripts;

@@ -4,14 +4,18 @@
 
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <cerrno>
 
 namespace {
 
+// Characters of a transcript encoded and written at a time.
+constexpr qsizetype sliceChars = 1 << 20;
+
 // Three backticks, or one more than the longest run of them in `text`.
-QString fenceFor(const QString& text)
+QString fenceFor(QStringView text)
 {
     qsizetype longest = 0;
     qsizetype run = 0;
@@ -22,39 +26,101 @@ QString fenceFor(const QString& text)
     return QString(std::max<qsizetype>(3, longest + 1), u'`');
 }
 
-void appendFenced(QString& out, const QString& label, const QString& text)
-{
-    const QString fence = fenceFor(text);
-    out += label + QStringLiteral(":\n\n") + fence + u'\n' + text;
-    if (!text.isEmpty() && !text.endsWith(u'\n'))
-        out += u'\n';
-    out += fence + QStringLiteral("\n\n");
-}
-
-bool endsOpen(const QString& text)
+bool endsOpen(QStringView text)
 {
     return !text.isEmpty() && !text.endsWith(u'\n');
 }
 
+// Writes to a QSaveFile, remembering the first failure. Qt reports a write
+// that stops short (a full disk, a file size limit) as a short count
+// without an error, and would then commit the cut file: a short count is a
+// failure here, with errno's reason.
+class Writer {
+public:
+    Writer(QSaveFile& file, const std::function<bool()>& cancelled)
+        : m_file(file)
+        , m_cancelled(cancelled)
+    {
+    }
+
+    bool ok() const { return m_error.isNull() && !m_stopped; }
+    bool stopped() const { return m_stopped; }
+    const QString& error() const { return m_error; }
+
+    void write(QStringView text)
+    {
+        for (qsizetype at = 0; ok() && at < text.size(); at += sliceChars) {
+            if (m_cancelled && m_cancelled()) {
+                m_stopped = true;
+                return;
+            }
+            // Stateful: a pair of surrogates cut by the slice stays whole.
+            writeBytes(m_encoder.encode(text.mid(at, sliceChars)));
+        }
+    }
+
+    void writeFenced(const QString& label, QStringView text)
+    {
+        const QString fence = fenceFor(text);
+        write(QString(label + QStringLiteral(":\n\n") + fence + u'\n'));
+        write(text);
+        if (endsOpen(text))
+            write(u"\n");
+        write(QString(fence + QStringLiteral("\n\n")));
+    }
+
+private:
+    void writeBytes(const QByteArray& bytes)
+    {
+        const qint64 written = m_file.write(bytes);
+        const int writeErrno = errno;
+        if (written == bytes.size())
+            return;
+        m_error = m_file.error() != QFileDevice::NoError ? m_file.errorString()
+                                                         : systemErrorText(writeErrno);
+    }
+
+    QSaveFile& m_file;
+    const std::function<bool()>& m_cancelled;
+    QStringEncoder m_encoder{QStringEncoder::Utf8};
+    QString m_error;
+    bool m_stopped = false;
+};
+
 } // namespace
 
-QByteArray transcriptsMarkdown(const QList<SavedRun>& runs, const QString& folder,
-                               const QDateTime& savedAt)
+bool writeTranscriptsFile(const TranscriptsFile& file, QString* error,
+                          const std::function<bool()>& cancelled)
 {
-    QString out = QStringLiteral("# Brevane transcripts\n\n- Saved: ") +
-                  savedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                  QStringLiteral("\n- Folder: ") + folder + QStringLiteral("\n\n");
-    for (const SavedRun& run : runs) {
-        out += QStringLiteral("## ") + run.tool;
-        // A task never ends in a line break (it is trimmed); a transcript may.
-        if (endsOpen(run.transcript))
-            out += QStringLiteral(" (no final newline)");
-        out += QStringLiteral("\n\n- Path: ") + run.path + QStringLiteral("\n- Status: ") +
-               run.status + QStringLiteral("\n- Elapsed: ") + run.elapsed + QStringLiteral("\n\n");
-        appendFenced(out, QStringLiteral("Task"), run.task);
-        appendFenced(out, QStringLiteral("Transcript"), run.transcript);
+    QSaveFile out(file.path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *error = out.errorString();
+        return false;
     }
-    return out.toUtf8();
+    Writer writer(out, cancelled);
+    writer.write(QString(QStringLiteral("# Brevane transcripts\n\n- Saved: ") +
+                         file.savedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                         QStringLiteral("\n- Folder: ") + file.folder + QStringLiteral("\n\n")));
+    for (const SavedRun& run : file.runs) {
+        QString heading = QStringLiteral("## ") + run.tool;
+        // A task never ends in a line break (it is trimmed); a transcript may.
+        if (endsOpen(run.transcript.text))
+            heading += QStringLiteral(" (no final newline)");
+        writer.write(QString(
+            heading + QStringLiteral("\n\n- Path: ") + run.path + QStringLiteral("\n- Status: ") +
+            run.status + QStringLiteral("\n- Elapsed: ") + run.elapsed + QStringLiteral("\n\n")));
+        writer.writeFenced(QStringLiteral("Task"), run.task);
+        writer.writeFenced(QStringLiteral("Transcript"), run.transcript.text);
+    }
+    if (!writer.ok()) {
+        *error = writer.error(); // empty when cancelled
+        out.cancelWriting();
+        return false;
+    }
+    if (out.commit())
+        return true;
+    *error = out.errorString();
+    return false;
 }
 
 QString transcriptsFileName(const QString& task, const QDateTime& at)
@@ -76,27 +142,4 @@ QString transcriptsFileName(const QString& task, const QDateTime& at)
     if (!words.isEmpty())
         name += u'-' + words.join(u'-');
     return name + QStringLiteral(".md");
-}
-
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        *error = file.errorString();
-        return false;
-    }
-    // Qt reports a write that stops short (a full disk, a file size limit)
-    // as a short count without an error, and would then commit the cut file.
-    const qint64 written = file.write(bytes);
-    const int writeErrno = errno;
-    if (written != bytes.size()) {
-        *error =
-            file.error() != QFileDevice::NoError ? file.errorString() : systemErrorText(writeErrno);
-        file.cancelWriting();
-        return false;
-    }
-    if (file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
 }
