@@ -117,8 +117,10 @@ private Q_SLOTS:
         QTRY_VERIFY(field->height() > heights[2]); // taller than three lines
         QVERIFY(field->height() <= heights[3]);
         for (const Qt::KeyboardModifier runKey : {Qt::NoModifier, Qt::ControlModifier}) {
+            // Either key starts the tools before it returns, so a Stop
+            // right after it always finds them.
             QTest::keyClick(field, Qt::Key_Return, runKey);
-            QTRY_VERIFY_WITH_TIMEOUT(claude->state().isRunning(), deadline);
+            QVERIFY(claude->state().isRunning());
             QVERIFY(view.stopButton()->isEnabled() && !view.runButton()->isEnabled() &&
                     !view.rescanButton()->isEnabled());
             // The elapsed times tick, and the title counts, only while tools run.

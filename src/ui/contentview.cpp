@@ -99,7 +99,6 @@ ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWid
     connect(m_saveTranscripts, &QAction::triggered, this, &ContentView::saveTranscripts);
     m_taskField = new TaskTextEdit;
     m_run = makeButton(Icons::play(textColour, disabledColour), tr("Run"));
-    m_run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
     m_stop = makeButton(Icons::stop(destructiveRed, disabledColour), tr("Stop"));
     QPalette stopPalette = m_stop->palette();
     // Disabled keeps the palette's grey, like any other disabled button.
@@ -173,6 +172,12 @@ ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWid
     // under way does nothing.
     connect(m_taskField, &TaskTextEdit::submitRequested, m_model, &BrevaneModel::start);
     connect(m_run, &QPushButton::clicked, m_model, &BrevaneModel::start);
+    // Control-Return (Command-Return on macOS) runs at once, as Return does.
+    // Not the Run button's shortcut: that animates a click which fires
+    // 100 ms later, and a Stop pressed meanwhile would find nothing to stop.
+    auto* run = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return), this);
+    run->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(run, &QShortcut::activated, m_model, &BrevaneModel::start);
     connect(m_stop, &QPushButton::clicked, m_model, &BrevaneModel::stopAll);
     connect(m_rescan, &QPushButton::clicked, this, [this] {
         if (m_model->canRescan())
