@@ -16,13 +16,18 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
+
+#include <functional>
 
 namespace {
 
@@ -52,6 +57,33 @@ bool waitForScan(const ContentView* view)
 {
     return QTest::qWaitFor([view] { return !view->model()->scanning(); }, deadline) &&
            QTest::qWaitFor([view] { return !view->showsSpinner(); }, deadline);
+}
+
+// The file dialog open in `window`, if any.
+QFileDialog* openFileDialog(const QWidget* window)
+{
+    const QList<QFileDialog*> dialogs = window->findChildren<QFileDialog*>();
+    for (QFileDialog* dialog : dialogs)
+        if (dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+// Calls `ask`, which opens a file dialog in `window`, and returns that
+// dialog, still open. A dialog that holds the call in an event loop of its
+// own is cancelled, so that the test fails instead of waiting for ever.
+QFileDialog* dialogOpenedBy(const QWidget* window, const std::function<void()>& ask)
+{
+    QTimer cancel;
+    cancel.setSingleShot(true);
+    QObject::connect(&cancel, &QTimer::timeout, [window] {
+        if (QFileDialog* dialog = openFileDialog(window))
+            dialog->reject();
+    });
+    cancel.start(0);
+    ask();
+    cancel.stop();
+    return openFileDialog(window);
 }
 
 } // namespace
@@ -260,6 +292,58 @@ private Q_SLOTS:
         QTest::keySequence(first, QKeySequence(Qt::CTRL | Qt::Key_0));
         QCOMPARE(gemini->font().pointSizeF(), base);
         delete first.data();
+    }
+
+    // File dialogs are modal to their own window and hold no event loop of
+    // their own: while one window asks where to save, another's Stop stops
+    // its tools, and dialogs open in two windows close in either order.
+    void fileDialogsLeaveOtherWindowsAlone_data()
+    {
+        QTest::addColumn<bool>("firstOpenedClosesFirst");
+        QTest::newRow("first opened closes first") << true;
+        QTest::newRow("last opened closes first") << false;
+    }
+    void fileDialogsLeaveOtherWindowsAlone()
+    {
+        QFETCH(bool, firstOpenedClosesFirst);
+        FakeHome home;
+        home.writeStandin(QStringLiteral(".local/bin/claude"), {"pause"});
+        const QString other = home.filePath(QStringLiteral("other"));
+        QVERIFY(QDir().mkpath(other));
+        ProcessOwner owner;
+        QPointer<MainWindow> first = MainWindow::open(owner, home.path());
+        QPointer<MainWindow> second = MainWindow::open(owner);
+        auto cleanUp = qScopeGuard([&] {
+            delete first.data();
+            delete second.data();
+        });
+        ContentView* a = first->contentView();
+        ContentView* b = second->contentView();
+        QVERIFY(waitForScan(a) && waitForScan(b));
+        ToolRunner* running = b->model()->runners()[0];
+        b->model()->setTask(QStringLiteral("t"));
+        b->model()->start();
+        QVERIFY(running->state().isRunning());
+
+        QFileDialog* save = dialogOpenedBy(first, [a] { a->saveTranscripts(); });
+        QVERIFY(save && save->windowModality() == Qt::WindowModal);
+        // Clicked through its window, as the platform does, where a modal
+        // dialog would block it.
+        QTest::mouseClick(second->windowHandle(), Qt::LeftButton, {},
+                          b->stopButton()->mapTo(second, b->stopButton()->rect().center()));
+        QVERIFY(running->state().isStopped());
+
+        QFileDialog* pick = dialogOpenedBy(second, [b] { b->chooseFolder(); });
+        QVERIFY(pick && save->isVisible());
+        // Save takes the name it proposes, in the working folder.
+        pick->selectFile(other);
+        const QList<QFileDialog*> closing =
+            firstOpenedClosesFirst ? QList{save, pick} : QList{pick, save};
+        for (QFileDialog* dialog : closing)
+            static_cast<QDialog*>(dialog)->accept();
+        QCOMPARE(QDir(home.path()).entryList({QStringLiteral("brevane-*.md")}).size(), 1);
+        QTRY_COMPARE(second->windowTitle(), QStringLiteral("other — Brevane"));
+        QVERIFY(!openFileDialog(first) && !openFileDialog(second));
     }
 };
 

@@ -235,10 +235,16 @@ QString ContentView::title() const
 
 void ContentView::chooseFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, tr("Choose the Folder the Tools Work In"), m_model->workingFolder());
-    if (!folder.isEmpty())
-        m_model->setWorkingFolder(QDir::cleanPath(folder));
+    // open(), not exec(): modal to this window only, and no event loop of
+    // its own that other windows' dialogs would have to wait for.
+    auto* dialog =
+        new QFileDialog(this, tr("Choose the Folder the Tools Work In"), m_model->workingFolder());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this](const QString& folder) { m_model->setWorkingFolder(QDir::cleanPath(folder)); });
+    dialog->open();
 }
 
 void ContentView::saveTranscripts()
@@ -246,10 +252,13 @@ void ContentView::saveTranscripts()
     const QString folder = m_model->workingFolder();
     const QString name = transcriptsFileName(trimmedBlanksAndLineBreaks(m_model->task()),
                                              QDateTime::currentDateTime());
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Save Transcripts"), QDir(folder).filePath(name), tr("Markdown (*.md)"));
-    if (!path.isEmpty())
-        saveTranscriptsTo(path);
+    auto* dialog = new QFileDialog(this, tr("Save Transcripts"), QDir(folder).filePath(name),
+                                   tr("Markdown (*.md)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this](const QString& path) { saveTranscriptsTo(path); });
+    dialog->open();
 }
 
 bool ContentView::saveTranscriptsTo(const QString& path)

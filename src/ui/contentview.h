@@ -38,11 +38,15 @@ public:
     // the working folder's name and " — Brevane".
     QString title() const;
 
-    // Opens the platform's folder picker; a chosen folder becomes the working folder.
+    // Opens the platform's folder picker and returns at once; a folder chosen
+    // there becomes the working folder. The file dialogs are modal to this
+    // window only: other windows go on working, and dialogs open in several
+    // windows close in any order.
     void chooseFolder();
     // File > Save Transcripts…: enabled while some column has output.
     QAction* saveTranscriptsAction() const { return m_saveTranscripts; }
-    // Asks where, in the working folder by default, then saves.
+    // Asks where, in the working folder by default, and returns at once; the
+    // answer goes to saveTranscriptsTo().
     void saveTranscripts();
     // Writes every run of this window to `path` as Markdown; on failure tells
     // the user, naming the file and the reason, and returns false.
