@@ -17,8 +17,10 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -28,6 +30,8 @@
 #include <QWheelEvent>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -198,7 +202,7 @@ private Q_SLOTS:
         const QString other = home.filePath(QStringLiteral("other"));
         QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
         ProcessOwner owner;
-        QPointer<MainWindow> first = MainWindow::open(owner, project);
+        QPointer<MainWindow> first = MainWindow::open(owner, QFile::encodeName(project));
         trigger(first, "New Window");
         QPointer<MainWindow> second;
         for (QWidget* widget : QApplication::topLevelWidgets())
@@ -207,7 +211,7 @@ private Q_SLOTS:
         QVERIFY(second);
         ContentView* a = first->contentView();
         ContentView* b = second->contentView();
-        QCOMPARE(b->model()->workingFolder(), project);
+        QCOMPARE(b->model()->workingFolder(), QFile::encodeName(project));
         QCOMPARE(second->windowTitle(), QStringLiteral("my project — Brevane"));
         QVERIFY(waitForScan(a) && waitForScan(b));
 
@@ -222,7 +226,7 @@ private Q_SLOTS:
         QVERIFY(accepted(QDropEvent({5, 5}, actions, &mime, Qt::LeftButton, {})));
         QCOMPARE(a->taskField()->text(), QString());
         QTRY_COMPARE(first->windowTitle(), QStringLiteral("other — Brevane"));
-        QCOMPARE(b->model()->workingFolder(), project);
+        QCOMPARE(b->model()->workingFolder(), QFile::encodeName(project));
         QTest::mouseClick(b->columns()[1]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
                           Qt::LeftButton);
         QVERIFY(a->model()->isIncluded(1) && !b->model()->isIncluded(1));
@@ -294,6 +298,54 @@ private Q_SLOTS:
         delete first.data();
     }
 
+    // A folder whose name is not UTF-8 is a folder like any other: a drop
+    // (a raw URI list, %FF and all) makes it the working folder, it shows
+    // with U+FFFD where its bytes are no text, and the tools start in it.
+    // The folder picker names folders in text only, so it refuses one whose
+    // name it may not have given exactly, and says so.
+    void folderNamesThatAreNoText()
+    {
+        FakeHome home;
+        home.writeStandin(QStringLiteral(".local/bin/claude"),
+                          {QStringLiteral("record=") + home.filePath(QStringLiteral("record"))});
+        const QByteArray odd = QFile::encodeName(home.path()) + "/odd\xff.d";
+        // Names Qt cannot decode would outlive the temporary home.
+        auto cleanUp = qScopeGuard([&] { ::rmdir(odd.constData()); });
+        QVERIFY(::mkdir(odd.constData(), 0700) == 0);
+        const QString picked = home.filePath(QStringLiteral("picked\uFFFD.d")); // a real U+FFFD
+        QVERIFY(QDir().mkpath(picked));
+        ProcessOwner owner;
+        ContentView view(owner);
+        view.show();
+        QVERIFY(waitForScan(&view));
+
+        QMimeData mime;
+        mime.setData(QStringLiteral("text/uri-list"),
+                     "# dragged\r\nfile://" + odd.toPercentEncoding("/") + "\r\n");
+        QDragEnterEvent enter({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&view, &enter);
+        QDropEvent drop({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&view, &drop);
+        QVERIFY(enter.isAccepted() && drop.isAccepted());
+        const QString shown = QString::fromUtf8(odd);
+        QTRY_COMPARE(view.folderButton()->toolTip(), shown);
+        QCOMPARE(view.title(), QStringLiteral("odd\uFFFD.d — Brevane"));
+        QTest::keyClicks(view.taskField(), QStringLiteral("t"));
+        QTest::keyClick(view.taskField(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!home.read(QStringLiteral("record")).isEmpty(), deadline);
+        QCOMPARE(home.record(QStringLiteral("record")).workingFolder,
+                 QFile::encodeName(QFileInfo(home.path()).canonicalFilePath()) + "/odd\xff.d");
+
+        QFileDialog* dialog = dialogOpenedBy(&view, [&view] { view.chooseFolder(); });
+        QVERIFY(dialog);
+        dialog->selectFile(picked);
+        static_cast<QDialog*>(dialog)->accept(); // as its OK button does
+        QMessageBox* refusal = view.findChild<QMessageBox*>();
+        QVERIFY(refusal && refusal->isVisible() && refusal->text().contains(picked));
+        QCOMPARE(refusal->windowModality(), Qt::WindowModal);
+        QCOMPARE(view.folderButton()->toolTip(), shown);
+    }
+
     // File dialogs are modal to their own window and hold no event loop of
     // their own: while one window asks where to save, another's Stop stops
     // its tools, and dialogs open in two windows close in either order.
@@ -311,7 +363,7 @@ private Q_SLOTS:
         const QString other = home.filePath(QStringLiteral("other"));
         QVERIFY(QDir().mkpath(other));
         ProcessOwner owner;
-        QPointer<MainWindow> first = MainWindow::open(owner, home.path());
+        QPointer<MainWindow> first = MainWindow::open(owner, QFile::encodeName(home.path()));
         QPointer<MainWindow> second = MainWindow::open(owner);
         auto cleanUp = qScopeGuard([&] {
             delete first.data();

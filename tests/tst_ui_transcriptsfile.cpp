@@ -86,7 +86,7 @@ private Q_SLOTS:
         FakeHome home;
         const QString path = home.writeFile(QStringLiteral("out/saved.md"), "keep me\n");
         ProcessOwner owner;
-        ContentView view(owner, home.path());
+        ContentView view(owner, QFile::encodeName(home.path()));
         rlimit old{};
         ::getrlimit(RLIMIT_FSIZE, &old);
         const auto restore = qScopeGuard([&] {

@@ -30,7 +30,7 @@ public:
     static constexpr QSize minimumContentSize{900, 520};
 
     // `workingFolder` empty: the model's default.
-    explicit ContentView(ProcessOwner& owner, const QString& workingFolder = QString(),
+    explicit ContentView(ProcessOwner& owner, const QByteArray& workingFolder = QByteArray(),
                          QWidget* parent = nullptr);
     ~ContentView() override;
 
@@ -97,6 +97,9 @@ private:
 
     // Sets the working folder when `event` carries one; true if it did or will.
     bool takeFolderDrop(QDropEvent* event);
+    // The folder picker's answer: becomes the working folder unless its text
+    // may not name the folder chosen.
+    void takeChosenFolder(const QString& folder);
     void applyFindQuery();
     ColumnView* findColumn() const;
     void setTranscriptPointSize(qreal size);
