@@ -7,6 +7,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 
+#include <climits>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,7 +224,7 @@ private Q_SLOTS:
             return QFileInfo(rig.file(f)).canonicalFilePath().toUtf8();
         };
         QSignalSpy ended(&rig.model, &BrevaneModel::allEnded);
-        rig.model.setWorkingFolder(rig.file(u"first"_s));
+        rig.model.setWorkingFolder(QFile::encodeName(rig.file(u"first"_s)));
         qputenv("BV_TASK", "inherited value must be replaced");
         QVERIFY(rig.runAll(u"the task"_s));
         qunsetenv("BV_TASK");
@@ -237,7 +238,7 @@ private Q_SLOTS:
 
         rig.model.setIncluded(1, false);
         QFile::remove(rig.file(u"claude"_s));
-        rig.model.setWorkingFolder(rig.file(folder));
+        rig.model.setWorkingFolder(QFile::encodeName(rig.file(folder)));
         QVERIFY(rig.runAll(u"t"_s));
         QCOMPARE(rig.runner(0)->output(),
                  failure.isEmpty()
@@ -273,6 +274,32 @@ private Q_SLOTS:
         QCOMPARE(rig.runner(0)->path(), std::optional<QByteArray>(tool));
         QVERIFY(rig.runAll(u"t"_s));
         QCOMPARE(rig.home.record(u"record"_s).value("BV_BIN"), tool);
+    }
+
+    // Started inside a folder whose name is not UTF-8, a window works there:
+    // its tools start in exactly that folder.
+    void startsInACurrentFolderWhoseNameIsNoText()
+    {
+        ModelRig rig;
+        QVERIFY(rig.scan({{u"claude"_s, {u"record="_s + rig.file(u"record"_s)}}}));
+        char before[PATH_MAX];
+        QVERIFY(::getcwd(before, sizeof before));
+        const QByteArray folder =
+            QFile::encodeName(QFileInfo(rig.home.path()).canonicalFilePath()) + "/odd\xff.d";
+        // Names Qt cannot decode would outlive the temporary home.
+        auto cleanUp = qScopeGuard([&] {
+            QVERIFY(::chdir(before) == 0);
+            ::rmdir(folder.constData());
+        });
+        QVERIFY(::mkdir(folder.constData(), 0700) == 0 && ::chdir(folder.constData()) == 0);
+        BrevaneModel model(rig.owner);
+        model.scan();
+        QVERIFY(waitFor([&model] { return !model.scanning(); }));
+        model.setTask(u"t"_s);
+        model.start();
+        QVERIFY(waitFor([&model] { return !model.anyRunning(); }));
+        QCOMPARE(model.runners()[0]->output(), QString());
+        QCOMPARE(rig.home.record(u"record"_s).workingFolder, folder);
     }
 
     // A scan that ends after a later one must not bring back what it saw;

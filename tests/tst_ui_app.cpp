@@ -1,7 +1,10 @@
 #include "testsupport.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <sys/stat.h>
 
 // The application as a user starts it: its command line, run as a child
 // process (BREVANE_APP), and its translations.
@@ -57,6 +60,46 @@ private Q_SLOTS:
                                                                 : app.readAllStandardError());
         QVERIFY2(printed.contains(output) && (!output.endsWith(u'\n') || printed.endsWith(output)),
                  qPrintable(printed));
+    }
+
+    // A folder on the command line whose name is not UTF-8 is a folder like
+    // any other: the app opens its window there, which looks for the tools
+    // at once (the login shell it asks leaves a mark).
+    void startsOnAFolderWhoseNameIsNoText_data()
+    {
+        QTest::addColumn<bool>("absolute");
+        QTest::newRow("absolute") << true;
+        QTest::newRow("relative") << false;
+    }
+    void startsOnAFolderWhoseNameIsNoText()
+    {
+        QFETCH(bool, absolute);
+        FakeHome home;
+        const QByteArray folder = QFile::encodeName(home.path()) + "/odd\xff.d";
+        // Names Qt cannot decode would outlive the temporary home.
+        auto cleanUp = qScopeGuard([&] { ::rmdir(folder.constData()); });
+        QVERIFY(::mkdir(folder.constData(), 0700) == 0);
+        home.writeFile(QStringLiteral(".zprofile"), "touch \"$HOME/scanned\"\n");
+
+        // Arguments of QProcess are text: a shell puts the byte in.
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(home.path());
+        app.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1$(printf '\\377').d\""),
+                   QStringLiteral(BREVANE_APP),
+                   absolute ? home.filePath(QStringLiteral("odd")) : QStringLiteral("odd")});
+        auto stop = qScopeGuard([&app] {
+            app.kill();
+            app.waitForFinished(deadline);
+        });
+        QVERIFY(waitFor([&] {
+            return QFile::exists(home.filePath(QStringLiteral("scanned"))) ||
+                   app.state() == QProcess::NotRunning;
+        }));
+        QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
     }
 };
 

@@ -16,14 +16,23 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -53,6 +62,33 @@ bool waitForScan(const ContentView* view)
 {
     return QTest::qWaitFor([view] { return !view->model()->scanning(); }, deadline) &&
            QTest::qWaitFor([view] { return !view->showsSpinner(); }, deadline);
+}
+
+// The file dialog open in `window`, if any.
+QFileDialog* openFileDialog(const QWidget* window)
+{
+    const QList<QFileDialog*> dialogs = window->findChildren<QFileDialog*>();
+    for (QFileDialog* dialog : dialogs)
+        if (dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+// Calls `ask`, which opens a file dialog in `window`, and returns that
+// dialog, still open. A dialog that holds the call in an event loop of its
+// own is cancelled, so that the test fails instead of waiting for ever.
+QFileDialog* dialogOpenedBy(const QWidget* window, const std::function<void()>& ask)
+{
+    QTimer cancel;
+    cancel.setSingleShot(true);
+    QObject::connect(&cancel, &QTimer::timeout, [window] {
+        if (QFileDialog* dialog = openFileDialog(window))
+            dialog->reject();
+    });
+    cancel.start(0);
+    ask();
+    cancel.stop();
+    return openFileDialog(window);
 }
 
 } // namespace
@@ -118,8 +154,10 @@ private Q_SLOTS:
         QTRY_VERIFY(field->height() > heights[2]); // taller than three lines
         QVERIFY(field->height() <= heights[3]);
         for (const Qt::KeyboardModifier runKey : {Qt::NoModifier, Qt::ControlModifier}) {
+            // Either key starts the tools before it returns, so a Stop
+            // right after it always finds them.
             QTest::keyClick(field, Qt::Key_Return, runKey);
-            QTRY_VERIFY_WITH_TIMEOUT(claude->state().isRunning(), deadline);
+            QVERIFY(claude->state().isRunning());
             QVERIFY(view.stopButton()->isEnabled() && !view.runButton()->isEnabled() &&
                     !view.rescanButton()->isEnabled());
             // The elapsed times tick, and the title counts, only while tools run.
@@ -165,7 +203,7 @@ private Q_SLOTS:
         const QString other = home.filePath(QStringLiteral("other"));
         QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
         ProcessOwner owner;
-        QPointer<MainWindow> first = MainWindow::open(owner, project);
+        QPointer<MainWindow> first = MainWindow::open(owner, QFile::encodeName(project));
         trigger(first, "New Window");
         QPointer<MainWindow> second;
         for (QWidget* widget : QApplication::topLevelWidgets())
@@ -174,7 +212,7 @@ private Q_SLOTS:
         QVERIFY(second);
         ContentView* a = first->contentView();
         ContentView* b = second->contentView();
-        QCOMPARE(b->model()->workingFolder(), project);
+        QCOMPARE(b->model()->workingFolder(), QFile::encodeName(project));
         QCOMPARE(second->windowTitle(), QStringLiteral("my project — Brevane"));
         QVERIFY(waitForScan(a) && waitForScan(b));
 
@@ -189,7 +227,7 @@ private Q_SLOTS:
         QVERIFY(accepted(QDropEvent({5, 5}, actions, &mime, Qt::LeftButton, {})));
         QCOMPARE(a->taskField()->text(), QString());
         QTRY_COMPARE(first->windowTitle(), QStringLiteral("other — Brevane"));
-        QCOMPARE(b->model()->workingFolder(), project);
+        QCOMPARE(b->model()->workingFolder(), QFile::encodeName(project));
         QTest::mouseClick(b->columns()[1]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
                           Qt::LeftButton);
         QVERIFY(a->model()->isIncluded(1) && !b->model()->isIncluded(1));
@@ -261,6 +299,106 @@ private Q_SLOTS:
         QTest::keySequence(first, QKeySequence(Qt::CTRL | Qt::Key_0));
         QCOMPARE(gemini->font().pointSizeF(), base);
         delete first.data();
+    }
+
+    // A folder whose name is not UTF-8 is a folder like any other: a drop
+    // (a raw URI list, %FF and all) makes it the working folder, it shows
+    // with U+FFFD where its bytes are no text, and the tools start in it.
+    // The folder picker names folders in text only, so it refuses one whose
+    // name it may not have given exactly, and says so.
+    void folderNamesThatAreNoText()
+    {
+        FakeHome home;
+        home.writeStandin(QStringLiteral(".local/bin/claude"),
+                          {QStringLiteral("record=") + home.filePath(QStringLiteral("record"))});
+        const QByteArray odd = QFile::encodeName(home.path()) + "/odd\xff.d";
+        // Names Qt cannot decode would outlive the temporary home.
+        auto cleanUp = qScopeGuard([&] { ::rmdir(odd.constData()); });
+        QVERIFY(::mkdir(odd.constData(), 0700) == 0);
+        const QString picked = home.filePath(QStringLiteral("picked\uFFFD.d")); // a real U+FFFD
+        QVERIFY(QDir().mkpath(picked));
+        ProcessOwner owner;
+        ContentView view(owner);
+        view.show();
+        QVERIFY(waitForScan(&view));
+
+        QMimeData mime;
+        mime.setData(QStringLiteral("text/uri-list"),
+                     "# dragged\r\nfile://" + odd.toPercentEncoding("/") + "\r\n");
+        QDragEnterEvent enter({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&view, &enter);
+        QDropEvent drop({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&view, &drop);
+        QVERIFY(enter.isAccepted() && drop.isAccepted());
+        const QString shown = QString::fromUtf8(odd);
+        QTRY_COMPARE(view.folderButton()->toolTip(), shown);
+        QCOMPARE(view.title(), QStringLiteral("odd\uFFFD.d — Brevane"));
+        QTest::keyClicks(view.taskField(), QStringLiteral("t"));
+        QTest::keyClick(view.taskField(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!home.read(QStringLiteral("record")).isEmpty(), deadline);
+        QCOMPARE(home.record(QStringLiteral("record")).workingFolder,
+                 QFile::encodeName(QFileInfo(home.path()).canonicalFilePath()) + "/odd\xff.d");
+
+        QFileDialog* dialog = dialogOpenedBy(&view, [&view] { view.chooseFolder(); });
+        QVERIFY(dialog);
+        dialog->selectFile(picked);
+        static_cast<QDialog*>(dialog)->accept(); // as its OK button does
+        QMessageBox* refusal = view.findChild<QMessageBox*>();
+        QVERIFY(refusal && refusal->isVisible() && refusal->text().contains(picked));
+        QCOMPARE(refusal->windowModality(), Qt::WindowModal);
+        QCOMPARE(view.folderButton()->toolTip(), shown);
+    }
+
+    // File dialogs are modal to their own window and hold no event loop of
+    // their own: while one window asks where to save, another's Stop stops
+    // its tools, and dialogs open in two windows close in either order.
+    void fileDialogsLeaveOtherWindowsAlone_data()
+    {
+        QTest::addColumn<bool>("firstOpenedClosesFirst");
+        QTest::newRow("first opened closes first") << true;
+        QTest::newRow("last opened closes first") << false;
+    }
+    void fileDialogsLeaveOtherWindowsAlone()
+    {
+        QFETCH(bool, firstOpenedClosesFirst);
+        FakeHome home;
+        home.writeStandin(QStringLiteral(".local/bin/claude"), {"pause"});
+        const QString other = home.filePath(QStringLiteral("other"));
+        QVERIFY(QDir().mkpath(other));
+        ProcessOwner owner;
+        QPointer<MainWindow> first = MainWindow::open(owner, QFile::encodeName(home.path()));
+        QPointer<MainWindow> second = MainWindow::open(owner);
+        auto cleanUp = qScopeGuard([&] {
+            delete first.data();
+            delete second.data();
+        });
+        ContentView* a = first->contentView();
+        ContentView* b = second->contentView();
+        QVERIFY(waitForScan(a) && waitForScan(b));
+        ToolRunner* running = b->model()->runners()[0];
+        b->model()->setTask(QStringLiteral("t"));
+        b->model()->start();
+        QVERIFY(running->state().isRunning());
+
+        QFileDialog* save = dialogOpenedBy(first, [a] { a->saveTranscripts(); });
+        QVERIFY(save && save->windowModality() == Qt::WindowModal);
+        // Clicked through its window, as the platform does, where a modal
+        // dialog would block it.
+        QTest::mouseClick(second->windowHandle(), Qt::LeftButton, {},
+                          b->stopButton()->mapTo(second, b->stopButton()->rect().center()));
+        QVERIFY(running->state().isStopped());
+
+        QFileDialog* pick = dialogOpenedBy(second, [b] { b->chooseFolder(); });
+        QVERIFY(pick && save->isVisible());
+        // Save takes the name it proposes, in the working folder.
+        pick->selectFile(other);
+        const QList<QFileDialog*> closing =
+            firstOpenedClosesFirst ? QList{save, pick} : QList{pick, save};
+        for (QFileDialog* dialog : closing)
+            static_cast<QDialog*>(dialog)->accept();
+        QTRY_COMPARE(QDir(home.path()).entryList({QStringLiteral("brevane-*.md")}).size(), 1);
+        QTRY_COMPARE(second->windowTitle(), QStringLiteral("other — Brevane"));
+        QVERIFY(!openFileDialog(first) && !openFileDialog(second));
     }
 };
 

@@ -92,7 +92,7 @@ private Q_SLOTS:
                           {"cat=" + home.writeFile(QStringLiteral("big"), big), "wait=" + fifo,
                            "out=later\\n", "kill=11"});
         ProcessOwner owner;
-        ContentView view(owner, home.path());
+        ContentView view(owner, QFile::encodeName(home.path()));
         view.model()->scan();
         QVERIFY(waitFor([&] { return !view.model()->scanning(); }));
         view.model()->setTask(QStringLiteral("go"));
@@ -137,7 +137,7 @@ private Q_SLOTS:
         FakeHome home;
         const QString path = home.writeFile(QStringLiteral("out/saved.md"), "keep me\n");
         ProcessOwner owner;
-        ContentView view(owner, home.path());
+        ContentView view(owner, QFile::encodeName(home.path()));
         rlimit old{};
         ::getrlimit(RLIMIT_FSIZE, &old);
         const auto restore = qScopeGuard([&] {

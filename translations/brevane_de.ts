@@ -128,6 +128,14 @@
         <source>The transcripts could not be saved as “%1”: %2</source>
         <translation>Die Protokolle konnten nicht als „%1“ gesichert werden: %2</translation>
     </message>
+    <message>
+        <source>Folder Not Opened</source>
+        <translation>Ordner nicht geöffnet</translation>
+    </message>
+    <message>
+        <source>The folder picker cannot give the name of “%1” exactly, as it is not valid text. Drop the folder on the window, or give it on the command line, instead.</source>
+        <translation>Die Ordnerauswahl kann den Namen von „%1“ nicht genau angeben, da er kein gültiger Text ist. Ziehen Sie den Ordner stattdessen auf das Fenster oder geben Sie ihn auf der Kommandozeile an.</translation>
+    </message>
 </context>
 <context>
     <name>FindBar</name>

@@ -5,8 +5,6 @@
 #include "platform/spawn.h"
 #include "text/trim.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPointer>
 
 #include <algorithm>
@@ -16,7 +14,7 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, QObject* parent)
 {
 }
 
-BrevaneModel::BrevaneModel(ProcessOwner& owner, const QString& workingFolder, QObject* parent)
+BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder, QObject* parent)
     : QObject(parent)
     , m_owner(owner)
     , m_workingFolder(workingFolder)
@@ -30,17 +28,22 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QString& workingFolder, QO
     }
 }
 
-QString BrevaneModel::defaultWorkingFolder()
+QByteArray BrevaneModel::defaultWorkingFolder()
 {
     // Started from a desktop menu, the app's own folder is "/": no project.
-    const QString current = QDir::currentPath();
-    return current == QStringLiteral("/") ? QDir::homePath() : current;
+    const QByteArray current = currentDirectory();
+    return current.isEmpty() || current == "/" ? homeDirectory() : current;
 }
 
-void BrevaneModel::setWorkingFolder(const QString& folder)
+void BrevaneModel::setWorkingFolder(const QByteArray& folder)
 {
     m_workingFolder = folder;
     Q_EMIT changed();
+}
+
+QString BrevaneModel::workingFolderText() const
+{
+    return QString::fromUtf8(m_workingFolder);
 }
 
 void BrevaneModel::setIncluded(qsizetype index, bool included)
@@ -145,18 +148,17 @@ void BrevaneModel::start()
     if (!canRun())
         return;
     const QString task = trimmedBlanksAndLineBreaks(m_task);
-    const QByteArray folder = QFile::encodeName(m_workingFolder);
     // Checked once for all: either every included tool starts here or none does.
-    const int error = folderError(folder);
+    const int error = folderError(m_workingFolder);
     for (qsizetype i = 0; i < m_runners.size(); ++i) {
         ToolRunner* runner = m_runners[i];
         if (!m_included[i] || !runner->path())
             continue;
         if (error) {
             runner->beginRun(task);
-            runner->failLaunch(m_workingFolder + QStringLiteral(": ") + systemErrorText(error));
+            runner->failLaunch(workingFolderText() + QStringLiteral(": ") + systemErrorText(error));
         } else {
-            runner->run(task, folder);
+            runner->run(task, m_workingFolder);
         }
     }
     m_runActive = anyRunning();

@@ -23,7 +23,7 @@ class BrevaneModel : public QObject {
 public:
     // The owner keeps the threads of every scan and run.
     explicit BrevaneModel(ProcessOwner& owner, QObject* parent = nullptr);
-    BrevaneModel(ProcessOwner& owner, const QString& workingFolder, QObject* parent);
+    BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder, QObject* parent);
     ~BrevaneModel() override;
 
     const QList<ToolRunner*>& runners() const { return m_runners; }
@@ -31,12 +31,15 @@ public:
     void setTask(const QString& task);
     bool scanning() const { return m_scanning; }
 
-    // The folder the next run starts its tools in. Changing it while tools
-    // run is allowed: it applies to the next run.
-    const QString& workingFolder() const { return m_workingFolder; }
-    void setWorkingFolder(const QString& folder);
+    // The folder the next run starts its tools in, as bytes: a folder's name
+    // need not be UTF-8. Changing it while tools run is allowed: it applies
+    // to the next run.
+    const QByteArray& workingFolder() const { return m_workingFolder; }
+    void setWorkingFolder(const QByteArray& folder);
+    // The working folder for showing, with U+FFFD for bytes that are not UTF-8.
+    QString workingFolderText() const;
     // Where a window starts: the current folder, or the home folder when that is "/".
-    static QString defaultWorkingFolder();
+    static QByteArray defaultWorkingFolder();
 
     // Whether the next run hands the task to runner `index`. Every tool
     // starts included, and so does one that a scan finds anew.
@@ -84,7 +87,7 @@ private:
     QList<ToolRunner*> m_runners;
     QList<bool> m_included;
     QString m_task;
-    QString m_workingFolder;
+    QByteArray m_workingFolder;
     bool m_scanning = true;
     bool m_runActive = false; // a run started by start() has a tool still running
     quint64 m_scanId = 0;

@@ -29,6 +29,26 @@ QByteArray homeDirectory()
     }
 }
 
+QByteArray currentDirectory()
+{
+    QByteArray buffer(256, Qt::Uninitialized);
+    for (;;) {
+        if (::getcwd(buffer.data(), size_t(buffer.size())))
+            return QByteArray(buffer.constData());
+        if (errno != ERANGE || buffer.size() >= 1024 * 1024)
+            return QByteArray();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool isDirectory(const QByteArray& path)
+{
+    if (path.isEmpty() || path.contains('\0'))
+        return false;
+    struct stat info {};
+    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool isExecutableFile(const QByteArray& path)
 {
     // A NUL would cut the path short and test another file.

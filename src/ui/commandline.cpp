@@ -5,7 +5,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 
 void addCommandLineOptions(QCommandLineParser& parser)
@@ -22,20 +21,33 @@ void addCommandLineOptions(QCommandLineParser& parser)
         QStringLiteral("[FOLDER]"));
 }
 
-QString startFolder(const QCommandLineParser& parser, QString* error)
+QByteArray startFolder(const QCommandLineParser& parser, const QList<QByteArray>& arguments,
+                       QString* error)
 {
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return QString();
+        return QByteArray();
     if (positional.size() > 1) {
         *error = QStringLiteral("brevane: ") +
                  QCoreApplication::translate("CommandLine", "one folder at most");
-        return QString();
+        return QByteArray();
     }
+    // The parser hands out text, where bytes that are not UTF-8 have become
+    // U+FFFD and name another folder or none: take the bytes of the argument
+    // that reads as FOLDER. Only arguments that are no UTF-8 can read alike,
+    // and the parser has refused any other one, as an unknown option or a
+    // second FOLDER.
     const QString folder = positional.first();
-    if (const int reason = folderError(QFile::encodeName(folder))) {
-        *error = QStringLiteral("brevane: %1: %2").arg(folder, systemErrorText(reason));
-        return QString();
+    QByteArray bytes = QFile::encodeName(folder);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (QString::fromLocal8Bit(arguments[i]) == folder) {
+            bytes = arguments[i];
+            break;
+        }
     }
-    return QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+    if (const int reason = folderError(bytes)) {
+        *error = QStringLiteral("brevane: %1: %2").arg(folder, systemErrorText(reason));
+        return QByteArray();
+    }
+    return absoluteCleanPath(bytes);
 }

@@ -1,6 +1,7 @@
 #include "ui/contentview.h"
 
 #include "model/brevanemodel.h"
+#include "platform/files.h"
 #include "platform/processowner.h"
 #include "text/trim.h"
 #include "ui/columnview.h"
@@ -67,22 +68,63 @@ QPushButton* makeButton(const QIcon& icon, const QString& text)
     return button;
 }
 
-// The first local folder among the dragged URLs; empty when there is none.
-QString folderIn(const QMimeData* data)
+// The path of a file URL on this machine, percent-decoded to the bytes of
+// the file's name; empty for any other URL.
+QByteArray localPath(QByteArrayView uri)
 {
-    if (!data || !data->hasUrls())
-        return QString();
-    const QList<QUrl> urls = data->urls();
-    for (const QUrl& url : urls) {
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir())
-            return QDir::cleanPath(url.toLocalFile());
+    constexpr QByteArrayView scheme("file:");
+    if (uri.size() < scheme.size() ||
+        uri.first(scheme.size()).compare(scheme, Qt::CaseInsensitive) != 0)
+        return QByteArray();
+    uri = uri.sliced(scheme.size());
+    if (uri.startsWith("//")) {
+        // file://host/path names a file of this machine only without a host
+        // or with "localhost".
+        uri = uri.sliced(2);
+        const qsizetype slash = uri.indexOf('/');
+        const QByteArrayView host = uri.first(slash < 0 ? uri.size() : slash);
+        if (slash < 0 || (!host.isEmpty() && host.compare("localhost", Qt::CaseInsensitive) != 0))
+            return QByteArray();
+        uri = uri.sliced(slash);
     }
-    return QString();
+    // A '?' or '#' in a name is percent-encoded: a bare one ends the path.
+    for (const char end : {'?', '#'}) {
+        if (const qsizetype at = uri.indexOf(end); at >= 0)
+            uri = uri.first(at);
+    }
+    const QByteArray path = QByteArray::fromPercentEncoding(uri.toByteArray());
+    return path.startsWith('/') && !path.contains('\0') ? path : QByteArray();
+}
+
+// The first local folder among the dragged URLs, as bytes; empty when there
+// is none. Read from the raw URI list: QMimeData::urls() gives each path as
+// text, where bytes that are not UTF-8 have become U+FFFD.
+QByteArray folderIn(const QMimeData* data)
+{
+    if (!data)
+        return QByteArray();
+    const QList<QByteArray> lines = data->data(QStringLiteral("text/uri-list")).split('\n');
+    for (const QByteArray& line : lines) {
+        const QByteArray uri = line.trimmed(); // and the CR of CR LF
+        if (uri.isEmpty() || uri.startsWith('#'))
+            continue;
+        if (const QByteArray path = localPath(uri); isDirectory(path))
+            return absoluteCleanPath(path);
+    }
+    return QByteArray();
+}
+
+// Whether the folder picker's `folder` surely names the folder the user chose.
+// The picker speaks text: a name whose bytes are not UTF-8 comes back with
+// U+FFFD in their place, naming another folder or none.
+bool namesChosenFolder(const QString& folder)
+{
+    return !folder.contains(QChar::ReplacementCharacter) && QFileInfo(folder).isDir();
 }
 
 } // namespace
 
-ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWidget* parent)
+ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, QWidget* parent)
     : QWidget(parent)
     , m_owner(owner)
     , m_model(workingFolder.isEmpty() ? new BrevaneModel(owner, this)
@@ -102,7 +144,6 @@ ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWid
     connect(m_saveTranscripts, &QAction::triggered, this, &ContentView::saveTranscripts);
     m_taskField = new TaskTextEdit;
     m_run = makeButton(Icons::play(textColour, disabledColour), tr("Run"));
-    m_run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
     m_stop = makeButton(Icons::stop(destructiveRed, disabledColour), tr("Stop"));
     QPalette stopPalette = m_stop->palette();
     // Disabled keeps the palette's grey, like any other disabled button.
@@ -176,6 +217,12 @@ ContentView::ContentView(ProcessOwner& owner, const QString& workingFolder, QWid
     // under way does nothing.
     connect(m_taskField, &TaskTextEdit::submitRequested, m_model, &BrevaneModel::start);
     connect(m_run, &QPushButton::clicked, m_model, &BrevaneModel::start);
+    // Control-Return (Command-Return on macOS) runs at once, as Return does.
+    // Not the Run button's shortcut: that animates a click which fires
+    // 100 ms later, and a Stop pressed meanwhile would find nothing to stop.
+    auto* run = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return), this);
+    run->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(run, &QShortcut::activated, m_model, &BrevaneModel::start);
     connect(m_stop, &QPushButton::clicked, m_model, &BrevaneModel::stopAll);
     connect(m_rescan, &QPushButton::clicked, this, [this] {
         if (m_model->canRescan())
@@ -222,7 +269,7 @@ void ContentView::showEvent(QShowEvent* event)
 
 QString ContentView::title() const
 {
-    const QString folder = m_model->workingFolder();
+    const QString folder = m_model->workingFolderText();
     const QString name = QFileInfo(folder).fileName();
     const QString title =
         tr("%1 — Brevane").arg(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
@@ -233,27 +280,55 @@ QString ContentView::title() const
 
 void ContentView::chooseFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, tr("Choose the Folder the Tools Work In"), m_model->workingFolder());
-    if (!folder.isEmpty())
-        m_model->setWorkingFolder(QDir::cleanPath(folder));
+    // open(), not exec(): modal to this window only, and no event loop of
+    // its own that other windows' dialogs would have to wait for.
+    auto* dialog = new QFileDialog(this, tr("Choose the Folder the Tools Work In"),
+                                   m_model->workingFolderText());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    connect(dialog, &QFileDialog::fileSelected, this, &ContentView::takeChosenFolder);
+    dialog->open();
+}
+
+void ContentView::takeChosenFolder(const QString& folder)
+{
+    if (namesChosenFolder(folder)) {
+        m_model->setWorkingFolder(QFile::encodeName(QDir::cleanPath(folder)));
+        return;
+    }
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, tr("Folder Not Opened"),
+        tr("The folder picker cannot give the name of “%1” exactly, as it is not valid text. "
+           "Drop the folder on the window, or give it on the command line, instead.")
+            .arg(QDir::toNativeSeparators(folder)),
+        QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void ContentView::saveTranscripts()
 {
-    const QString folder = m_model->workingFolder();
+    const QString folder = m_model->workingFolderText();
     const QString name = transcriptsFileName(trimmedBlanksAndLineBreaks(m_model->task()),
                                              QDateTime::currentDateTime());
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Save Transcripts"), QDir(folder).filePath(name), tr("Markdown (*.md)"));
-    if (!path.isEmpty())
-        saveTranscriptsTo(path);
+    // A folder whose name is not text cannot be offered: the dialog starts
+    // where it likes.
+    const bool offerFolder = QFile::encodeName(folder) == m_model->workingFolder();
+    auto* dialog =
+        new QFileDialog(this, tr("Save Transcripts"),
+                        offerFolder ? QDir(folder).filePath(name) : name, tr("Markdown (*.md)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this](const QString& path) { saveTranscriptsTo(path); });
+    dialog->open();
 }
 
 void ContentView::saveTranscriptsTo(const QString& path)
 {
     const auto now = ToolRunner::Clock::now();
-    TranscriptsFile file{path, m_model->workingFolder(), QDateTime::currentDateTime(), {}};
+    TranscriptsFile file{path, m_model->workingFolderText(), QDateTime::currentDateTime(), {}};
     for (const ToolRunner* runner : m_model->runners()) {
         if (!runner->startedAt())
             continue;
@@ -295,7 +370,7 @@ void ContentView::handleSaveEnded(const QString& path, bool saved, const QString
 
 bool ContentView::takeFolderDrop(QDropEvent* event)
 {
-    const QString folder = folderIn(event->mimeData());
+    const QByteArray folder = folderIn(event->mimeData());
     if (folder.isEmpty())
         return false;
     event->setDropAction(Qt::LinkAction);
@@ -438,7 +513,7 @@ void ContentView::render()
     for (qsizetype i = 0; i < m_columns.size(); ++i)
         m_columns[i]->setIncluded(m_model->isIncluded(i));
 
-    const QString folder = QDir::toNativeSeparators(m_model->workingFolder());
+    const QString folder = QDir::toNativeSeparators(m_model->workingFolderText());
     QString shown = m_folder->fontMetrics().elidedText(folder, Qt::ElideMiddle, folderTextWidth);
     // A button reads "&" as a mnemonic marker.
     m_folder->setText(shown.replace(QLatin1Char('&'), QStringLiteral("&&")));

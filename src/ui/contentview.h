@@ -30,7 +30,7 @@ public:
     static constexpr QSize minimumContentSize{900, 520};
 
     // `workingFolder` empty: the model's default.
-    explicit ContentView(ProcessOwner& owner, const QString& workingFolder = QString(),
+    explicit ContentView(ProcessOwner& owner, const QByteArray& workingFolder = QByteArray(),
                          QWidget* parent = nullptr);
     ~ContentView() override;
 
@@ -38,11 +38,15 @@ public:
     // the working folder's name and " — Brevane".
     QString title() const;
 
-    // Opens the platform's folder picker; a chosen folder becomes the working folder.
+    // Opens the platform's folder picker and returns at once; a folder chosen
+    // there becomes the working folder. The file dialogs are modal to this
+    // window only: other windows go on working, and dialogs open in several
+    // windows close in any order.
     void chooseFolder();
     // File > Save Transcripts…: enabled while some column has output.
     QAction* saveTranscriptsAction() const { return m_saveTranscripts; }
-    // Asks where, in the working folder by default, then saves.
+    // Asks where, in the working folder by default, and returns at once; the
+    // answer goes to saveTranscriptsTo().
     void saveTranscripts();
     // Writes every run of this window, as it stands now, to `path` as
     // Markdown, on a thread of the owner; returns at once. On failure tells
@@ -98,6 +102,9 @@ private:
 
     // Sets the working folder when `event` carries one; true if it did or will.
     bool takeFolderDrop(QDropEvent* event);
+    // The folder picker's answer: becomes the working folder unless its text
+    // may not name the folder chosen.
+    void takeChosenFolder(const QString& folder);
     void applyFindQuery();
     ColumnView* findColumn() const;
     void setTranscriptPointSize(qreal size);

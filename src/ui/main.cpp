@@ -25,8 +25,13 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     addCommandLineOptions(parser);
     parser.process(app);
+    // argv as QApplication left it, its own options taken out: what the
+    // parser read, before it was made text.
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.push_back(QByteArray(argv[i]));
     QString error;
-    const QString folder = startFolder(parser, &error);
+    const QByteArray folder = startFolder(parser, arguments, &error);
     if (!error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 2;

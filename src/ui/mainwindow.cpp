@@ -21,7 +21,7 @@ QList<QKeySequence> bindingsWith(QKeySequence::StandardKey key, const QKeySequen
 
 } // namespace
 
-MainWindow::MainWindow(ProcessOwner& owner, const QString& workingFolder, QWidget* parent)
+MainWindow::MainWindow(ProcessOwner& owner, const QByteArray& workingFolder, QWidget* parent)
     : QMainWindow(parent)
     , m_owner(owner)
     , m_content(new ContentView(owner, workingFolder))
@@ -35,7 +35,7 @@ MainWindow::MainWindow(ProcessOwner& owner, const QString& workingFolder, QWidge
 
 MainWindow::~MainWindow() = default;
 
-MainWindow* MainWindow::open(ProcessOwner& owner, const QString& workingFolder)
+MainWindow* MainWindow::open(ProcessOwner& owner, const QByteArray& workingFolder)
 {
     auto* window = new MainWindow(owner, workingFolder);
     window->show();

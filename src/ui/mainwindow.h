@@ -12,14 +12,14 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // `workingFolder` empty: where Brevane was started (the home folder for "/").
-    explicit MainWindow(ProcessOwner& owner, const QString& workingFolder = QString(),
+    explicit MainWindow(ProcessOwner& owner, const QByteArray& workingFolder = QByteArray(),
                         QWidget* parent = nullptr);
     ~MainWindow() override;
 
     ContentView* contentView() const { return m_content; }
 
     // Opens and shows a new window on `workingFolder`; it lives until it is closed.
-    static MainWindow* open(ProcessOwner& owner, const QString& workingFolder = QString());
+    static MainWindow* open(ProcessOwner& owner, const QByteArray& workingFolder = QByteArray());
 
 private:
     void buildMenus();

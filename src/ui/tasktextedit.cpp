@@ -92,8 +92,8 @@ void TaskTextEdit::keyPressEvent(QKeyEvent* event)
         insertPlainText(QStringLiteral("\n"));
     else if (modifiers == Qt::NoModifier)
         Q_EMIT submitRequested();
-    // Control/Command-Return reaches the field only when Run's shortcut is
-    // disabled; it must then do nothing rather than break the line.
+    // Control/Command-Return belongs to the window's Run shortcut; should it
+    // reach the field, it does nothing rather than break the line.
     event->accept();
 }
 
