@@ -10,6 +10,17 @@ if(NOT metainfo MATCHES "<release version=\"${PROJECT_VERSION}\"")
   message(FATAL_ERROR "${BREVANE_METAINFO} lists no release ${PROJECT_VERSION}: "
                       "add one to <releases> when the project version changes.")
 endif()
+# The manual page's header names it too: a new version means looking the
+# page over.
+set(BREVANE_MANPAGE ${CMAKE_SOURCE_DIR}/packaging/brevane.1)
+file(STRINGS ${BREVANE_MANPAGE} header REGEX "^\\.TH ")
+if(NOT header MATCHES "\"Brevane ${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "${BREVANE_MANPAGE}: the .TH line names no \"Brevane ${PROJECT_VERSION}\": "
+                      "look the page over and update it when the project version changes.")
+endif()
+# What is read here is checked again when it changes.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${BREVANE_METAINFO} ${BREVANE_MANPAGE})
 
 install(TARGETS brevane BUNDLE DESTINATION . RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(APPLE)
@@ -24,6 +35,21 @@ if(UNIX AND NOT APPLE)
   install(FILES ${BREVANE_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(DIRECTORY packaging/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+
+  # Debian wants the manual page compressed at the highest level, and
+  # without the name and time stamp gzip would store (-n), so that the same
+  # sources always make the same package.
+  find_program(BREVANE_GZIP gzip REQUIRED)
+  set(docs ${CMAKE_BINARY_DIR}/packaging)
+  foreach(source ${BREVANE_MANPAGE})
+    get_filename_component(name ${source} NAME)
+    add_custom_command(OUTPUT ${docs}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${docs}/${name}
+      COMMAND ${BREVANE_GZIP} -9nf ${docs}/${name}
+      DEPENDS ${source} VERBATIM)
+  endforeach()
+  add_custom_target(compressed_docs ALL DEPENDS ${docs}/brevane.1.gz)
+  install(FILES ${docs}/brevane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 set(CPACK_PACKAGE_NAME brevane)
