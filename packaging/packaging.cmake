@@ -10,6 +10,24 @@ if(NOT metainfo MATCHES "<release version=\"${PROJECT_VERSION}\"")
   message(FATAL_ERROR "${BREVANE_METAINFO} lists no release ${PROJECT_VERSION}: "
                       "add one to <releases> when the project version changes.")
 endif()
+# The manual page's header and the changelog's latest entry name it too: a
+# new version means looking them over.
+set(BREVANE_MANPAGE ${CMAKE_SOURCE_DIR}/packaging/brevane.1)
+file(STRINGS ${BREVANE_MANPAGE} header REGEX "^\\.TH ")
+if(NOT header MATCHES "\"Brevane ${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "${BREVANE_MANPAGE}: the .TH line names no \"Brevane ${PROJECT_VERSION}\": "
+                      "look the page over and update it when the project version changes.")
+endif()
+set(BREVANE_CHANGELOG ${CMAKE_SOURCE_DIR}/packaging/changelog)
+file(STRINGS ${BREVANE_CHANGELOG} latest LIMIT_COUNT 1)
+if(NOT latest MATCHES "^brevane \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "${BREVANE_CHANGELOG} starts with no entry for ${PROJECT_VERSION}: "
+                      "add one when the project version changes.")
+endif()
+
+# What is read here is checked again when it changes.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${BREVANE_METAINFO} ${BREVANE_MANPAGE} ${BREVANE_CHANGELOG} ${CMAKE_SOURCE_DIR}/LICENSE)
 
 install(TARGETS brevane BUNDLE DESTINATION . RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(APPLE)
@@ -23,17 +41,69 @@ if(UNIX AND NOT APPLE)
   install(FILES packaging/${BREVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${BREVANE_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(DIRECTORY packaging/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+
+  # CPack's strip (CPACK_STRIP_FILES) keeps the compilers' .comment notes,
+  # which Debian's own packaging strips too.
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/brevane\"
+      COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
+
+  # Debian wants the manual page and the changelog compressed at the highest
+  # level, and without the name and time stamp gzip would store (-n), so that
+  # the same sources always make the same package.
+  find_program(BREVANE_GZIP gzip REQUIRED)
+  set(docs ${CMAKE_BINARY_DIR}/packaging)
+  foreach(source ${BREVANE_MANPAGE} ${BREVANE_CHANGELOG})
+    get_filename_component(name ${source} NAME)
+    add_custom_command(OUTPUT ${docs}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${docs}/${name}
+      COMMAND ${BREVANE_GZIP} -9nf ${docs}/${name}
+      DEPENDS ${source} VERBATIM)
+  endforeach()
+  add_custom_target(compressed_docs ALL DEPENDS ${docs}/brevane.1.gz ${docs}/changelog.gz)
+  install(FILES ${docs}/brevane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The licence in Debian's machine-readable copyright format: the holder
+  # and the terms from LICENSE, the terms indented by one space and each
+  # blank line written as " .".
+  file(READ ${CMAKE_SOURCE_DIR}/LICENSE license)
+  if(NOT license MATCHES "Copyright \\(c\\) ([^\n]+)\n\n(.+)")
+    message(FATAL_ERROR "LICENSE: no \"Copyright (c) …\" line followed by the terms")
+  endif()
+  set(holder ${CMAKE_MATCH_1})
+  string(STRIP "${CMAKE_MATCH_2}" terms)
+  string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+  string(REPLACE "\n" "\n " terms " ${terms}")
+  file(CONFIGURE OUTPUT ${docs}/copyright @ONLY CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: Brevane
+
+Files: *
+Copyright: @holder@
+License: Expat
+@terms@
+")
+  install(FILES ${docs}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME brevane)
 set(CPACK_PACKAGE_VENDOR "The Brevane developers")
-set(CPACK_PACKAGE_CONTACT "The Brevane developers")
+# The Debian package's maintainer; also named in packaging/changelog.
+set(CPACK_PACKAGE_CONTACT "The Brevane developers <developers@brevane.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Hand one task to several command-line agent tools and watch them side by side")
+# Lines of at most 80 characters: the Debian package shows them as they are.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Brevane hands one task, typed once, to several command-line agent tools at the same time \
-(claude, gemini and hermes) and shows what each prints, live, in a column of its own.")
+    "Brevane hands one task, typed once, to several command-line agent tools at
+the same time (claude, gemini and hermes) and shows what each prints, live,
+in a column of its own beside the others.
+
+It finds the tools in the usual folders and through the login shell, runs
+each one in the folder the window works in, stops every running tool at
+once, and lets any transcript be searched, copied or saved.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Brevane)
 set(CPACK_STRIP_FILES ON)
 
