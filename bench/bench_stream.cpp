@@ -7,7 +7,9 @@
 // words), wide (CJK, emoji sequences, flags, marks), newlines (one tool
 // writing 20 MiB of "\n"), drizzle, idle, quiet (nothing running), first
 // output, resize (the longest the GUI thread is blocked re-wrapping 3 x 20 MiB
-// at a new width) and find (typing a query over 3 x 20 MiB).
+// at a new width), find (typing a query over 3 x 20 MiB), background (tools
+// that leave a job flooding their output and exit: CPU before and after
+// Stop) and save (Save of 3 x 100 MiB: the GUI stall and memory meanwhile).
 //
 //   bench_stream [runs] [case…]  every case (or those named), medians of `runs`
 //                                (default 3), and the floods through tmux beside
@@ -42,6 +44,8 @@
 namespace {
 
 constexpr qsizetype floodBytes = 20 * 1024 * 1024;
+// The save case's transcripts are this many floods each.
+constexpr int saveFloods = 5;
 constexpr int drizzleLines = 200'000;
 constexpr int idleSeconds = 10;
 constexpr std::chrono::milliseconds caseDeadline{120'000};
@@ -278,6 +282,58 @@ void measureFind(ContentView& view)
                 heartbeat.worstGapMs(), static_cast<long long>(matches));
 }
 
+// Runs the event loop for `ms` and returns the CPU seconds used meanwhile.
+double cpuWhileRunning(int ms)
+{
+    const double before = cpuSeconds();
+    QTimer::singleShot(ms, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    return cpuSeconds() - before;
+}
+
+// Tools that left a job flooding their output and exited: the CPU the
+// window spends reading it in a second, then in each of the two seconds
+// after Stop.
+void measureBackground(BrevaneModel& model)
+{
+    auto allHeld = [&] {
+        for (const ToolRunner* runner : model.runners())
+            if (!runner->state().hasEnded() || !runner->outputStillArriving())
+                return false;
+        return true;
+    };
+    while (!allHeld())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double before = cpuWhileRunning(1000);
+    model.stopAll();
+    const double first = cpuWhileRunning(1000);
+    const double second = cpuWhileRunning(1000);
+    std::printf("background before_cpu_s=%.3f after_cpu_s=%.3f later_cpu_s=%.3f\n", before, first,
+                second);
+}
+
+// Saves the window's transcripts and prints how long that took, the longest
+// GUI stall meanwhile, and the peak memory before and after.
+void measureSave(ContentView& view)
+{
+    QTemporaryDir dir;
+    const double rssBefore = peakRssMiB();
+    Heartbeat heartbeat;
+    bool saved = false;
+    bool ended = false;
+    QObject::connect(&view, &ContentView::transcriptsSaved, [&](const QString&, bool ok) {
+        saved = ok;
+        ended = true;
+    });
+    heartbeat.start();
+    view.saveTranscriptsTo(dir.filePath(QStringLiteral("saved.md")));
+    while (!ended)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    std::printf("save save_ms=%.1f stall_ms=%.1f rss_before_mib=%.1f rss_after_mib=%.1f saved=%d\n",
+                double(heartbeat.nsecsElapsed()) / 1e6, heartbeat.worstGapMs(), rssBefore,
+                peakRssMiB(), int(saved));
+}
+
 // One measured run inside a real window; `expected` holds each column's
 // transcript length.
 int runCase(const QString& name, const QList<qsizetype>& expected)
@@ -358,6 +414,11 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
         std::printf("idle cpu_s=%.4f seconds=%d\n", used, idleSeconds);
         return 0;
     }
+    if (name == QLatin1String("background")) {
+        heartbeat.stop();
+        measureBackground(*model);
+        return 0;
+    }
     if (name == QLatin1String("first")) {
         while (firstOutputNs < 0)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -376,6 +437,11 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
     if (name == QLatin1String("find")) {
         heartbeat.stop();
         measureFind(view);
+        return 0;
+    }
+    if (name == QLatin1String("save")) {
+        heartbeat.stop();
+        measureSave(view);
         return 0;
     }
     const double wallMs = double(clock.nsecsElapsed()) / 1e6;
@@ -583,6 +649,43 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
         std::printf("find: typing a 6-character query over 3 x 20 MiB, every count final "
                     "%.1f ms after a key at worst, GUI stall %.1f ms (medians)\n",
                     median(keys), median(stalls));
+    }
+
+    if (wanted("background")) {
+        writeTools(home.path(), "yes 'a background job that outlived its tool' &\nexit 0\n");
+        QList<double> before, after, later;
+        for (int i = 0; i < runs; ++i) {
+            const Figures f =
+                runChild(self, home.path(), QStringLiteral("background"), {0, 0, 0});
+            before << f.values.value(QStringLiteral("before_cpu_s"));
+            after << f.values.value(QStringLiteral("after_cpu_s"));
+            later << f.values.value(QStringLiteral("later_cpu_s"));
+        }
+        std::printf("background: reading three jobs left flooding, %.3f CPU s per s; in the "
+                    "first second after Stop %.3f (%.3f x), in the next %.3f (medians)\n",
+                    median(before), median(after), median(after) / median(before), median(later));
+    }
+
+    if (wanted("save")) {
+        const QByteArray big = flood.repeated(saveFloods);
+        catTools(writeData("save", big));
+        const qsizetype chars = removeEscapes(decodeUtf8(big)).size();
+        QList<double> ms, stalls, growth;
+        QList<Figures> all;
+        for (int i = 0; i < runs; ++i) {
+            const Figures f =
+                runChild(self, home.path(), QStringLiteral("save"), {chars, chars, chars});
+            ms << f.values.value(QStringLiteral("save_ms"));
+            stalls << f.values.value(QStringLiteral("stall_ms"));
+            growth << f.values.value(QStringLiteral("rss_after_mib")) /
+                          f.values.value(QStringLiteral("rss_before_mib"));
+            all << f;
+        }
+        std::printf("save: 3 x %d MiB saved in %.0f ms, worst GUI stall %.1f ms (worst of %d), "
+                    "peak memory x %.3f of what it was before Save (median; %.0f MiB before)\n",
+                    saveFloods * 20, median(ms), *std::max_element(stalls.begin(), stalls.end()),
+                    runs, median(growth),
+                    all.first().values.value(QStringLiteral("rss_before_mib")));
     }
 
     if (wanted("drizzle")) {
