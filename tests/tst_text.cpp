@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 // Meaningful examples only: the fuzz targets in tests/fuzz compare streaming
 // decoding and cleaning with whole-input results for random inputs and cuts.
 
@@ -70,18 +72,74 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
+        const QString st = e + u'\\';
+        const QString limit(4096, u'p');
         QTest::newRow("colour") << e + "[31mred" + e + "[0m" << QStringLiteral("red");
         QTest::newRow("private '?' and intermediate") << e + "[?25lx" + e + "[2 q"
                                                       << "x";
         QTest::newRow("back to back, final ~") << e + "[1m" + e + "[~" + e + "[K" << QString();
-        const QString unmatched = e + "[>4;1m " + e + "[38:5:1m " + e + "[!1p " + e + "[1\x7F " +
-                                  e + "[1\u00E9 " + e + "]0;title\a " + e + "(B \r\b\t\a";
-        QTest::newRow("'>', ':', late parameter, DEL, non-ascii, OSC, no '[', controls stay")
-            << unmatched << unmatched;
-        QTest::newRow("lone and unfinished before a sequence")
-            << e + e + "[mz" + e + "[1" + e + "[2m." << e + "z" + e + "[1.";
+        QTest::newRow("'>', '<', '=', late parameter")
+            << e + "[>1ua" + e + "[>4;1mb" + e + "[<uc" + e + "[=5ud" + e + "[!1pe"
+            << "abcde";
+        QTest::newRow("colon SGR") << e + "[38:2::255:0:0mx" + e + "[38:5:1my"
+                                   << "xy";
+        QTest::newRow("8-bit CSI") << u"\u009B31mred\u009B0m"_s << "red";
+        QTest::newRow("OSC 8 with BEL keeps the link text")
+            << e + "]8;;https://example.com/x\alink text" + e + "]8;;\a"
+            << "link text";
+        QTest::newRow("OSC 8 with ST keeps the link text")
+            << e + "]8;id=1;https://example.com/x" + st + "link text" + e + "]8;;" + st
+            << "link text";
+        QTest::newRow("8-bit OSC 8 and ST")
+            << u"\u009D8;;https://\u00E9.fr\u009Ctext\u009D8;;\u009C"_s << "text";
+        QTest::newRow("OSC 0 title") << e + "]0;t\u00EFtle \U0001F600\aafter"
+                                     << "after";
+        QTest::newRow("OSC 52 clipboard") << e + "]52;c;aGVsbG8=\ax" + e + "]52;c;?" + st << "x";
+        QTest::newRow("DCS, SOS, PM, APC; BEL inside")
+            << e + "P1$r0m" + st + "a" + e + "Xs\as" + st + "b" + e + "^p" + st + "c" + e +
+                   "_Gf=100;AAAA" + st + "d" +
+                   u"\u0090q\u009Ce\u0098\u009Cf\u009E\u009Cg\u009F\u009C"_s
+            << "abcdefg";
+        QTest::newRow("other escape sequences")
+            << e + "(Ba" + e + "=b" + e + ">c" + e + "7d" + e + "8e" + e + "cf" + e + "#8g" + e +
+                   "%Gh" + st + "i"
+            << "abcdefghi";
+        QTest::newRow("ESC inside a string starts the next sequence")
+            << e + "]0;t" + e + "[31mred" + e + "P" + e + "(Bx"
+            << "redx";
+        const QString can(QChar(0x18)), sub(QChar(0x1A));
+        QTest::newRow("CAN and SUB end any sequence")
+            << e + "]0;title" + can + "a" + e + "Pq" + sub + "b" + e + "[12" + can + "m" + e + "(" +
+                   sub + "B" + e + can + "c"
+            << "abmBc";
+        QTest::newRow("unterminated string shown after 4096 units")
+            << e + "]" + limit + "shown" + e + "[m"
+            << "shown";
+        QTest::newRow("terminator just in time") << e + "]" + limit + "\aok"
+                                                 << "ok";
+        QTest::newRow("the limit keeps a surrogate pair whole")
+            << e + "P" + limit.first(4095) + u"\U0001F600z"_s << "z";
+        QTest::newRow("NEL stays, other C1 go")
+            << u"a\u0085b\u0080\u0084\u0086\u009A\u009Cc"_s << u"a\u0085bc"_s;
+        QTest::newRow("C1 ends a sequence")
+            << e + u"[1\u0085x"_s + e + u"]0;\u009Bmy"_s << u"\u0085xy"_s;
+        QTest::newRow("C0 inside a sequence stays, DEL goes") << e + "[3\r\n1\x7Fm" + e + "\t(B"
+                                                              << "\r\n\t";
+        QTest::newRow("non-ASCII ends CSI and escape")
+            << e + "[1\u00E9 " + e + "\u00E0" + e + u"\U0001F600"_s << u"\u00E9 \u00E0\U0001F600"_s;
+        QTest::newRow("ESC after ESC starts anew") << e + e + "[mz" + e + "[1" + e + "[2m."
+                                                   << "z.";
+        // Plain text is tested 16 units at a time: controls are found in any
+        // lane (the cuts move the blocks), units sharing a byte with one stay.
+        const QString alike = u"0123456789\u011B\uFF1B\u0185\uFF9B\u1B1B\u9B9B\u1B80"_s;
+        QTest::newRow("look-alikes in blocks")
+            << alike + e + "[1m" + alike + u"\u009C"_s + alike << alike + alike + alike;
+        const QString controls = u"\r\b\t\a\v\f\x7F\x18\x1A\x01"_s;
+        QTest::newRow("controls outside sequences stay") << controls << controls;
         QTest::newRow("unfinished at end") << "tail" + e + "[1;2 "
-                                           << "tail" + e + "[1;2 ";
+                                           << "tail";
+        QTest::newRow("string unfinished at end") << "tail" + e + "]8;;http"
+                                                  << "tail";
     }
     void removesEscapes()
     {
