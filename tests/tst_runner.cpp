@@ -182,16 +182,17 @@ private Q_SLOTS:
     void jobFloodingAfterTheToolExited_data()
     {
         QTest::addColumn<QString>("jobStep");
-        QTest::addColumn<bool>("runAgain");
-        QTest::newRow("stopped") << u"out=job\\n"_s << false;
-        QTest::newRow("stopped, ignores SIGTERM") << u"ignore-term"_s << false;
-        QTest::newRow("stopped, left the group") << u"setsid"_s << false;
-        QTest::newRow("the next run") << u"out=job\\n"_s << true;
+        QTest::addColumn<QString>("then");
+        QTest::newRow("stopped") << u"out=job\\n"_s << u"stop"_s;
+        QTest::newRow("stopped, ignores SIGTERM") << u"ignore-term"_s << u"stop"_s;
+        QTest::newRow("stopped, left the group") << u"setsid"_s << u"stop"_s;
+        QTest::newRow("the next run") << u"out=job\\n"_s << u"run"_s;
+        QTest::newRow("a next run that fails to launch") << u"out=job\\n"_s << u"fail"_s;
     }
     void jobFloodingAfterTheToolExited()
     {
         QFETCH(QString, jobStep);
-        QFETCH(bool, runAgain);
+        QFETCH(QString, then);
         Rig rig;
         rig.install({u"{"_s, jobStep, u"pid="_s + rig.file(u"job"_s), u"flood=bg\\n"_s, u"}"_s,
                      u"exit=2"_s});
@@ -202,22 +203,28 @@ private Q_SLOTS:
                                  deadline);
         QCOMPARE(rig.runner.state().status(), 2);
         QVERIFY(rig.runner.canStop());
-        if (runAgain) {
+        if (then == u"run"_s) {
             rig.install({u"out=new\\n"_s}, u"fresh"_s);
             QVERIFY(rig.runToEnd());
+        } else if (then == u"fail"_s) {
+            // As a run in a folder that cannot be entered does.
+            rig.runner.beginRun(u"t"_s);
+            rig.runner.failLaunch(u"gone"_s);
         } else {
             rig.runner.stop();
             QVERIFY(rig.runner.state().isDone() && !rig.runner.outputStillArriving());
-            QVERIFY(!rig.runner.canStop());
         }
+        QVERIFY(!rig.runner.canStop());
         const QString kept = rig.runner.output().toString();
         QVERIFY(waitFor([&] { return ProcessProbe::gone(rig.pidIn(u"job"_s)); }));
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
         QCoreApplication::processEvents();
         QCOMPARE(rig.runner.output(), kept);
-        if (runAgain)
+        if (then == u"run"_s)
             QCOMPARE(kept, u"new\n"_s);
-        QCOMPARE(rig.runner.state().status(), runAgain ? 0 : 2);
+        if (then == u"fail"_s)
+            QCOMPARE(kept, u"Failed to launch: gone"_s);
+        QCOMPARE(rig.runner.state().status(), then == u"stop"_s ? 2 : 0);
     }
 
     // Destroying the runners, as closing a window does, leaves a quiet tool

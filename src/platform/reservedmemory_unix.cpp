@@ -1,7 +1,9 @@
 #include "platform/reservedmemory.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -12,9 +14,22 @@ constexpr std::size_t smallestReservation = std::size_t(1) << 20;
 // stream of small appends costs few system calls.
 constexpr std::size_t commitStep = std::size_t(1) << 20;
 
+// Under a limit on the address space (ulimit -v) one reservation takes no
+// more than this fraction of it: several transcripts, and everything else
+// the app allocates, must still fit. A text that outgrows it moves.
+constexpr std::size_t limitShare = 64;
+
 std::size_t roundUp(std::size_t bytes, std::size_t unit)
 {
     return (bytes + unit - 1) / unit * unit;
+}
+
+std::size_t addressSpaceCap()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return SIZE_MAX;
+    return std::max<std::size_t>(std::size_t(limit.rlim_cur) / limitShare, smallestReservation);
 }
 
 } // namespace
@@ -27,7 +42,8 @@ ReservedMemory::ReservedMemory(std::size_t bytes)
 #endif
     // Halve until the system agrees: another process's limits (ulimit -v,
     // a sanitizer's shadow) may leave less address space than asked for.
-    for (std::size_t size = roundUp(bytes, commitStep); size >= smallestReservation; size /= 2) {
+    const std::size_t wanted = std::min(bytes, addressSpaceCap());
+    for (std::size_t size = roundUp(wanted, commitStep); size >= smallestReservation; size /= 2) {
         void* p = ::mmap(nullptr, size, PROT_NONE, flags, -1, 0);
         if (p != MAP_FAILED) {
             m_data = static_cast<char*>(p);

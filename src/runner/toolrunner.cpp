@@ -96,6 +96,17 @@ void ToolRunner::setState(RunState state)
 
 void ToolRunner::beginRun(const QString& task)
 {
+    // A job of the previous run still writing is not read any more, also
+    // when this run fails to launch.
+    if (m_process) {
+        m_process->closeOutput();
+        if (m_process->terminating())
+            m_terminating.push_back(std::move(m_process));
+        m_process.reset();
+    }
+    std::erase_if(m_terminating, [](const auto& process) { return !process->terminating(); });
+    m_outputStillArriving = false;
+    ++m_runId;
     // Announced by the change of output and state that always follows.
     m_task = task;
     m_ranPath = path();
@@ -124,18 +135,9 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
 {
     if (!path())
         return;
-    // A job of the previous run still writing is not read any more.
-    if (m_process) {
-        m_process->closeOutput();
-        if (m_process->terminating())
-            m_terminating.push_back(std::move(m_process));
-        m_process.reset();
-    }
-    std::erase_if(m_terminating, [](const auto& process) { return !process->terminating(); });
-    m_outputStillArriving = false;
-    setOutput(QStringView());
     beginRun(task);
-    const quint64 runId = ++m_runId;
+    setOutput(QStringView());
+    const quint64 runId = m_runId;
 
     ChildProcess::Options options;
     options.program = shellProgram;

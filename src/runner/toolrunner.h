@@ -81,7 +81,8 @@ public:
 
     void setDiscovery(Discovery discovery);
     // Records a new run of `task` and when it starts, without a notification
-    // of its own: a change of output and state follows at once.
+    // of its own: a change of output and state follows at once. What the
+    // previous run's process still writes is no longer read.
     void beginRun(const QString& task);
     // Ends a run that could not start: "Failed to launch: " and why. After
     // beginRun() when the run never reached running.
