@@ -101,6 +101,36 @@ private Q_SLOTS:
         QCOMPARE(rig.runner.state().signal(), signal);
     }
 
+    // A tool's own arguments reach it byte for byte beside the task, each
+    // one argument, and the shell runs nothing of them.
+    void argumentsAreNeverShellText_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("substitutions")
+            << QStringList{u"$(touch pwned)"_s, u"`touch pwned`"_s, u"${X:=$(touch pwned)}"_s};
+        QTest::newRow("separators and quotes")
+            << QStringList{u"; touch pwned;"_s, u"a'b\"c"_s, u"&& touch pwned |"_s, u"*"_s};
+        QTest::newRow("line breaks, options, nothing")
+            << QStringList{u"one\ntouch pwned\n"_s, u"-rf"_s, u"--"_s, QString(), u" "_s};
+    }
+    void argumentsAreNeverShellText()
+    {
+        QFETCH(QStringList, args);
+        Rig rig;
+        ToolRunner runner(rig.owner, ToolSpec{u"claude"_s, args});
+        Discovery found;
+        found.path = QFile::encodeName(
+            rig.home.writeStandin(u"bin/tool"_s, {u"record="_s + rig.file(u"record"_s)}));
+        runner.setDiscovery(found);
+        runner.run(u"$(touch pwned) task"_s, QFile::encodeName(rig.home.path()));
+        QVERIFY(waitFor([&] { return runner.state().hasEnded(); }));
+        QList<QByteArray> expected;
+        for (const QString& arg : args + QStringList{u"$(touch pwned) task"_s})
+            expected << arg.toUtf8();
+        QCOMPARE(rig.home.record(u"record"_s).arguments, expected);
+        QVERIFY(!QFile::exists(rig.file(u"pwned"_s)));
+    }
+
     // Finished must never show before the last byte: the end is announced
     // once the pipe is at end of stream, not after a guessed pause. Random
     // bytes, cut into reads anywhere, end as decoding and cleaning them at

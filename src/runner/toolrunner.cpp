@@ -12,14 +12,20 @@ namespace {
 
 const QByteArray shellProgram = QByteArrayLiteral("/bin/zsh");
 
-// The path and the task reach the tool through the environment, inside double
-// quotes, so the shell never parses either of them.
-QByteArray scriptFor(const ToolSpec& spec)
+// The tool's path comes from the environment and every argument, the task
+// included, is an argument of the shell's own: the script is fixed text, so
+// the shell parses nothing of either. Under -c the first word after the
+// script is $0.
+const QByteArray toolScript = QByteArrayLiteral("exec \"$BV_BIN\" \"$@\"");
+const QByteArray scriptName = QByteArrayLiteral("brevane");
+
+QList<QByteArray> shellArguments(const ToolSpec& spec, const QString& task)
 {
-    QByteArray script = QByteArrayLiteral("exec \"$BV_BIN\" ");
-    script += spec.args.join(QLatin1Char(' ')).toUtf8();
-    script += QByteArrayLiteral(" \"$BV_TASK\"");
-    return script;
+    QList<QByteArray> arguments{QByteArrayLiteral("-lc"), toolScript, scriptName};
+    for (const QString& arg : spec.args)
+        arguments.push_back(arg.toUtf8());
+    arguments.push_back(task.toUtf8());
+    return arguments;
 }
 
 QList<QByteArray> environmentFor(const QByteArray& path, const QString& task)
@@ -141,7 +147,7 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
 
     ChildProcess::Options options;
     options.program = shellProgram;
-    options.arguments = {QByteArrayLiteral("-lc"), scriptFor(m_spec)};
+    options.arguments = shellArguments(m_spec, task);
     options.environment = environmentFor(*path(), task);
     options.workingDirectory = folder;
 
