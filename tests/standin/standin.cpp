@@ -16,7 +16,7 @@
 //   ignore-term   ignore SIGTERM from here on
 //   setsid        leave the tool's process group for a session of its own
 //   pause         wait until a signal ends the process
-//   kill=N        send signal N to itself
+//   kill=N        die by signal N (its default action)
 //   { ... }       fork a child that does the steps in between, then exits
 //                 (no nesting)
 //   exit=N        exit with code N (0 after the last step)
@@ -124,7 +124,10 @@ void run(const std::vector<std::string>& steps, size_t begin, size_t end)
             for (;;)
                 ::pause();
         } else if (name == "kill") {
-            std::raise(std::atoi(value.c_str()));
+            // Dies by the signal even where a sanitizer handles it (SIGSEGV).
+            const int signal = std::atoi(value.c_str());
+            std::signal(signal, SIG_DFL);
+            std::raise(signal);
         } else if (name == "{") {
             size_t close = i;
             while (close < end && steps[close] != "}")
