@@ -1,11 +1,14 @@
 #include "transcript/cluster.h"
+#include "transcript/transcriptdocument.h"
 #include "transcript/transcriptlayout.h"
 #include "transcript/transcriptsearch.h"
 #include "transcript/transcripttext.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 using Transcript::ClusterKind;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -33,6 +36,26 @@ QString rowsOf(const TranscriptLayout& layout, const QString& text)
     for (const TranscriptLayout::Row& row : layout.rows(text, 0, layout.rowCount()))
         rows << text.sliced(row.start, row.next - row.start);
     return rows.join(u'|');
+}
+
+// Roles by letter: Normal, Dim, Prompt, Tool, Error.
+const QString roleLetters = QStringLiteral("NDPTE");
+
+// A document made of appends written "Ntext|Dmore|…": each a role's letter,
+// then its text (which may be empty).
+void appendAll(TranscriptDocument& document, const QString& appends)
+{
+    for (const QString& append : appends.split(u'|'))
+        document.append(QStringView(append).sliced(1), TextRole(roleLetters.indexOf(append[0])));
+}
+
+// Runs written "0N 3D": each a start and its role's letter.
+QString runsOf(std::span<const StyleRun> runs)
+{
+    QStringList shown;
+    for (const StyleRun& run : runs)
+        shown << QString::number(run.start) + roleLetters[int(run.role)];
+    return shown.join(u' ');
 }
 
 } // namespace
@@ -72,6 +95,110 @@ private Q_SLOTS:
         QVERIFY(text.isEmpty());
         QCOMPARE(snapshot.text.data(), storage);
         QCOMPARE(snapshot.text, QStringView(expected));
+    }
+
+    // Appends of one role make one run, whatever their number; empty
+    // appends make none.
+    void runsFollowAppends_data()
+    {
+        QTest::addColumn<QString>("appends");
+        QTest::addColumn<QString>("runs");
+        QTest::newRow("one") << "Nabc"
+                             << "0N";
+        QTest::newRow("same role extends") << "Dab|Dcd|Def"
+                                           << "0D";
+        QTest::newRow("each change starts a run") << "Nab|Ecd|Nef|Pg"
+                                                  << "0N 2E 4N 6P";
+        QTest::newRow("empty appends add nothing") << "Nab|E|Ncd|T|Tx"
+                                                   << "0N 4T";
+        QTest::newRow("only empty") << "P|D"
+                                    << "";
+        QTest::newRow("first not normal") << "Tcall|Tmore|Nok"
+                                          << "0T 8N";
+    }
+    void runsFollowAppends()
+    {
+        QFETCH(QString, appends);
+        QFETCH(QString, runs);
+        TranscriptDocument document;
+        QSignalSpy spy(&document, &TranscriptDocument::appended);
+        QVERIFY(spy.isValid());
+        appendAll(document, appends);
+        QCOMPARE(runsOf(document.runsIn(0, document.size())), runs);
+        // One signal per append of text, from where it begins.
+        QList<qsizetype> expected;
+        qsizetype at = 0;
+        for (const QString& append : appends.split(u'|')) {
+            if (append.size() > 1)
+                expected << at;
+            at += append.size() - 1;
+        }
+        QList<qsizetype> froms;
+        for (const QList<QVariant>& args : spy)
+            froms << args.at(0).value<qsizetype>();
+        QCOMPARE(froms, expected);
+        QCOMPARE(document.text().size(), at);
+    }
+
+    void runsInRanges_data()
+    {
+        // Over "aaBBBcccD": runs at 0 N, 2 E, 5 N, 8 D.
+        QTest::addColumn<qsizetype>("from");
+        QTest::addColumn<qsizetype>("to");
+        QTest::addColumn<QString>("runs");
+        QTest::newRow("all") << qsizetype(0) << qsizetype(9) << "0N 2E 5N 8D";
+        QTest::newRow("empty") << qsizetype(3) << qsizetype(3) << "";
+        QTest::newRow("backwards") << qsizetype(4) << qsizetype(1) << "";
+        QTest::newRow("inside one run") << qsizetype(3) << qsizetype(4) << "2E";
+        QTest::newRow("from a run's start") << qsizetype(2) << qsizetype(5) << "2E";
+        QTest::newRow("up to a run's start") << qsizetype(0) << qsizetype(2) << "0N";
+        QTest::newRow("across a boundary") << qsizetype(4) << qsizetype(6) << "2E 5N";
+        QTest::newRow("across several") << qsizetype(1) << qsizetype(9) << "0N 2E 5N 8D";
+        QTest::newRow("the last character") << qsizetype(8) << qsizetype(9) << "8D";
+        QTest::newRow("at the end") << qsizetype(9) << qsizetype(9) << "";
+        QTest::newRow("past the end") << qsizetype(7) << qsizetype(100) << "5N 8D";
+        QTest::newRow("before the start") << qsizetype(-5) << qsizetype(1) << "0N";
+    }
+    void runsInRanges()
+    {
+        QFETCH(qsizetype, from);
+        QFETCH(qsizetype, to);
+        QFETCH(QString, runs);
+        TranscriptDocument document;
+        appendAll(document, QStringLiteral("Na|Na|EBBB|Nccc|DD"));
+        QCOMPARE(runsOf(document.runsIn(from, to)), runs);
+    }
+
+    // Turns start where the text stood; clearing takes them, the text and
+    // the runs away in new storage, while a snapshot keeps what it showed.
+    void turnsAndClear()
+    {
+        TranscriptDocument document;
+        QSignalSpy turns(&document, &TranscriptDocument::turnBegun);
+        QSignalSpy cleared(&document, &TranscriptDocument::cleared);
+        QVERIFY(turns.isValid() && cleared.isValid());
+        document.beginTurn();
+        appendAll(document, QStringLiteral("Pfirst\n|Nanswer\n"));
+        document.beginTurn();
+        document.append(u"second\n", TextRole::Prompt);
+        QCOMPARE(document.turnCount(), 2);
+        QCOMPARE(document.turnStart(0), 0);
+        QCOMPARE(document.turnStart(1), 13);
+        QCOMPARE(turns.size(), 2);
+        QCOMPARE(turns.at(1).at(0).value<qsizetype>(), 1);
+        QCOMPARE(runsOf(document.runsIn(0, document.size())), u"0P 6N 13P"_s);
+
+        const TranscriptText::Snapshot snapshot = document.snapshot();
+        const QChar* storage = document.text().data();
+        document.clear();
+        QCOMPARE(cleared.size(), 1);
+        QVERIFY(document.isEmpty() && document.turnCount() == 0);
+        QCOMPARE(runsOf(document.runsIn(0, 100)), QString());
+        document.append(u"new", TextRole::Error);
+        QVERIFY(document.text().data() != storage);
+        QCOMPARE(runsOf(document.runsIn(0, 3)), u"0E"_s);
+        QCOMPARE(snapshot.text.data(), storage);
+        QCOMPARE(snapshot.text, u"first\nanswer\nsecond\n");
     }
 
     void clusterWidths_data()

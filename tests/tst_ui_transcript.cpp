@@ -1,4 +1,5 @@
 #include "testsupport.h"
+#include "transcript/transcriptdocument.h"
 #include "ui/contentview.h"
 #include "ui/transcriptview.h"
 
@@ -63,6 +64,76 @@ struct Shown {
     TranscriptView view;
 };
 
+// A view over a document with a line of "X" in each role, one per row,
+// then a line half normal, half error.
+struct Styled {
+    static constexpr int width = 8;
+    Styled()
+    {
+        view.setSource([this] { return document.text(); });
+        view.setStyles([this](qsizetype from, qsizetype to) { return document.runsIn(from, to); });
+        for (TextRole role : roles)
+            document.append(QString(width, u'X') + u'\n', role);
+        document.append(QString(width / 2, u'X'));
+        document.append(QString(width / 2, u'X'), TextRole::Error);
+        document.append(u"\n");
+        view.resize(400, 200);
+        view.show();
+        view.resetText();
+    }
+    // What is painted in `row` between cells `from` and `to` (all of it by default).
+    struct Ink {
+        int pixels = 0;
+        // The sum of every pixel's distance from the background.
+        qint64 mass = 0;
+        int reddish = 0;
+        // The pixel farthest from the background, and how far.
+        QRgb strongest = 0;
+        int distance = 0;
+        // One past the rightmost inked x.
+        int right = 0;
+    };
+    Ink inkOf(int row, qreal from = -1, qreal to = 1000)
+    {
+        const QImage shot = view.grab(view.viewport()->geometry()).toImage();
+        const QFontMetricsF metrics(view.font());
+        const int lineHeight = qCeil(metrics.lineSpacing());
+        const QRgb background = view.palette().color(QPalette::Base).rgb();
+        const int top = TranscriptView::padding + row * lineHeight;
+        Ink ink;
+        for (int y = top; y < top + lineHeight; ++y) {
+            const qreal left = TranscriptView::padding + from * metrics.horizontalAdvance(u'M');
+            const qreal right = TranscriptView::padding + to * metrics.horizontalAdvance(u'M');
+            for (int x = std::max(0, qCeil(left)); x < std::min<qreal>(shot.width(), right); ++x) {
+                const QRgb pixel = shot.pixel(x, y);
+                const int distance = qAbs(qRed(pixel) - qRed(background)) +
+                                     qAbs(qGreen(pixel) - qGreen(background)) +
+                                     qAbs(qBlue(pixel) - qBlue(background));
+                if (distance == 0)
+                    continue;
+                ++ink.pixels;
+                ink.mass += distance;
+                ink.reddish += qRed(pixel) > qGreen(pixel) + 60 && qRed(pixel) > qBlue(pixel) + 60;
+                ink.right = x + 1;
+                if (distance > ink.distance) {
+                    ink.distance = distance;
+                    ink.strongest = pixel;
+                }
+            }
+        }
+        return ink;
+    }
+    static int distance(QRgb a, QRgb b)
+    {
+        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
+    }
+
+    static constexpr TextRole roles[] = {TextRole::Normal, TextRole::Dim, TextRole::Prompt,
+                                         TextRole::Tool, TextRole::Error};
+    TranscriptDocument document;
+    TranscriptView view;
+};
+
 } // namespace
 
 class TestTranscriptView : public QObject {
@@ -92,6 +163,55 @@ private Q_SLOTS:
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(0, 30));
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, Qt::ShiftModifier, s.cell(1, 1));
         QCOMPARE(s.view.selectedText(), QStringLiteral("\ng"));
+    }
+
+    // Each role is painted in its colour and weight, in the cells the text
+    // has without roles; a selection's colour wins over the role's.
+    void rolesPaintTheirRuns()
+    {
+        Styled s;
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        QTRY_VERIFY(!s.view.frameDue());
+        const Styled::Ink normal = s.inkOf(0);
+        const Styled::Ink dim = s.inkOf(1);
+        const Styled::Ink prompt = s.inkOf(2);
+        const Styled::Ink tool = s.inkOf(3);
+        const Styled::Ink error = s.inkOf(4);
+        QVERIFY(normal.pixels > 0 && normal.reddish == 0);
+        QVERIFY(error.reddish > error.pixels / 4);
+        QVERIFY(dim.reddish == 0 && prompt.reddish == 0 && tool.reddish == 0);
+        // A role that changes inside a row, away from the cells' shared edge.
+        QVERIFY(s.inkOf(5, 0, 3).reddish == 0 && s.inkOf(5, 5, 8).reddish > 0);
+        // Dim and tool ink is fainter than the text's, and the tool's leans to blue.
+        QVERIFY(dim.distance < normal.distance - 60);
+        QVERIFY(tool.distance < normal.distance - 60);
+        QVERIFY(qBlue(tool.strongest) > qRed(tool.strongest) + 40);
+        // The prompt in the text's colour, bolder, but in the same cells.
+        QVERIFY(Styled::distance(prompt.strongest, normal.strongest) < 40);
+        QVERIFY(prompt.mass > normal.mass * 5 / 4);
+        const qreal cells = TranscriptView::padding +
+                            Styled::width * QFontMetricsF(s.view.font()).horizontalAdvance(u'M');
+        QVERIFY(prompt.right <= qCeil(cells) + 1 && normal.right <= qCeil(cells) + 1);
+
+        // The same rows and wraps as the text laid out without roles.
+        s.view.resize(TranscriptView::padding * 2 + 50, 200);
+        QTRY_VERIFY(!s.view.frameDue());
+        TranscriptLayout plain;
+        plain.setColumns({}, s.view.columnCount());
+        plain.append(s.document.text());
+        QVERIFY(s.view.rowCount() > 7);
+        QCOMPARE(s.view.rowCount(), plain.rowCount());
+
+        s.view.resize(400, 200);
+        QTRY_VERIFY(!s.view.frameDue());
+        s.view.selectAll();
+        const Styled::Ink selectedNormal = s.inkOf(0);
+        for (int row = 1; row < 6; ++row) {
+            const Styled::Ink selected = s.inkOf(row);
+            QVERIFY2(selected.reddish == 0 &&
+                         Styled::distance(selected.strongest, selectedNormal.strongest) < 40,
+                     qPrintable(QString::number(row)));
+        }
     }
 
     // Wide characters take two cells each, so their rows end inside the

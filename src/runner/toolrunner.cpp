@@ -76,6 +76,7 @@ void ToolRunner::setDiscovery(Discovery discovery)
 void ToolRunner::setOutput(QStringView output)
 {
     m_output.clear();
+    m_output.beginTurn();
     m_output.append(output);
     ++m_outputGeneration;
     Q_EMIT changed();

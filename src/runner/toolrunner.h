@@ -3,7 +3,7 @@
 #include "catalog/detector.h"
 #include "catalog/runstate.h"
 #include "catalog/toolspec.h"
-#include "transcript/transcripttext.h"
+#include "transcript/transcriptdocument.h"
 
 #include <QObject>
 #include <QString>
@@ -41,9 +41,11 @@ public:
     // The path, or where discovery looked and what the login shell answered.
     const Discovery& discovery() const { return m_discovery; }
     // The latest run's transcript. Valid until the next change of output.
-    QStringView output() const { return m_output.view(); }
+    QStringView output() const { return m_output.text(); }
     // The transcript as it stands now, for as long as the snapshot lives.
     TranscriptText::Snapshot outputSnapshot() const { return m_output.snapshot(); }
+    // The transcript with its style runs and turns, for reading only.
+    const TranscriptDocument& transcript() const { return m_output; }
     RunState state() const { return m_state; }
     // The tool has ended, but something it started still holds its output open.
     bool outputStillArriving() const { return m_outputStillArriving; }
@@ -110,7 +112,7 @@ private:
     std::optional<QByteArray> m_ranPath;
     std::optional<Clock::time_point> m_startedAt;
     std::optional<Clock::time_point> m_endedAt;
-    TranscriptText m_output;
+    TranscriptDocument m_output;
     RunState m_state = RunState::idle();
     bool m_outputStillArriving = false;
     // The latest run's process, from its start until its output has ended

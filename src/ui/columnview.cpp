@@ -167,6 +167,9 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     m_transcript->setSource([this]() -> QStringView {
         return m_runner ? QStringView(m_runner->output()) : QStringView();
     });
+    m_transcript->setStyles([this](qsizetype from, qsizetype to) {
+        return m_runner ? m_runner->transcript().runsIn(from, to) : std::span<const StyleRun>();
+    });
     render();
 }
 

@@ -7,6 +7,7 @@
 #include "ui/columnview.h"
 #include "ui/findbar.h"
 #include "ui/icons.h"
+#include "ui/painting.h"
 #include "ui/spinner.h"
 #include "ui/statuslabel.h"
 #include "ui/tasktextedit.h"
@@ -46,9 +47,6 @@ constexpr int columnSpacing = 10;
 constexpr int spinnerDiameter = 24;
 // The folder button's path is elided in the middle beyond this width.
 constexpr int folderTextWidth = 220;
-
-// The platform's destructive-action red.
-const QColor destructiveRed(0xd9, 0x2d, 0x20);
 
 // The columns' spinner, drawn larger: it stands alone in the window.
 Spinner* makeSpinner()

@@ -44,6 +44,22 @@ const QColor currentMatchColor(255, 140, 0, 200);
 // At most this many shaped clusters are kept; past that the cache starts over.
 constexpr qsizetype clusterGlyphCacheSize = 4096;
 
+// How far a tool call's colour leans from the secondary text's to the link's.
+constexpr qreal toolHue = 0.5;
+
+QColor mixed(const QColor& from, const QColor& to, qreal part)
+{
+    auto mix = [part](qreal a, qreal b) { return a + (b - a) * part; };
+    return QColor::fromRgbF(
+        float(mix(from.redF(), to.redF())), float(mix(from.greenF(), to.greenF())),
+        float(mix(from.blueF(), to.blueF())), float(mix(from.alphaF(), to.alphaF())));
+}
+
+bool isBold(TextRole role)
+{
+    return role == TextRole::Prompt;
+}
+
 // Lays out more of `all` into `layout`, a chunk at least, until `deadline`;
 // true once it is all laid out.
 bool layOutUntil(TranscriptLayout& layout, QStringView all, const QDeadlineTimer& deadline)
@@ -95,6 +111,12 @@ void TranscriptView::setSource(Source source)
 {
     m_source = std::move(source);
     resetText();
+}
+
+void TranscriptView::setStyles(Styles styles)
+{
+    m_styles = std::move(styles);
+    viewport()->update();
 }
 
 void TranscriptView::setPlaceholderText(const QString& text)
@@ -246,8 +268,12 @@ void TranscriptView::updateMetrics()
     m_lineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     m_ascent = qCeil(metrics.ascent());
     m_exactAscent = metrics.ascent();
-    m_plainGlyphs.clear();
-    m_clusterGlyphs.clear();
+    m_boldFont = font();
+    m_boldFont.setBold(true);
+    for (int bold : {0, 1}) {
+        m_plainGlyphs[bold].clear();
+        m_clusterGlyphs[bold].clear();
+    }
     resizeEvent(nullptr);
 }
 
@@ -501,7 +527,7 @@ void TranscriptView::paintEvent(QPaintEvent* event)
     const qint64 lastRow = std::min(rowCount() - 1, rowAtY(dirty.bottom()));
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
-    const QColor textColor = palette().color(QPalette::Text);
+    const RoleColors colors = roleColors();
     const QColor highlight = palette().color(QPalette::Highlight);
     const QColor highlightedText = palette().color(QPalette::HighlightedText);
     // Nothing reaches past the text area, whatever a glyph's extent.
@@ -513,6 +539,9 @@ void TranscriptView::paintEvent(QPaintEvent* event)
     if (m_search.isActive() && !rows.empty())
         matches = m_search.matchesIn(all, rows.front().start, rows.back().next);
     const qsizetype matchLength = m_search.matchLength();
+    std::span<const StyleRun> runs;
+    if (m_styles && !rows.empty())
+        runs = m_styles(rows.front().start, rows.back().next);
 
     for (const TranscriptLayout::Row& row : rows) {
         const qreal y = qreal(origin + row.index * m_lineHeight);
@@ -545,13 +574,12 @@ void TranscriptView::paintEvent(QPaintEvent* event)
 
         if (!selected.isEmpty())
             painter.fillRect(selected, highlight);
-        painter.setPen(textColor);
-        drawRow(painter, all, row, y);
+        drawRow(painter, all, row, y, runs, &colors);
         if (!selected.isEmpty()) {
             painter.save();
             painter.setClipRect(selected, Qt::IntersectClip);
             painter.setPen(highlightedText);
-            drawRow(painter, all, row, y);
+            drawRow(painter, all, row, y, runs, nullptr);
             painter.restore();
         }
     }
@@ -575,11 +603,24 @@ void TranscriptView::fillMatch(QPainter& painter, const TranscriptLayout::Row& r
             color);
 }
 
+TranscriptView::RoleColors TranscriptView::roleColors() const
+{
+    const QColor text = palette().color(QPalette::Text);
+    const QColor secondary = palette().color(QPalette::PlaceholderText);
+    RoleColors colors;
+    colors[int(TextRole::Normal)] = text;
+    colors[int(TextRole::Dim)] = secondary;
+    colors[int(TextRole::Prompt)] = text;
+    colors[int(TextRole::Tool)] = mixed(secondary, palette().color(QPalette::Link), toolHue);
+    colors[int(TextRole::Error)] = destructiveRed;
+    return colors;
+}
+
 // Single-cell glyphs of the font go in runs, one call each; every other
 // cluster is placed at its own cell, so a glyph of another width never
-// shifts what follows.
+// shifts what follows. A change of role ends a run.
 void TranscriptView::drawRow(QPainter& painter, QStringView all, const TranscriptLayout::Row& row,
-                             qreal y)
+                             qreal y, std::span<const StyleRun> runs, const RoleColors* colors)
 {
     QString run;
     int runCell = 0;
@@ -589,11 +630,29 @@ void TranscriptView::drawRow(QPainter& painter, QStringView all, const Transcrip
             painter.drawText(QPointF(padding + runCell * m_advance, baseline), run);
         run.clear();
     };
+    // The style run holding the row's start, and where the next one starts.
+    auto next = std::upper_bound(runs.begin(), runs.end(), row.start,
+                                 [](qsizetype at, const StyleRun& r) { return at < r.start; });
+    auto roleBefore = [&] { return next == runs.begin() ? TextRole::Normal : (next - 1)->role; };
+    bool bold = false;
+    auto setRole = [&](TextRole role) {
+        bold = isBold(role);
+        painter.setFont(bold ? m_boldFont : font());
+        if (colors)
+            painter.setPen((*colors)[int(role)]);
+    };
+    setRole(roleBefore());
     for (const TranscriptLayout::Placed& p : row.clusters) {
+        if (next != runs.end() && next->start <= p.start) {
+            while (next != runs.end() && next->start <= p.start)
+                ++next;
+            flush();
+            setRole(roleBefore());
+        }
         if (p.width == 0 || p.kind == Transcript::ClusterKind::Tab)
             continue;
         const QStringView cluster = all.sliced(p.start, p.end - p.start);
-        if (p.width == 1 && cluster.size() == 1 && isPlainGlyph(cluster.front())) {
+        if (p.width == 1 && cluster.size() == 1 && isPlainGlyph(cluster.front(), bold)) {
             if (p.cell != runCell + run.size()) {
                 flush();
                 runCell = p.cell;
@@ -602,25 +661,26 @@ void TranscriptView::drawRow(QPainter& painter, QStringView all, const Transcrip
             continue;
         }
         flush();
-        drawCluster(painter, cluster, p.cell, p.width, y);
+        drawCluster(painter, cluster, p.cell, p.width, y, bold);
     }
     flush();
 }
 
 void TranscriptView::drawCluster(QPainter& painter, QStringView cluster, int cell, int cells,
-                                 qreal y)
+                                 qreal y, bool bold)
 {
     // Shaping a cluster costs far more than drawing it: the shaped glyphs
-    // are kept for the clusters seen lately.
+    // are kept for the clusters seen lately, in each font.
+    QHash<QString, QStaticText>& glyphs = m_clusterGlyphs[bold];
     const QString key = cluster.toString();
-    auto known = m_clusterGlyphs.constFind(key);
-    if (known == m_clusterGlyphs.constEnd()) {
-        if (m_clusterGlyphs.size() >= clusterGlyphCacheSize)
-            m_clusterGlyphs.clear();
+    auto known = glyphs.constFind(key);
+    if (known == glyphs.constEnd()) {
+        if (glyphs.size() >= clusterGlyphCacheSize)
+            glyphs.clear();
         QStaticText glyph(key);
         glyph.setTextFormat(Qt::PlainText);
-        glyph.prepare(QTransform(), font());
-        known = m_clusterGlyphs.insert(key, glyph);
+        glyph.prepare(QTransform(), bold ? m_boldFont : font());
+        known = glyphs.insert(key, glyph);
     }
     const QRectF box(padding + cell * m_advance, y, cells * m_advance, m_lineHeight);
     const qreal advance = known->size().width();
@@ -637,14 +697,17 @@ void TranscriptView::drawCluster(QPainter& painter, QStringView cluster, int cel
     painter.restore();
 }
 
-bool TranscriptView::isPlainGlyph(QChar ch)
+// A glyph of the bold font is plain only if it too takes exactly the
+// regular font's cell: otherwise it is drawn alone, centred in its cell.
+bool TranscriptView::isPlainGlyph(QChar ch, bool bold)
 {
-    auto known = m_plainGlyphs.constFind(ch.unicode());
-    if (known == m_plainGlyphs.constEnd()) {
-        const QFontMetricsF metrics(font());
-        known = m_plainGlyphs.insert(ch.unicode(),
-                                     metrics.inFont(ch) &&
-                                         qAbs(metrics.horizontalAdvance(ch) - m_advance) < 0.01);
+    QHash<char16_t, bool>& plain = m_plainGlyphs[bold];
+    auto known = plain.constFind(ch.unicode());
+    if (known == plain.constEnd()) {
+        const QFontMetricsF metrics(bold ? m_boldFont : font());
+        known =
+            plain.insert(ch.unicode(), metrics.inFont(ch) &&
+                                           qAbs(metrics.horizontalAdvance(ch) - m_advance) < 0.01);
     }
     return *known;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transcript/transcriptdocument.h"
 #include "transcript/transcriptlayout.h"
 #include "transcript/transcriptsearch.h"
 
@@ -10,8 +11,10 @@
 #include <QStaticText>
 #include <QStringView>
 
+#include <array>
 #include <chrono>
 #include <functional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -27,6 +30,10 @@ class QDeadlineTimer;
 // each cluster at its cell, so that wide and combined characters keep the
 // columns aligned whatever font their glyphs come from.
 //
+// Each stretch of text may have a role (TextRole), which the view shows in
+// a colour and weight of its own; a selection's colour wins over it. Roles
+// never move a cell: a bold glyph is drawn in the cell of the regular one.
+//
 // The owner tells the view about every change of the text: extendText()
 // after an append, resetText() after anything else. What that changes on
 // screen (rows, scroll range, following the end) is applied at the next
@@ -40,12 +47,20 @@ public:
     // view never stores the result, so the text's owner may append in place
     // without the view holding a second reference that would force a copy.
     using Source = std::function<QStringView()>;
+    // Returns the style runs of the text that overlap [from, to), in order,
+    // as TranscriptDocument::runsIn does. Called once per paint, for the
+    // rows in sight; the view never stores the result.
+    using Styles = std::function<std::span<const StyleRun>(qsizetype from, qsizetype to)>;
 
     explicit TranscriptView(QWidget* parent = nullptr);
     ~TranscriptView() override;
 
     // Reads the text from `source` from now on, indexed from scratch.
     void setSource(Source source);
+    // Shows the text in the roles `styles` gives from now on; none: all
+    // Normal. Runs only ever change with the text, so no other call tells
+    // the view about them.
+    void setStyles(Styles styles);
     // The text was replaced: index it again from scratch and drop the selection.
     void resetText();
     // The text grew at its end, everything before staying as it was: index
@@ -155,9 +170,16 @@ private:
     void scheduleFrame();
     void applyFrame();
 
-    void drawRow(QPainter& painter, QStringView all, const TranscriptLayout::Row& row, qreal y);
-    void drawCluster(QPainter& painter, QStringView cluster, int cell, int cells, qreal y);
-    bool isPlainGlyph(QChar ch);
+    // The pen of each role, by TextRole's value.
+    using RoleColors = std::array<QColor, 5>;
+    RoleColors roleColors() const;
+    // Draws the row's clusters in the weight of their roles, and in their
+    // colours unless `colors` is null (the painter's pen then stays).
+    void drawRow(QPainter& painter, QStringView all, const TranscriptLayout::Row& row, qreal y,
+                 std::span<const StyleRun> runs, const RoleColors* colors);
+    void drawCluster(QPainter& painter, QStringView cluster, int cell, int cells, qreal y,
+                     bool bold);
+    bool isPlainGlyph(QChar ch, bool bold);
     qsizetype offsetAt(QPoint viewportPos) const;
     std::pair<qsizetype, qsizetype> wordAt(qsizetype offset) const;
     void moveSelection(qsizetype anchor, qsizetype position);
@@ -169,6 +191,7 @@ private:
                    qsizetype to, qreal y, const QColor& color);
 
     Source m_source;
+    Styles m_styles;
     QPointer<FrameClock> m_clock;
     QString m_placeholder;
     TranscriptLayout m_layout;
@@ -179,10 +202,13 @@ private:
     int m_lineHeight = 1;
     int m_ascent = 0;
     qreal m_exactAscent = 0;
+    // The font of the bold roles, laid out in the regular font's cells.
+    QFont m_boldFont;
     // Characters whose glyph in the font takes exactly one cell, so that a
-    // run of them is drawn in one call; and other clusters, shaped.
-    QHash<char16_t, bool> m_plainGlyphs;
-    QHash<QString, QStaticText> m_clusterGlyphs;
+    // run of them is drawn in one call; and other clusters, shaped. Each
+    // for the regular font [0] and the bold one [1].
+    QHash<char16_t, bool> m_plainGlyphs[2];
+    QHash<QString, QStaticText> m_clusterGlyphs[2];
 
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;
