@@ -12,7 +12,10 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <array>
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -61,6 +64,82 @@ template <typename Pid> bool waitsOnAFullPipe(Pid pid)
     }
     return false;
 }
+
+// Waits for `condition` without turning the event loop, so that nothing
+// handed over to this thread is delivered meanwhile.
+template <typename Condition> bool blockUntil(Condition condition)
+{
+    const QDeadlineTimer until(deadline);
+    while (!condition()) {
+        if (until.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// A stand-in started directly as a child process, and each delivery, in
+// order: "out:TEXT" and "err:TEXT", "ended N" or "killed N" (" open" while a
+// job holds the output), and "outputEnded". Bytes become text one for one.
+struct ChildRig {
+    using Channel = ChildProcess::Channel;
+    struct Seen {
+        QStringList log;
+        // Counted on the reader thread.
+        std::atomic<qsizetype> charsRead = 0;
+        std::array<std::atomic<int>, 2> endsOfStream{}; // per channel
+    };
+    FakeHome home;
+    ProcessOwner owner;
+    std::shared_ptr<Seen> seen = std::make_shared<Seen>();
+    std::shared_ptr<ChildProcess> process;
+
+    bool start(const QStringList& steps, bool separateErrors)
+    {
+        ChildProcess::Options options;
+        options.program = QFile::encodeName(home.writeStandin(u"tool"_s, steps));
+        options.separateErrors = separateErrors;
+        ChildProcess::Handlers handlers;
+        handlers.transform = [seen = seen](Channel channel, QByteArrayView bytes,
+                                           bool endOfStream) {
+            seen->endsOfStream[size_t(channel)] += endOfStream;
+            seen->charsRead += bytes.size();
+            return QString::fromLatin1(bytes);
+        };
+        handlers.output = [seen = seen](Channel channel, const QString& text) {
+            seen->log << (channel == Channel::StandardOutput ? u"out:"_s : u"err:"_s) + text;
+        };
+        handlers.ended = [seen = seen](ChildExit exit, bool outputOpen) {
+            seen->log << (exit.signal ? u"killed %1"_s.arg(exit.signal)
+                                      : u"ended %1"_s.arg(exit.code)) +
+                             (outputOpen ? u" open"_s : QString());
+        };
+        handlers.outputEnded = [seen = seen] { seen->log << u"outputEnded"_s; };
+        QString error;
+        process = ChildProcess::start(owner, options, std::move(handlers), &error);
+        return process != nullptr;
+    }
+    bool ended() const
+    {
+        return std::any_of(seen->log.begin(), seen->log.end(), [](const QString& entry) {
+            return entry.startsWith(u"ended"_s) || entry.startsWith(u"killed"_s);
+        });
+    }
+    // All `channel` delivered, joined.
+    QString text(Channel channel) const
+    {
+        const QString tag = channel == Channel::StandardOutput ? u"out:"_s : u"err:"_s;
+        QString all;
+        for (const QString& entry : seen->log)
+            all += entry.startsWith(tag) ? entry.mid(tag.size()) : QString();
+        return all;
+    }
+    QList<int> endsOfStream() const
+    {
+        return {seen->endsOfStream[0].load(), seen->endsOfStream[1].load()};
+    }
+    pid_t pidIn(const QString& name) const { return ProcessProbe::pidFrom(home.read(name)); }
+};
 
 } // namespace
 
@@ -298,6 +377,183 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 1, deadline);
         QVERIFY(!ProcessProbe::gone(rig.pidIn(u"quiet"_s)));
         ::kill(-rig.pidIn(u"quiet"_s), SIGKILL);
+    }
+
+    // Standard output and standard error kept apart arrive in the order
+    // written, each tagged with its channel, consecutive texts of one
+    // channel joined; merged they are one text, as a terminal shows them.
+    // Two pipes have no order between them, so each write waits until the
+    // one before it has been read; all is delivered at once afterwards.
+    void channelsKeepTheirOrder_data()
+    {
+        QTest::addColumn<bool>("separate");
+        QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList interleaved{u"out=o1"_s, u"err=e1"_s, u"err=e2"_s,
+                                      u"out=o2"_s, u"err=e3"_s, u"exit=3"_s};
+        QTest::newRow("apart, interleaved")
+            << true << interleaved
+            << QStringList{u"out:o1"_s, u"err:e1e2"_s, u"out:o2"_s, u"err:e3"_s, u"ended 3"_s};
+        QTest::newRow("merged, interleaved")
+            << false << interleaved << QStringList{u"out:o1e1e2o2e3"_s, u"ended 3"_s};
+        QTest::newRow("apart, standard error alone, killed")
+            << true << QStringList{u"err=e1"_s, u"kill=9"_s}
+            << QStringList{u"err:e1"_s, u"killed 9"_s};
+    }
+    void channelsKeepTheirOrder()
+    {
+        QFETCH(bool, separate);
+        QFETCH(QStringList, writes);
+        QFETCH(QStringList, expected);
+        ChildRig rig;
+        const QString fifo = rig.home.makeFifo(u"fifo"_s);
+        QStringList steps;
+        QList<qsizetype> charsBefore; // written before each wait
+        qsizetype written = 0;
+        for (const QString& write : writes) {
+            if (!steps.isEmpty()) {
+                steps << u"wait="_s + fifo;
+                charsBefore << written;
+            }
+            steps << write;
+            if (write.startsWith(u"out="_s) || write.startsWith(u"err="_s))
+                written += write.size() - 4;
+        }
+        QVERIFY(rig.start(steps, separate));
+        const QByteArray fifoPath = QFile::encodeName(fifo);
+        for (qsizetype chars : charsBefore) {
+            QVERIFY(blockUntil([&] { return rig.seen->charsRead == chars; }));
+            // As FakeHome::release(), but here nothing may be delivered yet.
+            QVERIFY(blockUntil([&] {
+                const int fd = ::open(fifoPath.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                return fd >= 0 && ::close(fd) == 0;
+            }));
+        }
+        QVERIFY(waitFor([&] { return rig.ended(); }));
+        QCOMPARE(rig.seen->log, expected);
+        QCOMPARE(rig.endsOfStream(), (QList<int>{1, separate ? 1 : 0}));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
+    }
+
+    // A job that outlives the tool and holds either pipe, or both, holds the
+    // output open: the end comes, saying so, then what the job writes, and
+    // outputEnded once no pipe is held any more.
+    void jobHoldingEitherChannel_data()
+    {
+        QTest::addColumn<bool>("separate");
+        QTest::addColumn<QStringList>("steps"); // "wait" waits on the fifo
+        QTest::addColumn<QStringList>("atEnd");
+        QTest::addColumn<QStringList>("afterwards");
+        QTest::newRow("apart, standard error held")
+            << true << QStringList{u"{"_s,        u"out-to-err"_s, u"wait"_s,
+                                   u"err=late"_s, u"}"_s,          u"out=early"_s}
+            << QStringList{u"out:early"_s, u"ended 0 open"_s}
+            << QStringList{u"err:late"_s, u"outputEnded"_s};
+        QTest::newRow("apart, standard output held")
+            << true << QStringList{u"{"_s, u"err-to-out"_s, u"wait"_s,  u"out=late"_s,
+                                   u"}"_s, u"err=early"_s,  u"exit=4"_s}
+            << QStringList{u"err:early"_s, u"ended 4 open"_s}
+            << QStringList{u"out:late"_s, u"outputEnded"_s};
+        QTest::newRow("apart, both held")
+            << true << QStringList{u"{"_s, u"wait"_s, u"err=late"_s, u"}"_s, u"out=early"_s}
+            << QStringList{u"out:early"_s, u"ended 0 open"_s}
+            << QStringList{u"err:late"_s, u"outputEnded"_s};
+        QTest::newRow("merged, standard error held")
+            << false << QStringList{u"{"_s,        u"out-to-err"_s, u"wait"_s,
+                                    u"err=late"_s, u"}"_s,          u"out=early"_s}
+            << QStringList{u"out:early"_s, u"ended 0 open"_s}
+            << QStringList{u"out:late"_s, u"outputEnded"_s};
+    }
+    void jobHoldingEitherChannel()
+    {
+        QFETCH(bool, separate);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, atEnd);
+        QFETCH(QStringList, afterwards);
+        ChildRig rig;
+        const QString fifo = rig.home.makeFifo(u"fifo"_s);
+        steps.replaceInStrings(u"wait"_s, u"wait="_s + fifo);
+        QVERIFY(rig.start(steps, separate));
+        QVERIFY(waitFor([&] { return rig.ended(); }));
+        QCOMPARE(rig.seen->log, atEnd);
+        QVERIFY(rig.home.release(fifo));
+        QVERIFY(waitFor([&] { return rig.seen->log.contains(u"outputEnded"_s); }));
+        QCOMPARE(rig.seen->log, atEnd + afterwards);
+        QCOMPARE(rig.endsOfStream(), (QList<int>{1, separate ? 1 : 0}));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
+    }
+
+    // Closing the output, by itself or by a stop, closes both pipes: a job
+    // flooding standard error in a session of its own, out of reach of any
+    // signal, ends by SIGPIPE, and nothing more of it arrives.
+    void closingTheOutputClosesBothPipes_data()
+    {
+        QTest::addColumn<bool>("terminate");
+        QTest::newRow("closed") << false;
+        QTest::newRow("terminated") << true;
+    }
+    void closingTheOutputClosesBothPipes()
+    {
+        QFETCH(bool, terminate);
+        ChildRig rig;
+        QVERIFY(rig.start({u"{"_s, u"setsid"_s, u"pid="_s + rig.home.filePath(u"job"_s),
+                           u"out-to-err"_s, u"flood=bg\\n"_s, u"}"_s, u"exit=2"_s},
+                          true));
+        QVERIFY(waitFor([&] {
+            return rig.seen->log.contains(u"ended 2 open"_s) && rig.seen->charsRead > 0 &&
+                   rig.pidIn(u"job"_s) > 0;
+        }));
+        if (terminate)
+            rig.process->terminate();
+        else
+            rig.process->closeOutput();
+        const QStringList kept = rig.seen->log;
+        QVERIFY(waitFor([&] { return ProcessProbe::gone(rig.pidIn(u"job"_s)); }));
+        // The tool's zombie need not wait out its grace period here.
+        rig.process->killNowIfTerminating();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.seen->log, kept);
+    }
+
+    // The end comes after the last byte of both pipes, also when the GUI
+    // thread is behind: every other run it is busy until the tool waits on a
+    // full standard error pipe, left unread while the hand-over queue is
+    // full; or until the tool has exited with the last of its standard
+    // error still in the pipe, unread behind a full queue. Its standard
+    // output ended long before.
+    void endComesAfterTheLastByteOfBothChannels_data()
+    {
+        QTest::addColumn<int>("errSize");
+        QTest::addColumn<bool>("exitsWhileFull");
+        QTest::newRow("a flood") << (2 << 20) << false;
+        QTest::newRow("exits with bytes unread") << (1 << 20) + 4096 << true;
+    }
+    void endComesAfterTheLastByteOfBothChannels()
+    {
+        QFETCH(int, errSize);
+        QFETCH(bool, exitsWhileFull);
+        QByteArray err(errSize, Qt::Uninitialized);
+        QRandomGenerator(2).fillRange(reinterpret_cast<quint32*>(err.data()), errSize / 4);
+        for (int run = 0; run < 2; ++run) {
+            ChildRig rig;
+            QVERIFY(rig.start({u"pid="_s + rig.home.filePath(u"pid"_s), u"out=out"_s,
+                               u"out-to-err"_s, u"cat="_s + rig.home.writeFile(u"err"_s, err)},
+                              true));
+            // Unreaped while a pipe is open, the tool stays a zombie.
+            auto exited = [&] {
+                const QList<QByteArray> fields = ProcessProbe::stat(rig.pidIn(u"pid"_s));
+                return fields.isEmpty() || fields[0] == "Z";
+            };
+            if (run % 2 && exitsWhileFull)
+                QVERIFY(blockUntil([&] { return rig.pidIn(u"pid"_s) > 0 && exited(); }));
+            else if (run % 2)
+                QVERIFY(waitsOnAFullPipe([&] { return rig.pidIn(u"pid"_s); }));
+            QVERIFY(waitFor([&] { return rig.ended(); }));
+            QCOMPARE(rig.seen->log.last(), u"ended 0"_s);
+            QCOMPARE(rig.text(ChildRig::Channel::StandardOutput), u"out"_s);
+            QVERIFY(rig.text(ChildRig::Channel::StandardError) == QString::fromLatin1(err));
+        }
     }
 
     // Units from another thread run on this one, in the order handed over.

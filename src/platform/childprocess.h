@@ -23,30 +23,37 @@ struct ChildExit {
 };
 
 // One child process whose standard output and standard error are one pipe,
-// read and watched on a thread that the ProcessOwner owns.
+// or two kept apart, read and watched on a thread that the ProcessOwner owns.
 //
 // Delivery order, on the GUI thread: output(), zero or more times, in read
-// order; ended() once, when the child has exited and its pipe has reached end
-// of stream, so that every byte it wrote comes first. A background job that
-// keeps the pipe open holds the end back for endPause at most: ended() then
-// says the output is still open, what the job writes later still arrives,
-// and outputEnded() follows once the pipe reaches end of stream.
+// order across both channels; ended() once, when the child has exited and
+// every pipe has reached end of stream, so that every byte it wrote comes
+// first. A background job that keeps a pipe open holds the end back for
+// endPause at most: ended() then says the output is still open, what the
+// job writes later still arrives, and outputEnded() follows once every pipe
+// has reached end of stream.
 //
 // Nothing is read or delivered any more once the output is closed: by
 // closeOutput(), terminate() or destroying the object. A job still writing
-// then gets SIGPIPE. Destroying the object signals nobody.
+// to either pipe then gets SIGPIPE. Destroying the object signals nobody.
 class ChildProcess {
 public:
+    // Where the child wrote. With one pipe for both, everything is standard output.
+    enum class Channel { StandardOutput, StandardError };
+
     struct Handlers {
-        // Reader thread: turns the bytes of one read() into text; called once
-        // more with endOfStream set and no bytes. State it keeps is its own.
-        std::function<QString(QByteArrayView bytes, bool endOfStream)> transform;
-        // GUI thread: text of one or more reads, in order.
-        std::function<void(const QString& text)> output;
+        // Reader thread: turns the bytes of one read() of `channel` into
+        // text; called once more for each channel with endOfStream set and no
+        // bytes. State it keeps is its own, one per channel: a character or
+        // a line may be cut anywhere in either.
+        std::function<QString(Channel channel, QByteArrayView bytes, bool endOfStream)> transform;
+        // GUI thread: text of one or more reads of one channel, in read order
+        // across both channels.
+        std::function<void(Channel channel, const QString& text)> output;
         // GUI thread: how the child ended, and whether a process it left
-        // behind still holds the pipe open.
+        // behind still holds a pipe open.
         std::function<void(ChildExit exit, bool outputOpen)> ended;
-        // GUI thread: the pipe held open at ended() has reached end of stream.
+        // GUI thread: the pipes held open at ended() have reached end of stream.
         std::function<void()> outputEnded;
     };
 
@@ -55,6 +62,9 @@ public:
         QList<QByteArray> arguments;
         QList<QByteArray> environment; // the whole environment, "NAME=value"
         QByteArray workingDirectory;   // empty: this process's own
+        // Standard error on a pipe of its own, delivered as such; otherwise
+        // one pipe on both, which keeps the order the child wrote in.
+        bool separateErrors = false;
     };
 
     // How long terminate() waits after SIGTERM before it sends SIGKILL.
@@ -75,11 +85,11 @@ public:
     // SIGTERM to the child's process group, then SIGKILL to the group after
     // the grace period, or at once when the owner goes first; and the output
     // is closed. Safe to call at any time: no signal is sent once the child
-    // has been reaped, which happens only once its pipe is closed or at end
+    // has been reaped, which happens only once its pipes are closed or at end
     // of stream: until then the zombie keeps the group id from being reused.
     void terminate();
     // Stops reading: nothing more is delivered, and whoever still writes to
-    // the pipe gets SIGPIPE. No signal is sent.
+    // either pipe gets SIGPIPE. No signal is sent.
     void closeOutput();
     // After terminate(), while the grace period runs: SIGKILL to the group now.
     void killNowIfTerminating();

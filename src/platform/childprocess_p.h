@@ -22,17 +22,22 @@
 struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
     struct Event {
         enum class Kind { Output, Ended, OutputEnded };
+        using Channel = ChildProcess::Channel;
         Kind kind = Kind::Output;
+        Channel channel = Channel::StandardOutput;
         QString text;
         ChildExit exit;
         bool outputOpen = false;
 
-        static Event ofOutput(QString text) { return {Kind::Output, std::move(text), {}, false}; }
+        static Event ofOutput(Channel channel, QString text)
+        {
+            return {Kind::Output, channel, std::move(text), {}, false};
+        }
         static Event ofEnd(ChildExit exit, bool outputOpen)
         {
-            return {Kind::Ended, QString(), exit, outputOpen};
+            return {Kind::Ended, {}, QString(), exit, outputOpen};
         }
-        static Event ofOutputEnd() { return {Kind::OutputEnded, QString(), {}, false}; }
+        static Event ofOutputEnd() { return {Kind::OutputEnded, {}, QString(), {}, false}; }
     };
 
     ProcessOwner* owner = nullptr;   // outlives the thread

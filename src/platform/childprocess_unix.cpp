@@ -5,6 +5,7 @@
 #include "platform/spawn.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -25,6 +26,9 @@
 // - The zombie is kept until the end has been announced, so that a Stop in
 //   between still reaches the group; after terminate(), until the group has
 //   had its SIGKILL: the zombie leader keeps the group id from being reused.
+// - Standard error on a pipe of its own is read by the same thread, in the
+//   same poll, into the same queue, so what is read keeps its order across
+//   the two; the end then waits for both pipes.
 
 namespace {
 
@@ -94,18 +98,22 @@ int pollTimeout(std::optional<Clock::time_point> deadline)
     return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
 }
 
-// The child's thread: reads the pipe, sees the exit, announces the end,
-// keeps the stop deadline and reaps. Returns once the pipe has ended or been
-// closed and the child is reaped, or at once when `quit` is raised.
-void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
+// The child's thread: reads the pipes, sees the exit, announces the end,
+// keeps the stop deadline and reaps. Returns once every pipe has ended or
+// been closed and the child is reaped, or at once when `quit` is raised.
+// The pipes are indexed by channel; standard error's is invalid when it
+// shares the first.
+void watchChild(ChildProcessShared& s, std::array<UniqueFd, 2> pipes, const WakeUpFd& quit)
 {
     using Event = ChildProcessShared::Event;
+    using Channel = ChildProcess::Channel;
     UniqueFd process = openProcessFd(s.pid);
     QByteArray buffer(readChunkSize, Qt::Uninitialized);
     std::optional<ChildExit> status;
     Clock::time_point endDueAt;
     std::optional<Clock::time_point> fullSince;
     bool endAnnounced = false;
+    auto outputOpen = [&] { return pipes[0].valid() || pipes[1].valid(); };
 
     for (;;) {
         std::optional<Clock::time_point> wakeAt;
@@ -119,7 +127,7 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
             s.readerWaiting = full;
         }
         // The pause after the exit counts only time spent reading: what
-        // waits unread in the pipe while the queue is full is the tool's.
+        // waits unread in the pipes while the queue is full is the tool's.
         if (full && !fullSince)
             fullSince = Clock::now();
         if (!full && fullSince)
@@ -129,14 +137,16 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
         if (!status && !process.valid())
             wakeBy(Clock::now() + exitCheckInterval);
 
-        pollfd fds[4] = {{quit.fd(), POLLIN, 0}, {s.doorbell.fd(), POLLIN, 0}};
+        pollfd fds[5] = {{quit.fd(), POLLIN, 0}, {s.doorbell.fd(), POLLIN, 0}};
         nfds_t count = 2;
-        pollfd* pipeEntry = nullptr;
-        pollfd* processEntry = nullptr;
-        if (pipe.valid() && !full) {
-            pipeEntry = &fds[count++];
-            *pipeEntry = {pipe.get(), POLLIN, 0};
+        std::array<pollfd*, 2> pipeEntries{};
+        for (size_t i = 0; i < pipes.size(); ++i) {
+            if (pipes[i].valid() && !full) {
+                pipeEntries[i] = &fds[count++];
+                *pipeEntries[i] = {pipes[i].get(), POLLIN, 0};
+            }
         }
+        pollfd* processEntry = nullptr;
         if (!status && process.valid()) {
             processEntry = &fds[count++];
             *processEntry = {process.get(), POLLIN, 0};
@@ -156,27 +166,33 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
         if (fds[1].revents) {
             s.doorbell.lower();
             std::lock_guard lock(s.mutex);
-            // Our end goes: a job still writing gets SIGPIPE, and costs nothing more.
+            // Our ends go: a job still writing gets SIGPIPE, and costs nothing more.
             if (s.outputClosed) {
-                pipe.reset();
-                pipeEntry = nullptr;
+                pipes = {};
+                pipeEntries = {};
             }
         }
 
-        if (pipeEntry && pipeEntry->revents) {
-            const long n =
-                readRetrying(pipe.get(), buffer.data(), static_cast<unsigned long>(buffer.size()));
+        // Two pipes have no order between them: when both are readable,
+        // standard output goes first.
+        for (size_t i = 0; i < pipes.size(); ++i) {
+            if (!pipeEntries[i] || !pipeEntries[i]->revents)
+                continue;
+            const auto channel = static_cast<Channel>(i);
+            const long n = readRetrying(pipes[i].get(), buffer.data(),
+                                        static_cast<unsigned long>(buffer.size()));
             if (n > 0) {
                 s.push(Event::ofOutput(
-                    s.handlers.transform(QByteArrayView(buffer.constData(), n), false)));
-            } else {
-                pipe.reset();
-                QString tail = s.handlers.transform(QByteArrayView(), true);
-                if (!tail.isEmpty())
-                    s.push(Event::ofOutput(std::move(tail)));
-                if (endAnnounced)
-                    s.push(Event::ofOutputEnd());
+                    channel,
+                    s.handlers.transform(channel, QByteArrayView(buffer.constData(), n), false)));
+                continue;
             }
+            pipes[i].reset();
+            QString tail = s.handlers.transform(channel, QByteArrayView(), true);
+            if (!tail.isEmpty())
+                s.push(Event::ofOutput(channel, std::move(tail)));
+            if (endAnnounced && !outputOpen())
+                s.push(Event::ofOutputEnd());
         }
         if (!status && (!processEntry || processEntry->revents)) {
             status = exitStatus(s.pid);
@@ -186,22 +202,22 @@ void watchChild(ChildProcessShared& s, UniqueFd pipe, const WakeUpFd& quit)
             }
         }
 
-        // Once the pipe has ended, what the child wrote is all in; a pipe
+        // Once the pipes have ended, what the child wrote is all in; a pipe
         // held open by a background job may keep the end back only briefly.
-        const bool endDue = status && (!pipe.valid() || (!full && Clock::now() >= endDueAt));
+        const bool endDue = status && (!outputOpen() || (!full && Clock::now() >= endDueAt));
         bool done = false;
         {
             std::lock_guard lock(s.mutex);
             if (s.killAt && !s.groupKilled && Clock::now() >= *s.killAt)
                 killGroupLocked(s);
-            // The zombie stays while a job of its group holds the pipe, so
+            // The zombie stays while a job of its group holds a pipe, so
             // that a Stop of that job still signals the right group.
-            if (status && !pipe.valid() && !s.isReaped && (!s.killAt || s.groupKilled))
+            if (status && !outputOpen() && !s.isReaped && (!s.killAt || s.groupKilled))
                 reapLocked(s);
-            done = s.isReaped && !pipe.valid();
+            done = s.isReaped && !outputOpen();
         }
         if (endDue && !std::exchange(endAnnounced, true))
-            s.push(Event::ofEnd(*status, pipe.valid()));
+            s.push(Event::ofEnd(*status, outputOpen()));
         if (done)
             return;
     }
@@ -249,21 +265,25 @@ void ChildProcessShared::drain()
     }
     if (room)
         doorbell.raise();
-    // Join consecutive texts: a burst of reads costs one delivery.
+    // Join consecutive texts of one channel: a burst of reads costs one delivery.
     QString text;
     bool haveText = false;
+    auto textChannel = ChildProcess::Channel::StandardOutput;
     // A handler may close the output (a new run replacing this one): what
     // is still in hand is then dropped. Only this thread writes the flag.
     auto flush = [&] {
         if (haveText && handlers.output && !outputClosed)
-            handlers.output(text);
+            handlers.output(textChannel, text);
         text.clear();
         haveText = false;
     };
     for (Event& e : events) {
         switch (e.kind) {
         case Event::Kind::Output:
+            if (textChannel != e.channel)
+                flush();
             text += e.text;
+            textChannel = e.channel;
             haveText = true;
             break;
         case Event::Kind::Ended:
@@ -298,8 +318,9 @@ std::shared_ptr<ChildProcess> ChildProcess::start(ProcessOwner& owner, const Opt
                                                   Handlers handlers, QString* error)
 {
     Q_ASSERT(MainThread::isCurrent());
-    PipeFds pipe;
-    if (!makePipe(pipe)) {
+    PipeFds output;
+    PipeFds errors;
+    if (!makePipe(output) || (options.separateErrors && !makePipe(errors))) {
         if (error)
             *error = systemErrorText(errno);
         return nullptr;
@@ -310,11 +331,12 @@ std::shared_ptr<ChildProcess> ChildProcess::start(ProcessOwner& owner, const Opt
     request.arguments = options.arguments;
     request.environment = options.environment;
     request.workingDirectory = options.workingDirectory;
-    request.stdoutFd = pipe.write.get();
-    request.stderrFd = pipe.write.get();
+    request.stdoutFd = output.write.get();
+    request.stderrFd = options.separateErrors ? errors.write.get() : output.write.get();
     const SpawnResult spawned = spawnProcess(request);
-    // Our copy of the write end must go now, or end of stream never comes.
-    pipe.write.reset();
+    // Our copies of the write ends must go now, or end of stream never comes.
+    output.write.reset();
+    errors.write.reset();
     if (!spawned.ok()) {
         if (error)
             *error = systemErrorText(spawned.error);
@@ -326,9 +348,10 @@ std::shared_ptr<ChildProcess> ChildProcess::start(ProcessOwner& owner, const Opt
     shared->handlers = std::move(handlers);
     shared->pid = spawned.pid;
 
-    auto readEnd = std::make_shared<UniqueFd>(std::move(pipe.read));
-    owner.startThread([shared, readEnd](const WakeUpFd& quit) {
-        watchChild(*shared, std::move(*readEnd), quit);
+    auto readEnds = std::make_shared<std::array<UniqueFd, 2>>(
+        std::array<UniqueFd, 2>{std::move(output.read), std::move(errors.read)});
+    owner.startThread([shared, readEnds](const WakeUpFd& quit) {
+        watchChild(*shared, std::move(*readEnds), quit);
     });
     return std::shared_ptr<ChildProcess>(new ChildProcess(std::move(shared)));
 }

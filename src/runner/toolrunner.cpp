@@ -152,15 +152,16 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     options.environment = environmentFor(*path(), task);
     options.workingDirectory = folder;
 
-    // The transform runs on the reader thread and owns its decoding state;
-    // the GUI-thread handlers reach the runner only through a QPointer.
+    // The transform runs on the reader thread and owns its decoding state:
+    // one decoder, as standard error shares standard output's pipe. The
+    // GUI-thread handlers reach the runner only through a QPointer.
     auto decoder = std::make_shared<ToolOutputDecoder>();
     ChildProcess::Handlers handlers;
-    handlers.transform = [decoder](QByteArrayView bytes, bool endOfStream) {
+    handlers.transform = [decoder](ChildProcess::Channel, QByteArrayView bytes, bool endOfStream) {
         return endOfStream ? decoder->finish() : decoder->decode(bytes);
     };
     QPointer<ToolRunner> self(this);
-    handlers.output = [self, runId](const QString& text) {
+    handlers.output = [self, runId](ChildProcess::Channel, const QString& text) {
         if (self)
             self->handleOutput(runId, text);
     };

@@ -12,6 +12,8 @@
 //   args          write the tool's arguments to standard output, one line
 //   cat=FILE      copy FILE to standard output
 //   flood=TEXT    write TEXT to standard output until that fails
+//   out-to-err    standard output goes to standard error from here on
+//   err-to-out    standard error goes to standard output from here on
 //   wait=FIFO     block until the test opens FIFO for writing
 //   ignore-term   ignore SIGTERM from here on
 //   setsid        leave the tool's process group for a session of its own
@@ -111,11 +113,18 @@ void run(const std::vector<std::string>& steps, size_t begin, size_t end)
         } else if (name == "flood") {
             while (writeAll(1, decode(value))) {
             }
+        } else if (name == "out-to-err" || name == "err-to-out") {
+            // This process then holds one of the two pipes only.
+            ::dup2(name == "out-to-err" ? 2 : 1, name == "out-to-err" ? 1 : 2);
         } else if (name == "wait") {
             const int fd = ::open(value.c_str(), O_RDONLY);
             char byte;
             while (fd >= 0 && ::read(fd, &byte, 1) > 0) {
             }
+            // Held open, it would let the next release of this fifo pass
+            // before a later wait on it has begun.
+            if (fd >= 0)
+                ::close(fd);
         } else if (name == "ignore-term") {
             std::signal(SIGTERM, SIG_IGN);
         } else if (name == "setsid") {
