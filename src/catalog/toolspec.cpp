@@ -9,3 +9,12 @@ const QList<ToolSpec>& ToolSpec::all()
     };
     return catalogue;
 }
+
+QList<QByteArray> ToolSpec::turnArguments(const QString& prompt) const
+{
+    QList<QByteArray> arguments;
+    for (const QString& arg : args)
+        arguments.push_back(arg.toUtf8());
+    arguments.push_back(prompt.toUtf8());
+    return arguments;
+}

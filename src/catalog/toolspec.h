@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,9 @@ struct ToolSpec {
     QStringList args;
 
     QString id() const { return name; }
+    // The tool's arguments for a turn asking `prompt`: its own, then the
+    // prompt, each one argv element.
+    QList<QByteArray> turnArguments(const QString& prompt) const;
 
     // The catalogue, in display order. Built once on first use, never changed.
     static const QList<ToolSpec>& all();

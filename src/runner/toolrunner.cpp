@@ -1,53 +1,10 @@
 #include "runner/toolrunner.h"
 
-#include "platform/childprocess.h"
-#include "platform/spawn.h"
-#include "text/tooloutput.h"
+#include "runner/turnprocess.h"
 
 #include <QPointer>
 
 #include <algorithm>
-
-namespace {
-
-const QByteArray shellProgram = QByteArrayLiteral("/bin/zsh");
-
-// The tool's path comes from the environment and every argument, the task
-// included, is an argument of the shell's own: the script is fixed text, so
-// the shell parses nothing of either. Under -c the first word after the
-// script is $0.
-const QByteArray toolScript = QByteArrayLiteral("exec \"$BV_BIN\" \"$@\"");
-const QByteArray scriptName = QByteArrayLiteral("brevane");
-
-QList<QByteArray> shellArguments(const ToolSpec& spec, const QString& task)
-{
-    QList<QByteArray> arguments{QByteArrayLiteral("-lc"), toolScript, scriptName};
-    for (const QString& arg : spec.args)
-        arguments.push_back(arg.toUtf8());
-    arguments.push_back(task.toUtf8());
-    return arguments;
-}
-
-QList<QByteArray> environmentFor(const QByteArray& path, const QString& task)
-{
-    // Inherited entries are copied as raw bytes: a value that is not valid
-    // text must reach the tool unchanged.
-    const QList<QByteArray> own = {"BV_BIN=" + path, "BV_TASK=" + task.toUtf8(),
-                                   QByteArrayLiteral("NO_COLOR=1"), QByteArrayLiteral("TERM=dumb")};
-    QList<QByteArray> entries;
-    for (const QByteArray& entry : currentEnvironment()) {
-        const bool replaced = std::any_of(own.begin(), own.end(), [&](const QByteArray& mine) {
-            const qsizetype nameEnd = mine.indexOf('=') + 1;
-            return entry.startsWith(QByteArrayView(mine).first(nameEnd));
-        });
-        if (!replaced)
-            entries.push_back(entry);
-    }
-    entries += own;
-    return entries;
-}
-
-} // namespace
 
 ToolRunner::ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent)
     : QObject(parent)
@@ -63,7 +20,7 @@ ToolRunner::~ToolRunner()
 {
     if (m_process)
         m_process->killNowIfTerminating();
-    for (const std::shared_ptr<ChildProcess>& process : m_terminating)
+    for (const std::unique_ptr<TurnProcess>& process : m_terminating)
         process->killNowIfTerminating();
 }
 
@@ -82,11 +39,11 @@ void ToolRunner::setOutput(QStringView output)
     Q_EMIT changed();
 }
 
-void ToolRunner::appendOutput(const QString& text)
+void ToolRunner::appendOutput(const QString& text, TextRole role)
 {
     if (text.isEmpty())
         return;
-    m_output.append(text);
+    m_output.append(text, role);
     Q_EMIT changed();
 }
 
@@ -146,24 +103,12 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     setOutput(QStringView());
     const quint64 runId = m_runId;
 
-    ChildProcess::Options options;
-    options.program = shellProgram;
-    options.arguments = shellArguments(m_spec, task);
-    options.environment = environmentFor(*path(), task);
-    options.workingDirectory = folder;
-
-    // The transform runs on the reader thread and owns its decoding state:
-    // one decoder, as standard error shares standard output's pipe. The
-    // GUI-thread handlers reach the runner only through a QPointer.
-    auto decoder = std::make_shared<ToolOutputDecoder>();
-    ChildProcess::Handlers handlers;
-    handlers.transform = [decoder](ChildProcess::Channel, QByteArrayView bytes, bool endOfStream) {
-        return endOfStream ? decoder->finish() : decoder->decode(bytes);
-    };
+    // The GUI-thread handlers reach the runner only through a QPointer.
     QPointer<ToolRunner> self(this);
-    handlers.output = [self, runId](ChildProcess::Channel, const QString& text) {
+    TurnProcess::Handlers handlers;
+    handlers.output = [self, runId](const QString& text, TextRole role) {
         if (self)
-            self->handleOutput(runId, text);
+            self->handleOutput(runId, text, role);
     };
     handlers.ended = [self, runId](ChildExit exit, bool outputOpen) {
         if (self)
@@ -173,15 +118,10 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
         if (self)
             self->handleOutputEnded(runId);
     };
-
     QString error;
-    std::shared_ptr<ChildProcess> process;
-    // exec() would end the environment entry at the first NUL and hand the
-    // tool a shortened task without a word: refuse to launch instead.
-    if (task.contains(QChar(u'\0')))
-        error = QStringLiteral("The task contains a NUL character, which no program can receive");
-    else
-        process = ChildProcess::start(m_owner, options, std::move(handlers), &error);
+    std::unique_ptr<TurnProcess> process =
+        TurnProcess::start(m_owner, {*path(), m_spec.turnArguments(task), task.toUtf8(), folder},
+                           std::move(handlers), &error);
     if (!process) {
         failLaunch(error);
         return;
@@ -197,7 +137,7 @@ void ToolRunner::stop()
     if (!canStop())
         return;
     // Kept until the next run, so that closing the window can still kill it.
-    m_process->terminate();
+    m_process->stop();
     if (m_state.isRunning()) {
         m_outputStillArriving = false;
         setState(RunState::stopped());
@@ -212,7 +152,7 @@ void ToolRunner::setOutputStillArriving(bool arriving)
     Q_EMIT changed();
 }
 
-void ToolRunner::handleOutput(quint64 runId, const QString& text)
+void ToolRunner::handleOutput(quint64 runId, const QString& text, TextRole role)
 {
     // A stopped child, or one from an earlier run, must not write into the
     // transcript of the current run.
@@ -220,7 +160,7 @@ void ToolRunner::handleOutput(quint64 runId, const QString& text)
         return;
     if (!m_state.isRunning() && !m_state.hasEnded())
         return;
-    appendOutput(text);
+    appendOutput(text, role);
 }
 
 void ToolRunner::handleEnd(quint64 runId, ChildExit exit, bool outputOpen)

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-class ChildProcess;
+class TurnProcess;
 struct ChildExit;
 class ProcessOwner;
 
@@ -98,9 +98,9 @@ Q_SIGNALS:
 
 private:
     void setOutput(QStringView output);
-    void appendOutput(const QString& text);
+    void appendOutput(const QString& text, TextRole role);
     void setState(RunState state);
-    void handleOutput(quint64 runId, const QString& text);
+    void handleOutput(quint64 runId, const QString& text, TextRole role);
     void handleEnd(quint64 runId, ChildExit exit, bool outputOpen);
     void handleOutputEnded(quint64 runId);
     void setOutputStillArriving(bool arriving);
@@ -119,8 +119,8 @@ private:
     // and, once stopped, until the next run; and earlier stopped runs still
     // in their grace period. Destroying the runner closes every output and
     // kills what was stopped now: nobody is left to read or stop them.
-    std::shared_ptr<ChildProcess> m_process;
-    std::vector<std::shared_ptr<ChildProcess>> m_terminating;
+    std::unique_ptr<TurnProcess> m_process;
+    std::vector<std::unique_ptr<TurnProcess>> m_terminating;
     quint64 m_runId = 0;
     quint64 m_outputGeneration = 0;
 };

@@ -1,0 +1,76 @@
+#include "runner/turnprocess.h"
+
+#include "platform/spawn.h"
+#include "text/tooloutput.h"
+
+#include <algorithm>
+
+namespace {
+
+const QByteArray shellProgram = QByteArrayLiteral("/bin/zsh");
+
+// The tool's path comes from the environment and every argument is one of
+// the shell's own: the script is fixed text. Under -c the first word after
+// the script is $0.
+const QByteArray toolScript = QByteArrayLiteral("exec \"$BV_BIN\" \"$@\"");
+const QByteArray scriptName = QByteArrayLiteral("brevane");
+
+QList<QByteArray> environmentFor(const TurnProcess::Launch& launch)
+{
+    // Inherited entries are copied as raw bytes: a value that is not valid
+    // text must reach the tool unchanged.
+    const QList<QByteArray> own = {"BV_BIN=" + launch.toolPath, "BV_TASK=" + launch.prompt,
+                                   QByteArrayLiteral("NO_COLOR=1"), QByteArrayLiteral("TERM=dumb")};
+    QList<QByteArray> entries;
+    for (const QByteArray& entry : currentEnvironment()) {
+        const bool replaced = std::any_of(own.begin(), own.end(), [&](const QByteArray& mine) {
+            const qsizetype nameEnd = mine.indexOf('=') + 1;
+            return entry.startsWith(QByteArrayView(mine).first(nameEnd));
+        });
+        if (!replaced)
+            entries.push_back(entry);
+    }
+    entries += own;
+    return entries;
+}
+
+} // namespace
+
+std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launch& launch,
+                                                Handlers handlers, QString* error)
+{
+    // exec() would end the argument at the first NUL and hand the tool a
+    // shortened prompt without a word: refuse to launch instead.
+    const bool nul = std::any_of(launch.arguments.begin(), launch.arguments.end(),
+                                 [](const QByteArray& arg) { return arg.contains('\0'); });
+    if (nul || launch.prompt.contains('\0')) {
+        *error = QStringLiteral("The task contains a NUL character, which no program can receive");
+        return nullptr;
+    }
+
+    ChildProcess::Options options;
+    options.program = shellProgram;
+    options.arguments =
+        QList<QByteArray>{QByteArrayLiteral("-lc"), toolScript, scriptName} + launch.arguments;
+    options.environment = environmentFor(launch);
+    options.workingDirectory = launch.folder;
+
+    // The transform runs on the reader thread and owns its decoding state:
+    // one decoder, as standard error shares standard output's pipe.
+    auto decoder = std::make_shared<ToolOutputDecoder>();
+    ChildProcess::Handlers process;
+    process.transform = [decoder](ChildProcess::Channel, QByteArrayView bytes, bool endOfStream) {
+        return endOfStream ? decoder->finish() : decoder->decode(bytes);
+    };
+    process.output = [output = std::move(handlers.output)](ChildProcess::Channel,
+                                                           const QString& text) {
+        output(text, TextRole::Normal);
+    };
+    process.ended = std::move(handlers.ended);
+    process.outputEnded = std::move(handlers.outputEnded);
+    std::shared_ptr<ChildProcess> child =
+        ChildProcess::start(owner, options, std::move(process), error);
+    if (!child)
+        return nullptr;
+    return std::unique_ptr<TurnProcess>(new TurnProcess(std::move(child)));
+}

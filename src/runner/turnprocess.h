@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/childprocess.h"
+#include "transcript/transcriptdocument.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class ProcessOwner;
+
+// One process of one turn of an agent: the tool started through the user's
+// login shell, every argument (the prompt included) an argv element of its
+// own after a fixed script, so the shell parses nothing of them. What it
+// writes is decoded and cleaned on the reader thread and reaches the
+// handlers on the GUI thread, with the role it is shown in; nothing does
+// once the output is closed, by stop(), closeOutput() or destroying this.
+// Destroying it signals nobody.
+class TurnProcess {
+public:
+    struct Launch {
+        QByteArray toolPath;
+        QList<QByteArray> arguments; // the tool's own
+        QByteArray prompt;           // also in the environment, as BV_TASK
+        QByteArray folder;           // empty: Brevane's own
+    };
+
+    struct Handlers {
+        std::function<void(const QString& text, TextRole role)> output;
+        // How the tool ended, and whether a process it started still holds
+        // its output open; then, if so, outputEnded() once that ends too.
+        std::function<void(ChildExit exit, bool outputOpen)> ended;
+        std::function<void()> outputEnded;
+    };
+
+    // On failure returns null, sets *error to a readable reason, and nothing runs.
+    static std::unique_ptr<TurnProcess> start(ProcessOwner& owner, const Launch& launch,
+                                              Handlers handlers, QString* error);
+
+    // SIGTERM to the tool's process group, SIGKILL after the grace period,
+    // and nothing more is read.
+    void stop() { m_process->terminate(); }
+    // Nothing more is read; a job still writing gets SIGPIPE.
+    void closeOutput() { m_process->closeOutput(); }
+    // After stop(), while the grace period runs: SIGKILL to the group now.
+    void killNowIfTerminating() { m_process->killNowIfTerminating(); }
+    bool terminating() const { return m_process->terminating(); }
+
+private:
+    explicit TurnProcess(std::shared_ptr<ChildProcess> process)
+        : m_process(std::move(process))
+    {
+    }
+
+    std::shared_ptr<ChildProcess> m_process;
+};
