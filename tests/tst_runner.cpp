@@ -106,8 +106,8 @@ struct ChildRig {
             seen->charsRead += bytes.size();
             return QString::fromLatin1(bytes);
         };
-        handlers.output = [seen = seen](Channel channel, const QString& text) {
-            seen->log << (channel == Channel::StandardOutput ? u"out:"_s : u"err:"_s) + text;
+        handlers.output = [seen = seen](Channel channel, const ChildProcess::Text& text) {
+            seen->log << (channel == Channel::StandardOutput ? u"out:"_s : u"err:"_s) + text.text;
         };
         handlers.ended = [seen = seen](ChildExit exit, bool outputOpen) {
             seen->log << (exit.signal ? u"killed %1"_s.arg(exit.signal)
@@ -178,6 +178,38 @@ private Q_SLOTS:
         QCOMPARE(rig.runner.state().isKilled(), signal != 0);
         QCOMPARE(rig.runner.state().status(), status);
         QCOMPARE(rig.runner.state().signal(), signal);
+    }
+
+    // Texts joined for one delivery keep each stretch's mark, and a plain
+    // text among marked ones is marked 0.
+    void textsJoinWithTheirMarks()
+    {
+        using Text = ChildProcess::Text;
+        using Marks = QList<std::pair<qsizetype, int>>;
+        const auto marked = [](QString text, const Marks& marks) {
+            Text t(std::move(text));
+            for (const auto& [start, value] : marks)
+                t.marks.push_back({start, value});
+            return t;
+        };
+        const auto marksOf = [](const Text& t) {
+            Marks out;
+            for (const ChildProcess::Mark& m : t.marks)
+                out.push_back({m.start, m.value});
+            return out;
+        };
+        Text joined;
+        joined.append(Text(u"plain "_s));
+        QCOMPARE(marksOf(joined), Marks{});
+        joined.append(marked(u"dim err"_s, {{0, 1}, {4, 2}}));
+        joined.append(marked(u"or more"_s, {{0, 2}}));
+        joined.append(marked(u" late"_s, {{1, 1}}));
+        joined.append(Text(u"!"_s));
+        QCOMPARE(joined.text, u"plain dim error more late!"_s);
+        QCOMPARE(marksOf(joined), (Marks{{0, 0}, {6, 1}, {10, 2}, {20, 0}, {21, 1}, {25, 0}}));
+        Text fromEmpty;
+        fromEmpty.append(marked(u"x"_s, {{0, 3}}));
+        QCOMPARE(marksOf(fromEmpty), (Marks{{0, 3}}));
     }
 
     // A tool's own arguments reach it byte for byte beside the task, each

@@ -41,15 +41,35 @@ public:
     // Where the child wrote. With one pipe for both, everything is standard output.
     enum class Channel { StandardOutput, StandardError };
 
+    // A mark the transform gives the text from `start` on (a style, say).
+    struct Mark {
+        qsizetype start = 0;
+        int value = 0;
+    };
+    // Text handed from the reader thread to the GUI thread, with its marks
+    // in ascending order of start; without any, all of it is marked 0.
+    struct Text {
+        QString text;
+        QList<Mark> marks;
+
+        Text() = default;
+        Text(QString plain) // implicit: most transforms give plain text
+            : text(std::move(plain))
+        {
+        }
+        // Adds `other` at the end, its marks moved along.
+        void append(const Text& other);
+    };
+
     struct Handlers {
         // Reader thread: turns the bytes of one read() of `channel` into
         // text; called once more for each channel with endOfStream set and no
         // bytes. State it keeps is its own, one per channel: a character or
         // a line may be cut anywhere in either.
-        std::function<QString(Channel channel, QByteArrayView bytes, bool endOfStream)> transform;
+        std::function<Text(Channel channel, QByteArrayView bytes, bool endOfStream)> transform;
         // GUI thread: text of one or more reads of one channel, in read order
         // across both channels.
-        std::function<void(Channel channel, const QString& text)> output;
+        std::function<void(Channel channel, const Text& text)> output;
         // GUI thread: how the child ended, and whether a process it left
         // behind still holds a pipe open.
         std::function<void(ChildExit exit, bool outputOpen)> ended;

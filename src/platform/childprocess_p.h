@@ -25,11 +25,11 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
         using Channel = ChildProcess::Channel;
         Kind kind = Kind::Output;
         Channel channel = Channel::StandardOutput;
-        QString text;
+        ChildProcess::Text text;
         ChildExit exit;
         bool outputOpen = false;
 
-        static Event ofOutput(Channel channel, QString text)
+        static Event ofOutput(Channel channel, ChildProcess::Text text)
         {
             return {Kind::Output, channel, std::move(text), {}, false};
         }
@@ -37,7 +37,7 @@ struct ChildProcessShared : std::enable_shared_from_this<ChildProcessShared> {
         {
             return {Kind::Ended, {}, QString(), exit, outputOpen};
         }
-        static Event ofOutputEnd() { return {Kind::OutputEnded, {}, QString(), {}, false}; }
+        static Event ofOutputEnd() { return {Kind::OutputEnded, {}, {}, {}, false}; }
     };
 
     ProcessOwner* owner = nullptr;   // outlives the thread

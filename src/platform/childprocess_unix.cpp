@@ -188,8 +188,8 @@ void watchChild(ChildProcessShared& s, std::array<UniqueFd, 2> pipes, const Wake
                 continue;
             }
             pipes[i].reset();
-            QString tail = s.handlers.transform(channel, QByteArrayView(), true);
-            if (!tail.isEmpty())
+            ChildProcess::Text tail = s.handlers.transform(channel, QByteArrayView(), true);
+            if (!tail.text.isEmpty())
                 s.push(Event::ofOutput(channel, std::move(tail)));
             if (endAnnounced && !outputOpen())
                 s.push(Event::ofOutputEnd());
@@ -231,7 +231,7 @@ void ChildProcessShared::push(Event event)
         std::lock_guard lock(mutex);
         if (outputClosed)
             return;
-        pendingChars += event.text.size();
+        pendingChars += event.text.text.size();
         pending.push_back(std::move(event));
         if (std::exchange(wakePosted, true))
             return;
@@ -252,7 +252,7 @@ void ChildProcessShared::drain()
         std::lock_guard lock(mutex);
         qsizetype taken = 0;
         while (!pending.empty() && taken < maxDeliveredPerTurn) {
-            taken += pending.front().text.size();
+            taken += pending.front().text.text.size();
             events.push_back(std::move(pending.front()));
             pending.pop_front();
         }
@@ -266,7 +266,7 @@ void ChildProcessShared::drain()
     if (room)
         doorbell.raise();
     // Join consecutive texts of one channel: a burst of reads costs one delivery.
-    QString text;
+    ChildProcess::Text text;
     bool haveText = false;
     auto textChannel = ChildProcess::Channel::StandardOutput;
     // A handler may close the output (a new run replacing this one): what
@@ -274,7 +274,7 @@ void ChildProcessShared::drain()
     auto flush = [&] {
         if (haveText && handlers.output && !outputClosed)
             handlers.output(textChannel, text);
-        text.clear();
+        text = {};
         haveText = false;
     };
     for (Event& e : events) {
@@ -282,7 +282,7 @@ void ChildProcessShared::drain()
         case Event::Kind::Output:
             if (textChannel != e.channel)
                 flush();
-            text += e.text;
+            text.append(e.text);
             textChannel = e.channel;
             haveText = true;
             break;
@@ -302,6 +302,23 @@ void ChildProcessShared::drain()
     // Posted last, so that what this slice scheduled (a render) runs first.
     if (more)
         owner->handOver([self = shared_from_this()]() { self->drain(); });
+}
+
+void ChildProcess::Text::append(const Text& other)
+{
+    const auto lastValue = [this] { return marks.isEmpty() ? 0 : marks.back().value; };
+    const auto mark = [this, &lastValue](qsizetype start, int value) {
+        if (value == lastValue())
+            return;
+        if (marks.isEmpty() && start > 0)
+            marks.push_back({0, 0});
+        marks.push_back({start, value});
+    };
+    if (other.marks.isEmpty() || other.marks.front().start > 0)
+        mark(text.size(), 0);
+    for (const Mark& m : other.marks)
+        mark(text.size() + m.start, m.value);
+    text += other.text;
 }
 
 ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)

@@ -63,8 +63,15 @@ std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launc
         return endOfStream ? decoder->finish() : decoder->decode(bytes);
     };
     process.output = [output = std::move(handlers.output)](ChildProcess::Channel,
-                                                           const QString& text) {
-        output(text, TextRole::Normal);
+                                                           const ChildProcess::Text& text) {
+        if (text.marks.isEmpty())
+            return output(text.text, TextRole::Normal);
+        for (qsizetype i = 0; i < text.marks.size(); ++i) {
+            const qsizetype start = text.marks[i].start;
+            const qsizetype end =
+                i + 1 < text.marks.size() ? text.marks[i + 1].start : text.text.size();
+            output(text.text.sliced(start, end - start), TextRole(text.marks[i].value));
+        }
     };
     process.ended = std::move(handlers.ended);
     process.outputEnded = std::move(handlers.outputEnded);
