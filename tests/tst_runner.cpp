@@ -1,4 +1,5 @@
 #include "runner/toolrunner.h"
+#include "runner/turnprocess.h"
 #include "testsupport.h"
 
 #include "platform/mainthread.h"
@@ -210,6 +211,48 @@ private Q_SLOTS:
         Text fromEmpty;
         fromEmpty.append(marked(u"x"_s, {{0, 3}}));
         QCOMPARE(marksOf(fromEmpty), (Marks{{0, 3}}));
+    }
+
+    // With a reader for standard output, the two streams are read apart:
+    // standard output in the roles the reader gives it, standard error dim,
+    // each decoded on its own, a character cut across reads kept whole.
+    void readerShowsStandardOutputAndErrorDim()
+    {
+        struct ToolCalls : OutputReader {
+            ChildProcess::Text read(QByteArrayView bytes) override
+            {
+                ChildProcess::Text text(QString::fromLatin1(bytes).toUpper());
+                text.marks.push_back({0, int(TextRole::Tool)});
+                return text;
+            }
+            ChildProcess::Text finish() override { return {}; }
+        };
+        Rig rig;
+        const QString fifo = rig.home.makeFifo(u"fifo"_s);
+        TurnProcess::Launch launch;
+        launch.toolPath = QFile::encodeName(
+            rig.home.writeStandin(u"tool"_s, {u"out=call\\n"_s, u"err=w\\xc3"_s, u"wait="_s + fifo,
+                                              u"err=\\xa4rning\\n"_s}));
+        launch.makeOutputReader = [] { return std::make_unique<ToolCalls>(); };
+        QList<std::pair<QString, TextRole>> shown;
+        bool ended = false;
+        TurnProcess::Handlers handlers;
+        handlers.output = [&](const QString& text, TextRole role) {
+            shown.push_back({text, role});
+        };
+        handlers.ended = [&](ChildExit, bool) { ended = true; };
+        QString error;
+        auto process = TurnProcess::start(rig.owner, launch, std::move(handlers), &error);
+        QVERIFY2(process, qPrintable(error));
+        QVERIFY(rig.home.release(fifo));
+        QVERIFY(waitFor([&] { return ended; }));
+        QString out, err;
+        for (const auto& [text, role] : shown) {
+            QVERIFY(role == TextRole::Tool || role == TextRole::Dim);
+            (role == TextRole::Tool ? out : err) += text;
+        }
+        QCOMPARE(out, u"CALL\n"_s);
+        QCOMPARE(err, u"w\u00e4rning\n"_s);
     }
 
     // A tool's own arguments reach it byte for byte beside the task, each

@@ -119,9 +119,13 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
             self->handleOutputEnded(runId);
     };
     QString error;
+    TurnProcess::Launch launch;
+    launch.toolPath = *path();
+    launch.arguments = m_spec.turnArguments(task);
+    launch.prompt = task.toUtf8();
+    launch.folder = folder;
     std::unique_ptr<TurnProcess> process =
-        TurnProcess::start(m_owner, {*path(), m_spec.turnArguments(task), task.toUtf8(), folder},
-                           std::move(handlers), &error);
+        TurnProcess::start(m_owner, launch, std::move(handlers), &error);
     if (!process) {
         failLaunch(error);
         return;

@@ -34,6 +34,32 @@ QList<QByteArray> environmentFor(const TurnProcess::Launch& launch)
     return entries;
 }
 
+// Decoded and cleaned text, all in one role.
+class TextReader : public OutputReader {
+public:
+    explicit TextReader(TextRole role)
+        : m_role(role)
+    {
+    }
+    ChildProcess::Text read(QByteArrayView bytes) override
+    {
+        return marked(m_decoder.decode(bytes));
+    }
+    ChildProcess::Text finish() override { return marked(m_decoder.finish()); }
+
+private:
+    ChildProcess::Text marked(QString text) const
+    {
+        ChildProcess::Text out(std::move(text));
+        if (m_role != TextRole::Normal)
+            out.marks.push_back({0, int(m_role)});
+        return out;
+    }
+
+    ToolOutputDecoder m_decoder;
+    TextRole m_role;
+};
+
 } // namespace
 
 std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launch& launch,
@@ -55,12 +81,18 @@ std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launc
     options.environment = environmentFor(launch);
     options.workingDirectory = launch.folder;
 
-    // The transform runs on the reader thread and owns its decoding state:
-    // one decoder, as standard error shares standard output's pipe.
-    auto decoder = std::make_shared<ToolOutputDecoder>();
+    // The transform runs on the reader thread and owns a reader per
+    // channel; with one pipe, standard error is part of standard output.
+    options.separateErrors = bool(launch.makeOutputReader);
+    std::shared_ptr<OutputReader> readers[2] = {
+        launch.makeOutputReader ? std::shared_ptr<OutputReader>(launch.makeOutputReader())
+                                : std::make_shared<TextReader>(TextRole::Normal),
+        std::make_shared<TextReader>(TextRole::Dim)};
     ChildProcess::Handlers process;
-    process.transform = [decoder](ChildProcess::Channel, QByteArrayView bytes, bool endOfStream) {
-        return endOfStream ? decoder->finish() : decoder->decode(bytes);
+    process.transform = [readers](ChildProcess::Channel channel, QByteArrayView bytes,
+                                  bool endOfStream) {
+        OutputReader& reader = *readers[channel == ChildProcess::Channel::StandardError];
+        return endOfStream ? reader.finish() : reader.read(bytes);
     };
     process.output = [output = std::move(handlers.output)](ChildProcess::Channel,
                                                            const ChildProcess::Text& text) {

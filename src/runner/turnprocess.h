@@ -12,6 +12,17 @@
 
 class ProcessOwner;
 
+// Turns what a tool writes on one stream into text with the roles it is
+// shown in. Runs on the reader thread, fed the stream cut anywhere; its
+// state is its own. Marks of the text it gives are TextRole values.
+class OutputReader {
+public:
+    virtual ~OutputReader() = default;
+    virtual ChildProcess::Text read(QByteArrayView bytes) = 0;
+    // End of stream: what it still holds.
+    virtual ChildProcess::Text finish() = 0;
+};
+
 // One process of one turn of an agent: the tool started through the user's
 // login shell, every argument (the prompt included) an argv element of its
 // own after a fixed script, so the shell parses nothing of them. What it
@@ -26,6 +37,9 @@ public:
         QList<QByteArray> arguments; // the tool's own
         QByteArray prompt;           // also in the environment, as BV_TASK
         QByteArray folder;           // empty: Brevane's own
+        // Standard output read apart from standard error (shown dim) by a
+        // reader this makes; none: both on one pipe, shown as text.
+        std::function<std::unique_ptr<OutputReader>()> makeOutputReader;
     };
 
     struct Handlers {
