@@ -255,6 +255,20 @@ private Q_SLOTS:
         QCOMPARE(err, u"w\u00e4rning\n"_s);
     }
 
+    // The raw output is what the tool wrote, escapes and all, standard
+    // output before standard error; the next run starts it afresh.
+    void rawOutputKeepsTheBytes()
+    {
+        Rig rig;
+        rig.install({u"out=\\e[31mred\\e[0m \\xff\\n"_s, u"err=warn\\n"_s, u"out=end"_s});
+        QVERIFY(rig.runToEnd());
+        QCOMPARE(rig.runner.output(), u"red \uFFFD\nwarn\nend"_s);
+        QCOMPARE(rig.runner.rawOutput(), QByteArray("\x1b[31mred\x1b[0m \xff\nwarn\nend"));
+        rig.install({u"out=again"_s}, u"second"_s);
+        QVERIFY(rig.runToEnd());
+        QCOMPARE(rig.runner.rawOutput(), QByteArray("again"));
+    }
+
     // A tool's own arguments reach it byte for byte beside the task, each
     // one argument, and the shell runs nothing of them.
     void argumentsAreNeverShellText_data()

@@ -81,6 +81,23 @@ private Q_SLOTS:
         }
     }
 
+    // Copy Raw Output takes the bytes as the tool wrote them; Copy the
+    // transcript as it reads.
+    void copiesRawOutputAndTranscript()
+    {
+        FakeHome home;
+        ProcessOwner owner;
+        ToolRunner runner(owner, ToolSpec::all()[0]);
+        setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), {"out=\\e[1mbold\\e[0m\\n"}));
+        ColumnView column(&runner);
+        runner.run(QStringLiteral("task"));
+        QTRY_VERIFY_WITH_TIMEOUT(runner.state().hasEnded(), deadline);
+        column.copyRawOutput();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("\x1b[1mbold\x1b[0m\n"));
+        column.copyOutput();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("bold\n"));
+    }
+
     // A column over a tool's life. Its long path is elided in the middle.
     // First shown over output it stays at the top; it scrolls only when the
     // output changed, then to the very end, taking in only the new text. The

@@ -55,6 +55,10 @@
         <source>Copied</source>
         <translation>Kopiert</translation>
     </message>
+    <message>
+        <source>Copy Raw Output</source>
+        <translation>Rohausgabe kopieren</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>

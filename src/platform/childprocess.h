@@ -51,13 +51,15 @@ public:
     struct Text {
         QString text;
         QList<Mark> marks;
+        // The bytes the text was made of, where the transform keeps them.
+        QByteArray raw;
 
         Text() = default;
         Text(QString plain) // implicit: most transforms give plain text
             : text(std::move(plain))
         {
         }
-        // Adds `other` at the end, its marks moved along.
+        // Adds `other` at the end, its marks moved along, its bytes too.
         void append(const Text& other);
     };
 

@@ -231,7 +231,7 @@ void ChildProcessShared::push(Event event)
         std::lock_guard lock(mutex);
         if (outputClosed)
             return;
-        pendingChars += event.text.text.size();
+        pendingChars += event.text.text.size() + event.text.raw.size() / 2;
         pending.push_back(std::move(event));
         if (std::exchange(wakePosted, true))
             return;
@@ -252,7 +252,7 @@ void ChildProcessShared::drain()
         std::lock_guard lock(mutex);
         qsizetype taken = 0;
         while (!pending.empty() && taken < maxDeliveredPerTurn) {
-            taken += pending.front().text.text.size();
+            taken += pending.front().text.text.size() + pending.front().text.raw.size() / 2;
             events.push_back(std::move(pending.front()));
             pending.pop_front();
         }
@@ -319,6 +319,7 @@ void ChildProcess::Text::append(const Text& other)
     for (const Mark& m : other.marks)
         mark(text.size() + m.start, m.value);
     text += other.text;
+    raw += other.raw;
 }
 
 ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)

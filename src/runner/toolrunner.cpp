@@ -70,6 +70,8 @@ void ToolRunner::beginRun(const QString& task)
     }
     std::erase_if(m_terminating, [](const auto& process) { return !process->terminating(); });
     m_outputStillArriving = false;
+    m_rawOutput[0].clear();
+    m_rawOutput[1].clear();
     ++m_runId;
     // Announced by the change of output and state that always follows.
     m_task = task;
@@ -109,6 +111,10 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     handlers.output = [self, runId](const QString& text, TextRole role) {
         if (self)
             self->handleOutput(runId, text, role);
+    };
+    handlers.raw = [self, runId](const QByteArray& bytes, bool standardError) {
+        if (self && runId == self->m_runId)
+            self->m_rawOutput[standardError].append(bytes);
     };
     handlers.ended = [self, runId](ChildExit exit, bool outputOpen) {
         if (self)

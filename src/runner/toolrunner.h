@@ -44,6 +44,12 @@ public:
     QStringView output() const { return m_output.text(); }
     // The transcript as it stands now, for as long as the snapshot lives.
     TranscriptText::Snapshot outputSnapshot() const { return m_output.snapshot(); }
+    // The latest run's bytes as the tool wrote them: standard output, then
+    // standard error (part of standard output when both share a pipe).
+    QByteArray rawOutput() const
+    {
+        return m_rawOutput[0].view().toByteArray() + m_rawOutput[1].view().toByteArray();
+    }
     // The transcript with its style runs and turns, for reading only.
     const TranscriptDocument& transcript() const { return m_output; }
     RunState state() const { return m_state; }
@@ -113,6 +119,7 @@ private:
     std::optional<Clock::time_point> m_startedAt;
     std::optional<Clock::time_point> m_endedAt;
     TranscriptDocument m_output;
+    AppendBuffer m_rawOutput[2];
     RunState m_state = RunState::idle();
     bool m_outputStillArriving = false;
     // The latest run's process, from its start until its output has ended

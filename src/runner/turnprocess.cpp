@@ -92,10 +92,16 @@ std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launc
     process.transform = [readers](ChildProcess::Channel channel, QByteArrayView bytes,
                                   bool endOfStream) {
         OutputReader& reader = *readers[channel == ChildProcess::Channel::StandardError];
-        return endOfStream ? reader.finish() : reader.read(bytes);
+        if (endOfStream)
+            return reader.finish();
+        ChildProcess::Text text = reader.read(bytes);
+        text.raw = bytes.toByteArray();
+        return text;
     };
-    process.output = [output = std::move(handlers.output)](ChildProcess::Channel,
-                                                           const ChildProcess::Text& text) {
+    process.output = [output = std::move(handlers.output), raw = std::move(handlers.raw)](
+                         ChildProcess::Channel channel, const ChildProcess::Text& text) {
+        if (raw && !text.raw.isEmpty())
+            raw(text.raw, channel == ChildProcess::Channel::StandardError);
         if (text.marks.isEmpty())
             return output(text.text, TextRole::Normal);
         for (qsizetype i = 0; i < text.marks.size(); ++i) {

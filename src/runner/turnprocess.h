@@ -44,6 +44,8 @@ public:
 
     struct Handlers {
         std::function<void(const QString& text, TextRole role)> output;
+        // The bytes as the tool wrote them, before the text made of them.
+        std::function<void(const QByteArray& bytes, bool standardError)> raw;
         // How the tool ended, and whether a process it started still holds
         // its output open; then, if so, outputEnded() once that ends too.
         std::function<void(ChildExit exit, bool outputOpen)> ended;

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "transcript/appendbuffer.h"
+
 #include <QString>
 #include <QStringView>
 
 #include <memory>
-
-class ReservedMemory;
 
 // Append-only UTF-16 text whose characters never move once written. A
 // snapshot is a view of the text as it stands, which stays valid and
@@ -30,16 +30,16 @@ public:
     };
 
     // How much address space a text reserves for its characters at first.
-    static constexpr std::size_t defaultReservation = std::size_t(64) << 30;
+    static constexpr std::size_t defaultReservation = AppendBuffer::defaultReservation;
 
     explicit TranscriptText(std::size_t reservation = defaultReservation);
     ~TranscriptText();
     TranscriptText(const TranscriptText&) = delete;
     TranscriptText& operator=(const TranscriptText&) = delete;
 
-    QStringView view() const { return QStringView(data(), m_size); }
-    qsizetype size() const { return m_size; }
-    bool isEmpty() const { return m_size == 0; }
+    QStringView view() const { return QStringView(data(), size()); }
+    qsizetype size() const { return qsizetype(m_bytes.size() / sizeof(QChar)); }
+    bool isEmpty() const { return m_bytes.size() == 0; }
 
     void append(QStringView text);
     // Empty again, in new storage; snapshots keep the old.
@@ -47,9 +47,7 @@ public:
     Snapshot snapshot() const;
 
 private:
-    const QChar* data() const;
+    const QChar* data() const { return reinterpret_cast<const QChar*>(m_bytes.data()); }
 
-    std::size_t m_reservation;
-    std::shared_ptr<ReservedMemory> m_memory;
-    qsizetype m_size = 0;
+    AppendBuffer m_bytes;
 };

@@ -11,6 +11,7 @@
 #include "ui/statuslabel.h"
 #include "ui/transcriptview.h"
 
+#include <QAction>
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QEvent>
@@ -154,6 +155,9 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     m_transcript->setPlaceholderText(tr("Output will appear here."));
     column->addWidget(m_transcript, 1);
     connect(m_transcript, &TranscriptView::matchCountChanged, this, &ColumnView::showMatchCount);
+    m_copyRaw = new QAction(tr("Copy Raw Output"), this);
+    connect(m_copyRaw, &QAction::triggered, this, &ColumnView::copyRawOutput);
+    m_transcript->setExtraActions({m_copyRaw});
 
     applyColours();
 
@@ -261,6 +265,12 @@ void ColumnView::copyOutput()
     m_copyFeedback.start(copiedFeedback);
 }
 
+void ColumnView::copyRawOutput()
+{
+    if (m_runner)
+        Clipboard::setPlainText(QString::fromUtf8(m_runner->rawOutput()));
+}
+
 void ColumnView::showCopyTitle(bool copied)
 {
     // The title is what a screen reader announces when it changes.
@@ -310,12 +320,14 @@ void ColumnView::render()
         m_clock->remove(this);
     }
     m_copy->setEnabled(runner && !runner->output().isEmpty());
+    m_copyRaw->setEnabled(runner && runner->startedAt());
     const QString reason = runner ? whyNotInstalled(runner->discovery()) : QString();
     const QString shownPath = installed ? displayPath(*path) : QString();
     setTextIfChanged(m_pathLine, installed ? shownPath : QStringLiteral("\u2014"));
     m_pathLine->setToolTip(installed ? shownPath : reason);
     setTextIfChanged(m_noticeReason, reason);
-    setTextIfChanged(m_statusLine, statusLabel(path, state, runner && runner->outputStillArriving()));
+    setTextIfChanged(m_statusLine,
+                     statusLabel(path, state, runner && runner->outputStillArriving()));
     renderElapsed();
     setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
     m_notice->setVisible(!installed);

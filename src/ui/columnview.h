@@ -12,6 +12,7 @@
 struct Discovery;
 class ElidedLabel;
 class FrameClock;
+class QAction;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -69,6 +70,8 @@ Q_SIGNALS:
 public Q_SLOTS:
     // Empties the clipboard, then puts the whole transcript on it as plain text.
     void copyOutput();
+    // Puts the latest run's bytes, as the tool wrote them, on the clipboard.
+    void copyRawOutput();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -100,6 +103,7 @@ private:
     QLabel* m_matches = nullptr;
     Spinner* m_spinner = nullptr;
     QPushButton* m_copy = nullptr;
+    QAction* m_copyRaw = nullptr;
     QIcon m_copyIcon;
     QIcon m_copiedIcon;
     // Runs only for the second after a click.

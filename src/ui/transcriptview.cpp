@@ -931,5 +931,9 @@ void TranscriptView::contextMenuEvent(QContextMenuEvent* event)
     selectAllAction->setShortcut(QKeySequence::SelectAll);
     selectAllAction->setEnabled(m_layout.length() > 0);
     connect(selectAllAction, &QAction::triggered, this, &TranscriptView::selectAll);
+    if (!m_extraActions.isEmpty()) {
+        menu.addSeparator();
+        menu.addActions(m_extraActions);
+    }
     menu.exec(event->globalPos());
 }

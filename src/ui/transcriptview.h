@@ -19,6 +19,7 @@
 #include <vector>
 
 class FrameClock;
+class QAction;
 class QDeadlineTimer;
 
 // A read-only, selectable view of a long plain text that grows at its end,
@@ -66,6 +67,9 @@ public:
     // The text grew at its end, everything before staying as it was: index
     // only the new tail. A text that shrank is taken as replaced.
     void extendText();
+
+    // Actions its owner adds to the context menu, after the view's own.
+    void setExtraActions(const QList<QAction*>& actions) { m_extraActions = actions; }
 
     // Shown in the placeholder colour while the text is empty.
     QString placeholderText() const { return m_placeholder; }
@@ -191,6 +195,7 @@ private:
                    qsizetype to, qreal y, const QColor& color);
 
     Source m_source;
+    QList<QAction*> m_extraActions;
     Styles m_styles;
     QPointer<FrameClock> m_clock;
     QString m_placeholder;
