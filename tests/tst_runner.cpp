@@ -269,6 +269,65 @@ private Q_SLOTS:
         QCOMPARE(rig.runner.rawOutput(), QByteArray("again"));
     }
 
+    // A tool that reports its work as JSON lines, replayed from a recording
+    // of the real one: it is asked for them, and the transcript shows its
+    // steps in their roles, its standard error dim, while Plain Output asks
+    // for and shows what it prints as it is.
+    void structuredOutputShowsTheSteps_data()
+    {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<QString>("recording");
+        QTest::addColumn<QString>("normal");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("firstArgs");
+        QTest::newRow("claude, write refused")
+            << 0 << u"claude/write-denied.stream-json"_s << u"Done: the file is written."_s
+            << u"Write refused"_s << u"--output-format stream-json --verbose"_s;
+        QTest::newRow("gemini, warnings on standard error")
+            << 1 << u"gemini/auto-edit.stream-json"_s << u"I'll create"_s << QString()
+            << u"--output-format stream-json -p"_s;
+    }
+    void structuredOutputShowsTheSteps()
+    {
+        QFETCH(int, tool);
+        QFETCH(QString, recording);
+        QFETCH(QString, normal);
+        QFETCH(QString, error);
+        QFETCH(QString, firstArgs);
+        const QString streams = QStringLiteral(BREVANE_AGENT_STREAMS "/") + recording;
+        Rig rig;
+        ToolRunner runner(rig.owner, ToolSpec::all()[tool]);
+        QStringList steps{u"record="_s + rig.file(u"record"_s), u"cat="_s + streams + u".stdout"_s};
+        if (QFile::exists(streams + u".stderr"_s))
+            steps << u"out-to-err"_s << u"cat="_s + streams + u".stderr"_s;
+        Discovery found;
+        found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool"_s, steps));
+        runner.setDiscovery(found);
+        for (const bool plain : {false, true}) {
+            runner.run(u"create hello.txt"_s, QByteArray(), plain);
+            QVERIFY(waitFor([&] { return runner.state().hasEnded(); }));
+            const QList<QByteArray> args = rig.home.record(u"record"_s).arguments;
+            QCOMPARE(args.join(' ').startsWith(firstArgs.toUtf8()), !plain);
+            QCOMPARE(args.last(), "create hello.txt");
+            QMap<TextRole, QString> byRole;
+            const QStringView text = runner.output();
+            const auto runs = runner.transcript().runsIn(0, text.size());
+            for (qsizetype i = 0; i < qsizetype(runs.size()); ++i) {
+                const qsizetype end =
+                    i + 1 < qsizetype(runs.size()) ? runs[i + 1].start : text.size();
+                byRole[runs[i].role] += text.sliced(runs[i].start, end - runs[i].start);
+            }
+            if (!plain)
+                QVERIFY2(byRole[TextRole::Normal].contains(normal),
+                         qPrintable(byRole[TextRole::Normal]));
+            QCOMPARE(text.contains(u"\"type\""_s), plain);
+            if (!error.isEmpty())
+                QCOMPARE(byRole[TextRole::Error].contains(error), !plain);
+            if (QFile::exists(streams + u".stderr"_s))
+                QCOMPARE(byRole[TextRole::Dim].contains(u"Warning: Basic terminal"_s), !plain);
+        }
+    }
+
     // A tool's own arguments reach it byte for byte beside the task, each
     // one argument, and the shell runs nothing of them.
     void argumentsAreNeverShellText_data()

@@ -242,6 +242,10 @@
         <source>Actual Size</source>
         <translation>Originalgröße</translation>
     </message>
+    <message>
+        <source>Plain Output</source>
+        <translation>Unverarbeitete Ausgabe</translation>
+    </message>
 </context>
 <context>
     <name>TaskTextEdit</name>

@@ -56,6 +56,12 @@ void BrevaneModel::setIncluded(qsizetype index, bool included)
 
 BrevaneModel::~BrevaneModel() = default;
 
+void BrevaneModel::setPlainOutput(bool plain)
+{
+    m_plainOutput = plain;
+    Q_EMIT changed();
+}
+
 void BrevaneModel::setTask(const QString& task)
 {
     m_task = task;
@@ -158,7 +164,7 @@ void BrevaneModel::start()
             runner->beginRun(task);
             runner->failLaunch(workingFolderText() + QStringLiteral(": ") + systemErrorText(error));
         } else {
-            runner->run(task, m_workingFolder);
+            runner->run(task, m_workingFolder, m_plainOutput);
         }
     }
     m_runActive = anyRunning();

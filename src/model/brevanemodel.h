@@ -46,6 +46,11 @@ public:
     bool isIncluded(qsizetype index) const { return m_included.value(index); }
     void setIncluded(qsizetype index, bool included);
 
+    // Whether the next run shows every tool's output as plain text, as it
+    // prints it, rather than step by step from its JSON lines.
+    bool plainOutput() const { return m_plainOutput; }
+    void setPlainOutput(bool plain);
+
     bool anyRunning() const;
     bool anyInstalled() const;
     // Whether some included tool is installed: what a run needs besides a task.
@@ -89,6 +94,7 @@ private:
     QString m_task;
     QByteArray m_workingFolder;
     bool m_scanning = true;
+    bool m_plainOutput = true;
     bool m_runActive = false; // a run started by start() has a tool still running
     quint64 m_scanId = 0;
     std::chrono::milliseconds m_shellTimeout = Detector::defaultShellTimeout;

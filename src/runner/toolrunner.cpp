@@ -97,7 +97,7 @@ void ToolRunner::failLaunch(const QString& reason)
     setState(RunState::failed());
 }
 
-void ToolRunner::run(const QString& task, const QByteArray& folder)
+void ToolRunner::run(const QString& task, const QByteArray& folder, bool plainOutput)
 {
     if (!path())
         return;
@@ -127,7 +127,10 @@ void ToolRunner::run(const QString& task, const QByteArray& folder)
     QString error;
     TurnProcess::Launch launch;
     launch.toolPath = *path();
-    launch.arguments = m_spec.turnArguments(task);
+    const bool structured = !plainOutput && m_spec.canStructure();
+    launch.arguments = m_spec.turnArguments(task, structured);
+    if (structured)
+        launch.makeOutputReader = TurnProcess::structuredReader(*m_spec.format);
     launch.prompt = task.toUtf8();
     launch.folder = folder;
     std::unique_ptr<TurnProcess> process =

@@ -76,7 +76,10 @@ public:
     // runner is not running. The previous run's output is closed first, so
     // a job of it still writing gets SIGPIPE instead of being read.
     // An empty folder: Brevane's own.
-    void run(const QString& task, const QByteArray& folder = QByteArray());
+    // A tool that can report its work as JSON lines does so unless
+    // `plainOutput`: what it does is then shown step by step, its standard
+    // error dim beside it.
+    void run(const QString& task, const QByteArray& folder = QByteArray(), bool plainOutput = true);
     // True while a run can be stopped: it has started and not yet ended, or
     // its output is still arriving.
     bool canStop() const { return m_process && (m_state.isRunning() || m_outputStillArriving); }

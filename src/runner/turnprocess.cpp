@@ -1,5 +1,6 @@
 #include "runner/turnprocess.h"
 
+#include "agent/eventrenderer.h"
 #include "platform/spawn.h"
 #include "text/tooloutput.h"
 
@@ -60,7 +61,42 @@ private:
     TextRole m_role;
 };
 
+// JSON lines parsed into events, shown as the renderer puts them.
+class StructuredReader : public OutputReader {
+public:
+    explicit StructuredReader(StreamParser::Format format)
+        : m_parser(StreamParser::create(format))
+    {
+    }
+    ChildProcess::Text read(QByteArrayView bytes) override { return shown(m_parser->feed(bytes)); }
+    ChildProcess::Text finish() override { return shown(m_parser->finish()); }
+
+private:
+    ChildProcess::Text shown(const QList<AgentEvent>& events)
+    {
+        QList<StyledText> pieces;
+        for (const AgentEvent& event : events)
+            m_renderer.render(event, pieces);
+        ChildProcess::Text out;
+        for (const StyledText& piece : pieces) {
+            ChildProcess::Text text(piece.text);
+            text.marks.push_back({0, int(piece.role)});
+            out.append(text);
+        }
+        return out;
+    }
+
+    std::unique_ptr<StreamParser> m_parser;
+    EventRenderer m_renderer;
+};
+
 } // namespace
+
+std::function<std::unique_ptr<OutputReader>()>
+TurnProcess::structuredReader(StreamParser::Format format)
+{
+    return [format] { return std::make_unique<StructuredReader>(format); };
+}
 
 std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launch& launch,
                                                 Handlers handlers, QString* error)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/streamparser.h"
 #include "platform/childprocess.h"
 #include "transcript/transcriptdocument.h"
 
@@ -51,6 +52,11 @@ public:
         std::function<void(ChildExit exit, bool outputOpen)> ended;
         std::function<void()> outputEnded;
     };
+
+    // A reader of a tool's JSON lines in `format`: what the agent does, as a
+    // person reads it, in roles.
+    static std::function<std::unique_ptr<OutputReader>()>
+    structuredReader(StreamParser::Format format);
 
     // On failure returns null, sets *error to a readable reason, and nothing runs.
     static std::unique_ptr<TurnProcess> start(ProcessOwner& owner, const Launch& launch,

@@ -104,6 +104,13 @@ void MainWindow::buildMenus()
 
     // Zoom sizes the transcripts of this window.
     QMenu* view = menuBar()->addMenu(tr("&View"));
+    // Per window: the tools that can report their work step by step do so
+    // unless this is ticked.
+    QAction* plainOutput = view->addAction(tr("Plain Output"));
+    plainOutput->setCheckable(true);
+    plainOutput->setChecked(m_content->model()->plainOutput());
+    connect(plainOutput, &QAction::toggled, m_content->model(), &BrevaneModel::setPlainOutput);
+    view->addSeparator();
     QAction* zoomIn = view->addAction(tr("Zoom In"), m_content, [this] { m_content->zoomBy(1); });
     // Ctrl+= is Ctrl++ without Shift on most keyboards.
     zoomIn->setShortcuts(
