@@ -90,7 +90,7 @@ private Q_SLOTS:
         ToolRunner runner(owner, ToolSpec::all()[0]);
         setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), {"out=\\e[1mbold\\e[0m\\n"}));
         ColumnView column(&runner);
-        runner.run(QStringLiteral("task"));
+        runner.run(QStringLiteral("task"), QByteArray(), false);
         QTRY_VERIFY_WITH_TIMEOUT(runner.state().hasEnded(), deadline);
         column.copyRawOutput();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("\x1b[1mbold\x1b[0m\n"));

@@ -129,8 +129,10 @@ void ToolRunner::run(const QString& task, const QByteArray& folder, bool plainOu
     launch.toolPath = *path();
     const bool structured = !plainOutput && m_spec.canStructure();
     launch.arguments = m_spec.turnArguments(task, structured);
-    if (structured)
+    if (structured) {
         launch.makeOutputReader = TurnProcess::structuredReader(*m_spec.format);
+        launch.keepRaw = true;
+    }
     launch.prompt = task.toUtf8();
     launch.folder = folder;
     std::unique_ptr<TurnProcess> process =

@@ -45,7 +45,9 @@ public:
     // The transcript as it stands now, for as long as the snapshot lives.
     TranscriptText::Snapshot outputSnapshot() const { return m_output.snapshot(); }
     // The latest run's bytes as the tool wrote them: standard output, then
-    // standard error (part of standard output when both share a pipe).
+    // standard error. Kept for a run whose output is read as JSON lines;
+    // one shown as printed keeps none.
+    bool hasRawOutput() const { return m_rawOutput[0].size() + m_rawOutput[1].size() > 0; }
     QByteArray rawOutput() const
     {
         return m_rawOutput[0].view().toByteArray() + m_rawOutput[1].view().toByteArray();

@@ -125,13 +125,14 @@ std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launc
                                 : std::make_shared<TextReader>(TextRole::Normal),
         std::make_shared<TextReader>(TextRole::Dim)};
     ChildProcess::Handlers process;
-    process.transform = [readers](ChildProcess::Channel channel, QByteArrayView bytes,
-                                  bool endOfStream) {
+    process.transform = [readers, keepRaw = launch.keepRaw](
+                            ChildProcess::Channel channel, QByteArrayView bytes, bool endOfStream) {
         OutputReader& reader = *readers[channel == ChildProcess::Channel::StandardError];
         if (endOfStream)
             return reader.finish();
         ChildProcess::Text text = reader.read(bytes);
-        text.raw = bytes.toByteArray();
+        if (keepRaw)
+            text.raw = bytes.toByteArray();
         return text;
     };
     process.output = [output = std::move(handlers.output), raw = std::move(handlers.raw)](

@@ -41,6 +41,9 @@ public:
         // Standard output read apart from standard error (shown dim) by a
         // reader this makes; none: both on one pipe, shown as text.
         std::function<std::unique_ptr<OutputReader>()> makeOutputReader;
+        // Whether the bytes go to Handlers::raw too: a run whose output is
+        // shown as printed keeps no second copy of it.
+        bool keepRaw = false;
     };
 
     struct Handlers {

@@ -320,7 +320,7 @@ void ColumnView::render()
         m_clock->remove(this);
     }
     m_copy->setEnabled(runner && !runner->output().isEmpty());
-    m_copyRaw->setEnabled(runner && runner->startedAt());
+    m_copyRaw->setEnabled(runner && runner->hasRawOutput());
     const QString reason = runner ? whyNotInstalled(runner->discovery()) : QString();
     const QString shownPath = installed ? displayPath(*path) : QString();
     setTextIfChanged(m_pathLine, installed ? shownPath : QStringLiteral("\u2014"));
