@@ -154,60 +154,6 @@ private Q_SLOTS:
         QVERIFY(parse(format, bytes, everyByte) == whole);
     }
 
-    void sessionIdAndUsage()
-    {
-        const Events events =
-            parse(Format::Claude, recording(u"claude/write-denied.stream-json.stdout"_s));
-        QCOMPARE(events.first().kind, AgentEvent::Kind::SessionId);
-        QCOMPARE(events.first().text, u"3738d61e-8063-43e7-a5b3-5d12b5e2d8a3"_s);
-        QCOMPARE(std::count_if(
-                     events.begin(), events.end(),
-                     [](const AgentEvent& e) { return e.kind == AgentEvent::Kind::SessionId; }),
-                 1);
-        const Usage claude = events.last().usage;
-        QVERIFY(claude.turns == 2);
-        QVERIFY(claude.costUsd == 0.0027);
-        const Usage gemini =
-            parse(Format::Gemini, recording(u"gemini/auto-edit.stream-json.stdout"_s)).last().usage;
-        QVERIFY(!gemini.turns);
-        QVERIFY(!gemini.costUsd);
-        // A session's totals: what either reported.
-        const Usage total = claude + gemini;
-        QVERIFY(total.turns == 2);
-        QVERIFY(total.inputTokens == 480);
-        QVERIFY(total.outputTokens == 120);
-        QVERIFY(total.costUsd == 0.0027);
-        QVERIFY(total.durationMs == 753 + 315);
-        QVERIFY(Usage().isEmpty());
-        QCOMPARE(describeUsage(Usage()), QString());
-    }
-
-    void describesUsage_data()
-    {
-        QTest::addColumn<Usage>("usage");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("claude's cached input counts")
-            << parse(Format::Claude,
-                     lines({"{'type':'result','num_turns':1,'duration_ms':4150,"
-                            "'total_cost_usd':0.01234,'usage':{'input_tokens':4,"
-                            "'cache_creation_input_tokens':230,'cache_read_input_tokens':1000,"
-                            "'output_tokens':56}}"}))
-                   .last()
-                   .usage
-            << u"1 turn · 1,234 in / 56 out tokens · $0.0123 · 4.2 s"_s;
-        QTest::newRow("a dollar and more, an hour and more")
-            << Usage{3, std::nullopt, 1234567, 12.5, 3'725'000}
-            << u"3 turns · 1,234,567 out tokens · $12.50 · 1 h 2 min"_s;
-        QTest::newRow("input only") << Usage{std::nullopt, 7, std::nullopt, std::nullopt, 59'999}
-                                    << u"7 in tokens · 60.0 s"_s;
-    }
-    void describesUsage()
-    {
-        QFETCH(Usage, usage);
-        QFETCH(QString, expected);
-        QCOMPARE(describeUsage(usage), expected);
-    }
-
     // Shown or skipped, never a crash, never lost text; each row is also
     // fed cut at every offset.
     void badInput_data()
@@ -361,56 +307,6 @@ private Q_SLOTS:
         QCOMPARE(rendered(whole), expected);
         for (qsizetype cut = 0; cut <= input.size(); ++cut)
             QVERIFY2(parse(format, input, {cut}) == whole, qPrintable(u"cut at %1"_s.arg(cut)));
-    }
-
-    // A tool result can be megabytes on one line: fed in small chunks, each
-    // costs work in proportion to itself, so this ends in moments.
-    void hugeLines_data()
-    {
-        QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<QByteArray>("tail");
-        QTest::addColumn<AgentEvent::Kind>("kind");
-        QTest::newRow("text") << lines({"{'type':'text','text':'"}).chopped(1)
-                              << QByteArray("\"}\n") << AgentEvent::Kind::Text;
-        QTest::newRow("not JSON") << QByteArray("{") << QByteArray("\n")
-                                  << AgentEvent::Kind::PlainText;
-    }
-    void hugeLines()
-    {
-        QFETCH(QByteArray, head);
-        QFETCH(QByteArray, tail);
-        QFETCH(AgentEvent::Kind, kind);
-        constexpr qsizetype size = 50 << 20;
-        const QByteArray line = head + QByteArray(size, 'x') + tail;
-        const auto parser = StreamParser::create(Format::Hermes);
-        Events events;
-        for (qsizetype at = 0; at < line.size(); at += 4096)
-            events += parser->feed(
-                QByteArrayView(line).sliced(at, std::min<qsizetype>(4096, line.size() - at)));
-        events += parser->finish();
-        QCOMPARE(events.size(), 1);
-        QCOMPARE(events.first().kind, kind);
-        QVERIFY(events.first().text.size() >= size);
-        QVERIFY(events.first().text.count(u'x') == size);
-    }
-
-    void renderedLinesStartOnTheirOwn()
-    {
-        EventRenderer renderer;
-        AgentEvent text;
-        text.text = u"partial"_s;
-        QCOMPARE(renderer.render(text), (QList<StyledText>{{u"partial"_s, TextRole::Normal}}));
-        QVERIFY(!renderer.atLineStart());
-        // Standard error ended the line meanwhile: no empty line before the call.
-        renderer.noteAppended(u"warning\n");
-        AgentEvent call;
-        call.kind = AgentEvent::Kind::ToolCall;
-        call.tool = u"Read"_s;
-        QCOMPARE(renderer.render(call), (QList<StyledText>{{u"→ Read\n"_s, TextRole::Tool}}));
-        QVERIFY(renderer.atLineStart());
-        text.startsBlock = true;
-        QCOMPARE(renderer.render(text), (QList<StyledText>{{u"partial"_s, TextRole::Normal}}));
-        QCOMPARE(renderer.render(text), (QList<StyledText>{{u"\npartial"_s, TextRole::Normal}}));
     }
 };
 

@@ -1,5 +1,4 @@
 #include "runner/toolrunner.h"
-#include "runner/turnprocess.h"
 #include "testsupport.h"
 
 #include "platform/mainthread.h"
@@ -64,19 +63,6 @@ template <typename Pid> bool waitsOnAFullPipe(Pid pid)
             return true;
     }
     return false;
-}
-
-// Waits for `condition` without turning the event loop, so that nothing
-// handed over to this thread is delivered meanwhile.
-template <typename Condition> bool blockUntil(Condition condition)
-{
-    const QDeadlineTimer until(deadline);
-    while (!condition()) {
-        if (until.hasExpired())
-            return false;
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 // A stand-in started directly as a child process, and each delivery, in
@@ -179,80 +165,6 @@ private Q_SLOTS:
         QCOMPARE(rig.runner.state().isKilled(), signal != 0);
         QCOMPARE(rig.runner.state().status(), status);
         QCOMPARE(rig.runner.state().signal(), signal);
-    }
-
-    // Texts joined for one delivery keep each stretch's mark, and a plain
-    // text among marked ones is marked 0.
-    void textsJoinWithTheirMarks()
-    {
-        using Text = ChildProcess::Text;
-        using Marks = QList<std::pair<qsizetype, int>>;
-        const auto marked = [](QString text, const Marks& marks) {
-            Text t(std::move(text));
-            for (const auto& [start, value] : marks)
-                t.marks.push_back({start, value});
-            return t;
-        };
-        const auto marksOf = [](const Text& t) {
-            Marks out;
-            for (const ChildProcess::Mark& m : t.marks)
-                out.push_back({m.start, m.value});
-            return out;
-        };
-        Text joined;
-        joined.append(Text(u"plain "_s));
-        QCOMPARE(marksOf(joined), Marks{});
-        joined.append(marked(u"dim err"_s, {{0, 1}, {4, 2}}));
-        joined.append(marked(u"or more"_s, {{0, 2}}));
-        joined.append(marked(u" late"_s, {{1, 1}}));
-        joined.append(Text(u"!"_s));
-        QCOMPARE(joined.text, u"plain dim error more late!"_s);
-        QCOMPARE(marksOf(joined), (Marks{{0, 0}, {6, 1}, {10, 2}, {20, 0}, {21, 1}, {25, 0}}));
-        Text fromEmpty;
-        fromEmpty.append(marked(u"x"_s, {{0, 3}}));
-        QCOMPARE(marksOf(fromEmpty), (Marks{{0, 3}}));
-    }
-
-    // With a reader for standard output, the two streams are read apart:
-    // standard output in the roles the reader gives it, standard error dim,
-    // each decoded on its own, a character cut across reads kept whole.
-    void readerShowsStandardOutputAndErrorDim()
-    {
-        struct ToolCalls : OutputReader {
-            ChildProcess::Text read(QByteArrayView bytes) override
-            {
-                ChildProcess::Text text(QString::fromLatin1(bytes).toUpper());
-                text.marks.push_back({0, int(TextRole::Tool)});
-                return text;
-            }
-            ChildProcess::Text finish() override { return {}; }
-        };
-        Rig rig;
-        const QString fifo = rig.home.makeFifo(u"fifo"_s);
-        TurnProcess::Launch launch;
-        launch.toolPath = QFile::encodeName(
-            rig.home.writeStandin(u"tool"_s, {u"out=call\\n"_s, u"err=w\\xc3"_s, u"wait="_s + fifo,
-                                              u"err=\\xa4rning\\n"_s}));
-        launch.makeOutputReader = [] { return std::make_unique<ToolCalls>(); };
-        QList<std::pair<QString, TextRole>> shown;
-        bool ended = false;
-        TurnProcess::Handlers handlers;
-        handlers.output = [&](const QString& text, TextRole role) {
-            shown.push_back({text, role});
-        };
-        handlers.ended = [&](ChildExit, bool) { ended = true; };
-        QString error;
-        auto process = TurnProcess::start(rig.owner, launch, std::move(handlers), &error);
-        QVERIFY2(process, qPrintable(error));
-        QVERIFY(rig.home.release(fifo));
-        QVERIFY(waitFor([&] { return ended; }));
-        QString out, err;
-        for (const auto& [text, role] : shown) {
-            QVERIFY(role == TextRole::Tool || role == TextRole::Dim);
-            (role == TextRole::Tool ? out : err) += text;
-        }
-        QCOMPARE(out, u"CALL\n"_s);
-        QCOMPARE(err, u"w\u00e4rning\n"_s);
     }
 
     // The raw output of a run read as JSON lines is what the tool wrote,
@@ -527,62 +439,6 @@ private Q_SLOTS:
         ::kill(-rig.pidIn(u"quiet"_s), SIGKILL);
     }
 
-    // Standard output and standard error kept apart arrive in the order
-    // written, each tagged with its channel, consecutive texts of one
-    // channel joined; merged they are one text, as a terminal shows them.
-    // Two pipes have no order between them, so each write waits until the
-    // one before it has been read; all is delivered at once afterwards.
-    void channelsKeepTheirOrder_data()
-    {
-        QTest::addColumn<bool>("separate");
-        QTest::addColumn<QStringList>("writes");
-        QTest::addColumn<QStringList>("expected");
-        const QStringList interleaved{u"out=o1"_s, u"err=e1"_s, u"err=e2"_s,
-                                      u"out=o2"_s, u"err=e3"_s, u"exit=3"_s};
-        QTest::newRow("apart, interleaved")
-            << true << interleaved
-            << QStringList{u"out:o1"_s, u"err:e1e2"_s, u"out:o2"_s, u"err:e3"_s, u"ended 3"_s};
-        QTest::newRow("merged, interleaved")
-            << false << interleaved << QStringList{u"out:o1e1e2o2e3"_s, u"ended 3"_s};
-        QTest::newRow("apart, standard error alone, killed")
-            << true << QStringList{u"err=e1"_s, u"kill=9"_s}
-            << QStringList{u"err:e1"_s, u"killed 9"_s};
-    }
-    void channelsKeepTheirOrder()
-    {
-        QFETCH(bool, separate);
-        QFETCH(QStringList, writes);
-        QFETCH(QStringList, expected);
-        ChildRig rig;
-        const QString fifo = rig.home.makeFifo(u"fifo"_s);
-        QStringList steps;
-        QList<qsizetype> charsBefore; // written before each wait
-        qsizetype written = 0;
-        for (const QString& write : writes) {
-            if (!steps.isEmpty()) {
-                steps << u"wait="_s + fifo;
-                charsBefore << written;
-            }
-            steps << write;
-            if (write.startsWith(u"out="_s) || write.startsWith(u"err="_s))
-                written += write.size() - 4;
-        }
-        QVERIFY(rig.start(steps, separate));
-        const QByteArray fifoPath = QFile::encodeName(fifo);
-        for (qsizetype chars : charsBefore) {
-            QVERIFY(blockUntil([&] { return rig.seen->charsRead == chars; }));
-            // As FakeHome::release(), but here nothing may be delivered yet.
-            QVERIFY(blockUntil([&] {
-                const int fd = ::open(fifoPath.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-                return fd >= 0 && ::close(fd) == 0;
-            }));
-        }
-        QVERIFY(waitFor([&] { return rig.ended(); }));
-        QCOMPARE(rig.seen->log, expected);
-        QCOMPARE(rig.endsOfStream(), (QList<int>{1, separate ? 1 : 0}));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
-    }
-
     // A job that outlives the tool and holds either pipe, or both, holds the
     // output open: the end comes, saying so, then what the job writes, and
     // outputEnded once no pipe is held any more.
@@ -629,79 +485,6 @@ private Q_SLOTS:
         QCOMPARE(rig.seen->log, atEnd + afterwards);
         QCOMPARE(rig.endsOfStream(), (QList<int>{1, separate ? 1 : 0}));
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
-    }
-
-    // Closing the output, by itself or by a stop, closes both pipes: a job
-    // flooding standard error in a session of its own, out of reach of any
-    // signal, ends by SIGPIPE, and nothing more of it arrives.
-    void closingTheOutputClosesBothPipes_data()
-    {
-        QTest::addColumn<bool>("terminate");
-        QTest::newRow("closed") << false;
-        QTest::newRow("terminated") << true;
-    }
-    void closingTheOutputClosesBothPipes()
-    {
-        QFETCH(bool, terminate);
-        ChildRig rig;
-        QVERIFY(rig.start({u"{"_s, u"setsid"_s, u"pid="_s + rig.home.filePath(u"job"_s),
-                           u"out-to-err"_s, u"flood=bg\\n"_s, u"}"_s, u"exit=2"_s},
-                          true));
-        QVERIFY(waitFor([&] {
-            return rig.seen->log.contains(u"ended 2 open"_s) && rig.seen->charsRead > 0 &&
-                   rig.pidIn(u"job"_s) > 0;
-        }));
-        if (terminate)
-            rig.process->terminate();
-        else
-            rig.process->closeOutput();
-        const QStringList kept = rig.seen->log;
-        QVERIFY(waitFor([&] { return ProcessProbe::gone(rig.pidIn(u"job"_s)); }));
-        // The tool's zombie need not wait out its grace period here.
-        rig.process->killNowIfTerminating();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
-        QCoreApplication::processEvents();
-        QCOMPARE(rig.seen->log, kept);
-    }
-
-    // The end comes after the last byte of both pipes, also when the GUI
-    // thread is behind: every other run it is busy until the tool waits on a
-    // full standard error pipe, left unread while the hand-over queue is
-    // full; or until the tool has exited with the last of its standard
-    // error still in the pipe, unread behind a full queue. Its standard
-    // output ended long before.
-    void endComesAfterTheLastByteOfBothChannels_data()
-    {
-        QTest::addColumn<int>("errSize");
-        QTest::addColumn<bool>("exitsWhileFull");
-        QTest::newRow("a flood") << (2 << 20) << false;
-        QTest::newRow("exits with bytes unread") << (1 << 20) + 4096 << true;
-    }
-    void endComesAfterTheLastByteOfBothChannels()
-    {
-        QFETCH(int, errSize);
-        QFETCH(bool, exitsWhileFull);
-        QByteArray err(errSize, Qt::Uninitialized);
-        QRandomGenerator(2).fillRange(reinterpret_cast<quint32*>(err.data()), errSize / 4);
-        for (int run = 0; run < 2; ++run) {
-            ChildRig rig;
-            QVERIFY(rig.start({u"pid="_s + rig.home.filePath(u"pid"_s), u"out=out"_s,
-                               u"out-to-err"_s, u"cat="_s + rig.home.writeFile(u"err"_s, err)},
-                              true));
-            // Unreaped while a pipe is open, the tool stays a zombie.
-            auto exited = [&] {
-                const QList<QByteArray> fields = ProcessProbe::stat(rig.pidIn(u"pid"_s));
-                return fields.isEmpty() || fields[0] == "Z";
-            };
-            if (run % 2 && exitsWhileFull)
-                QVERIFY(blockUntil([&] { return rig.pidIn(u"pid"_s) > 0 && exited(); }));
-            else if (run % 2)
-                QVERIFY(waitsOnAFullPipe([&] { return rig.pidIn(u"pid"_s); }));
-            QVERIFY(waitFor([&] { return rig.ended(); }));
-            QCOMPARE(rig.seen->log.last(), u"ended 0"_s);
-            QCOMPARE(rig.text(ChildRig::Channel::StandardOutput), u"out"_s);
-            QVERIFY(rig.text(ChildRig::Channel::StandardError) == QString::fromLatin1(err));
-        }
     }
 
     // Units from another thread run on this one, in the order handed over.

@@ -140,67 +140,6 @@ private Q_SLOTS:
         QCOMPARE(document.text().size(), at);
     }
 
-    void runsInRanges_data()
-    {
-        // Over "aaBBBcccD": runs at 0 N, 2 E, 5 N, 8 D.
-        QTest::addColumn<qsizetype>("from");
-        QTest::addColumn<qsizetype>("to");
-        QTest::addColumn<QString>("runs");
-        QTest::newRow("all") << qsizetype(0) << qsizetype(9) << "0N 2E 5N 8D";
-        QTest::newRow("empty") << qsizetype(3) << qsizetype(3) << "";
-        QTest::newRow("backwards") << qsizetype(4) << qsizetype(1) << "";
-        QTest::newRow("inside one run") << qsizetype(3) << qsizetype(4) << "2E";
-        QTest::newRow("from a run's start") << qsizetype(2) << qsizetype(5) << "2E";
-        QTest::newRow("up to a run's start") << qsizetype(0) << qsizetype(2) << "0N";
-        QTest::newRow("across a boundary") << qsizetype(4) << qsizetype(6) << "2E 5N";
-        QTest::newRow("across several") << qsizetype(1) << qsizetype(9) << "0N 2E 5N 8D";
-        QTest::newRow("the last character") << qsizetype(8) << qsizetype(9) << "8D";
-        QTest::newRow("at the end") << qsizetype(9) << qsizetype(9) << "";
-        QTest::newRow("past the end") << qsizetype(7) << qsizetype(100) << "5N 8D";
-        QTest::newRow("before the start") << qsizetype(-5) << qsizetype(1) << "0N";
-    }
-    void runsInRanges()
-    {
-        QFETCH(qsizetype, from);
-        QFETCH(qsizetype, to);
-        QFETCH(QString, runs);
-        TranscriptDocument document;
-        appendAll(document, QStringLiteral("Na|Na|EBBB|Nccc|DD"));
-        QCOMPARE(runsOf(document.runsIn(from, to)), runs);
-    }
-
-    // Turns start where the text stood; clearing takes them, the text and
-    // the runs away in new storage, while a snapshot keeps what it showed.
-    void turnsAndClear()
-    {
-        TranscriptDocument document;
-        QSignalSpy turns(&document, &TranscriptDocument::turnBegun);
-        QSignalSpy cleared(&document, &TranscriptDocument::cleared);
-        QVERIFY(turns.isValid() && cleared.isValid());
-        document.beginTurn();
-        appendAll(document, QStringLiteral("Pfirst\n|Nanswer\n"));
-        document.beginTurn();
-        document.append(u"second\n", TextRole::Prompt);
-        QCOMPARE(document.turnCount(), 2);
-        QCOMPARE(document.turnStart(0), 0);
-        QCOMPARE(document.turnStart(1), 13);
-        QCOMPARE(turns.size(), 2);
-        QCOMPARE(turns.at(1).at(0).value<qsizetype>(), 1);
-        QCOMPARE(runsOf(document.runsIn(0, document.size())), u"0P 6N 13P"_s);
-
-        const TranscriptText::Snapshot snapshot = document.snapshot();
-        const QChar* storage = document.text().data();
-        document.clear();
-        QCOMPARE(cleared.size(), 1);
-        QVERIFY(document.isEmpty() && document.turnCount() == 0);
-        QCOMPARE(runsOf(document.runsIn(0, 100)), QString());
-        document.append(u"new", TextRole::Error);
-        QVERIFY(document.text().data() != storage);
-        QCOMPARE(runsOf(document.runsIn(0, 3)), u"0E"_s);
-        QCOMPARE(snapshot.text.data(), storage);
-        QCOMPARE(snapshot.text, u"first\nanswer\nsecond\n");
-    }
-
     void clusterWidths_data()
     {
         QTest::addColumn<QString>("clusters"); // separated by spaces

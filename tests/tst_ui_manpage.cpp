@@ -1,5 +1,3 @@
-#include "catalog/detector.h"
-#include "platform/files.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -127,43 +125,6 @@ private Q_SLOTS:
         QVERIFY2((listed - printed).isEmpty(),
                  qPrintable(QStringLiteral("in the manual page but not in --help: ") +
                             sorted(listed - printed)));
-    }
-
-    void arguments()
-    {
-        const QString synopsis =
-            unescaped(manSection(m_page, QStringLiteral("SYNOPSIS")).join(u' '));
-        const QStringList arguments = helpBlock(m_help, QStringLiteral("Arguments:"));
-        QVERIFY(!arguments.isEmpty());
-        for (const QString& line : arguments) {
-            if (line.startsWith(QStringLiteral("   ")))
-                continue; // a description's second line
-            const QString name = line.trimmed().section(u' ', 0, 0);
-            QVERIFY2(synopsis.contains(name), qPrintable(name + QStringLiteral(" in ") + synopsis));
-        }
-    }
-
-    // Each folder of FILES' list (the lines between .nf and .fi), with the
-    // home folder as ~, against where the tools are looked for.
-    void searchFolders()
-    {
-        const QStringList files = manSection(m_page, QStringLiteral("FILES"));
-        const qsizetype begin = files.indexOf(QStringLiteral(".nf"));
-        const qsizetype end = files.indexOf(QStringLiteral(".fi"), begin);
-        QVERIFY(begin >= 0 && end > begin);
-        QStringList listed;
-        for (qsizetype i = begin + 1; i < end; ++i)
-            listed << unescaped(files[i]).remove(QRegularExpression(QStringLiteral("^\\.I ")));
-
-        const QString home = QFile::decodeName(homeDirectory()) + u'/';
-        QStringList searched;
-        for (const QByteArray& dir : Detector::searchDirs()) {
-            QString folder = QFile::decodeName(dir);
-            if (folder.startsWith(home))
-                folder.replace(0, home.size(), QStringLiteral("~/"));
-            searched << folder;
-        }
-        QCOMPARE(listed, searched);
     }
 
 private:
