@@ -26,6 +26,15 @@ template <typename Condition> bool waitFor(Condition condition)
     return QTest::qWaitFor(condition, deadline);
 }
 
+// What a stand-in tool with the args step prints for the latest turn of
+// `runner` when run as plain text: its arguments on one line.
+inline QString printedArguments(const ToolRunner* runner)
+{
+    const QList<QByteArray> args =
+        runner->spec().turnArguments(runner->task(), false, runner->turns().back().conversation);
+    return QString::fromUtf8(args.join(' ')) + QLatin1Char('\n');
+}
+
 // What a stand-in tool recorded with its record= step; empty when it did not.
 struct StandinRecord {
     QList<QByteArray> arguments; // the tool's own, as the app passed them

@@ -167,19 +167,23 @@ private Q_SLOTS:
         rig.model.setTask(u" \t\n\u2029 "_s);
         QVERIFY(!rig.model.canRun());
         QSignalSpy ended(&rig.model, &BrevaneModel::allEnded);
+        rig.model.setPlainOutput(true);
         rig.model.setTask(u"  a  b \n"_s);
         rig.model.start();
         QVERIFY(rig.model.canStop() && !rig.model.canRun() && !rig.model.canRescan());
-        const QStringList outputs{u"-p a  b\n"_s, u"-p a  b\n"_s, u"chat -q a  b\n"_s};
-        for (int i = 0; i < 3; ++i)
-            QTRY_COMPARE_WITH_TIMEOUT(rig.runner(i)->output(), outputs[i], deadline);
+        QStringList outputs;
+        for (int i = 0; i < 3; ++i) {
+            outputs << printedArguments(rig.runner(i));
+            QVERIFY(outputs[i].endsWith(u" a  b\n"_s));
+            QTRY_COMPARE_WITH_TIMEOUT(rig.runner(i)->turnOutput(), outputs[i], deadline);
+        }
         QTRY_VERIFY_WITH_TIMEOUT(rig.runner(2)->state().isDone(), deadline);
 
         QFile::remove(rig.file(u".local/bin/claude"_s)); // while it runs
         QVERIFY(rig.scan());
         QVERIFY(!rig.runner(0)->path());
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(rig.runner(i)->output(), outputs[i]);
+            QCOMPARE(rig.runner(i)->turnOutput(), outputs[i]);
         QCOMPARE(ended.count(), 0);
         rig.model.stopAll();
         QVERIFY(rig.runner(0)->state().isStopped() && rig.runner(1)->state().isStopped());
@@ -198,10 +202,11 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline); // reaped
     }
 
-    // Each run goes to the included tools, in the working folder of that
-    // moment, with the task and the app's variables in an environment that
-    // is otherwise inherited; an excluded tool keeps its last run. When the
-    // folder cannot be entered no tool starts, and allEnded() does not come.
+    // Each session goes to the included tools, in the working folder of its
+    // first turn, with the task and the app's variables in an environment
+    // that is otherwise inherited; another folder is another session. When
+    // the folder cannot be entered no tool starts, and allEnded() does not
+    // come.
     void runsInTheWorkingFolderWithTheChosenTools_data()
     {
         QTest::addColumn<QString>("folder");  // inside the home
@@ -240,13 +245,13 @@ private Q_SLOTS:
         QFile::remove(rig.file(u"claude"_s));
         rig.model.setWorkingFolder(QFile::encodeName(rig.file(folder)));
         QVERIFY(rig.runAll(u"t"_s));
-        QCOMPARE(rig.runner(0)->output(),
+        QCOMPARE(rig.runner(0)->turnOutput(),
                  failure.isEmpty()
                      ? QString()
                      : u"Failed to launch: "_s + rig.file(folder) + u": "_s + failure);
         QCOMPARE(rig.home.record(u"claude"_s).workingFolder, failure.isEmpty() ? real(folder) : "");
         QCOMPARE(rig.home.record(u"gemini"_s).workingFolder, real(u"first"_s));
-        QVERIFY(rig.runner(1)->state().isDone());
+        QVERIFY(rig.runner(1)->state().isIdle() && rig.runner(1)->turns().isEmpty());
         QCOMPARE(ended.count(), failure.isEmpty() ? 2 : 1);
     }
 
@@ -298,7 +303,7 @@ private Q_SLOTS:
         model.setTask(u"t"_s);
         model.start();
         QVERIFY(waitFor([&model] { return !model.anyRunning(); }));
-        QCOMPARE(model.runners()[0]->output(), QString());
+        QCOMPARE(model.runners()[0]->turnOutput(), QString());
         QCOMPARE(rig.home.record(u"record"_s).workingFolder, folder);
     }
 

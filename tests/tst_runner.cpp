@@ -161,7 +161,7 @@ private Q_SLOTS:
         rig.install(steps);
         rig.runner.run(u"t"_s);
         QVERIFY(waitFor([&] { return rig.runner.state().hasEnded(); }));
-        QCOMPARE(rig.runner.output(), expected);
+        QCOMPARE(rig.runner.turnOutput(), expected);
         QCOMPARE(rig.runner.state().isKilled(), signal != 0);
         QCOMPARE(rig.runner.state().status(), status);
         QCOMPARE(rig.runner.state().signal(), signal);
@@ -197,7 +197,7 @@ private Q_SLOTS:
             << u"Write refused"_s << u"--output-format stream-json --verbose"_s;
         QTest::newRow("gemini, warnings on standard error")
             << 1 << u"gemini/auto-edit.stream-json"_s << u"I'll create"_s << QString()
-            << u"--output-format stream-json -p"_s;
+            << u"--output-format stream-json --session-id="_s;
     }
     void structuredOutputShowsTheSteps()
     {
@@ -223,16 +223,18 @@ private Q_SLOTS:
             QCOMPARE(args.last(), "create hello.txt");
             QMap<TextRole, QString> byRole;
             const QStringView text = runner.output();
-            const auto runs = runner.transcript().runsIn(0, text.size());
+            const qsizetype from = runner.turns().back().outputStart;
+            const auto runs = runner.transcript().runsIn(from, text.size());
             for (qsizetype i = 0; i < qsizetype(runs.size()); ++i) {
+                const qsizetype start = std::max(runs[i].start, from);
                 const qsizetype end =
                     i + 1 < qsizetype(runs.size()) ? runs[i + 1].start : text.size();
-                byRole[runs[i].role] += text.sliced(runs[i].start, end - runs[i].start);
+                byRole[runs[i].role] += text.sliced(start, end - start);
             }
             if (!plain)
                 QVERIFY2(byRole[TextRole::Normal].contains(normal),
                          qPrintable(byRole[TextRole::Normal]));
-            QCOMPARE(text.contains(u"\"type\""_s), plain);
+            QCOMPARE(runner.turnOutput().contains(u"\"type\""_s), plain);
             if (!error.isEmpty())
                 QCOMPARE(byRole[TextRole::Error].contains(error), !plain);
             if (QFile::exists(streams + u".stderr"_s))
@@ -286,7 +288,7 @@ private Q_SLOTS:
         QString atDone;
         connect(&rig.runner, &ToolRunner::changed, &rig.runner, [&] {
             if (rig.runner.state().isDone() && atDone.isNull())
-                atDone = rig.runner.output().toString();
+                atDone = rig.runner.turnOutput().toString();
         });
         for (int run = 0; run < 6; ++run, atDone = QString()) {
             QFile::remove(rig.file(u"pid"_s));
@@ -306,7 +308,7 @@ private Q_SLOTS:
         rig.install({u"ignore-term"_s, u"{"_s, u"pid="_s + rig.file(u"child"_s), u"pause"_s, u"}"_s,
                      u"pid="_s + rig.file(u"pid"_s), u"flood=OLD\\n"_s});
         rig.runner.run(u"t"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.runner.output().contains(u"OLD"_s), deadline);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.runner.turnOutput().contains(u"OLD"_s), deadline);
         QTRY_VERIFY(rig.pidIn(u"child"_s) > 0 && rig.pidIn(u"pid"_s) > 0);
         rig.runner.stop();
         QVERIFY(rig.runner.state().isStopped() && !rig.runner.canStop());
@@ -322,7 +324,7 @@ private Q_SLOTS:
         QVERIFY(rig.runner.state().isRunning());
         QVERIFY(rig.home.release(fifo));
         QTRY_VERIFY_WITH_TIMEOUT(rig.runner.state().isDone(), deadline);
-        QCOMPARE(rig.runner.output(), u"NEW\n"_s);
+        QCOMPARE(rig.runner.turnOutput(), u"NEW\n"_s);
     }
 
     // A background job of the tool keeps the pipe open: the run still ends,
@@ -334,11 +336,11 @@ private Q_SLOTS:
         const QString fifo = rig.home.makeFifo(u"fifo"_s);
         rig.install({u"{"_s, u"wait="_s + fifo, u"out=late\\n"_s, u"}"_s, u"out=early\\n"_s});
         QVERIFY(rig.runToEnd());
-        QCOMPARE(rig.runner.output(), u"early\n"_s);
+        QCOMPARE(rig.runner.turnOutput(), u"early\n"_s);
         QVERIFY(rig.runner.outputStillArriving() && rig.runner.canStop());
         QVERIFY(rig.home.release(fifo));
         QTRY_VERIFY_WITH_TIMEOUT(!rig.runner.outputStillArriving(), deadline);
-        QCOMPARE(rig.runner.output(), u"early\nlate\n"_s);
+        QCOMPARE(rig.runner.turnOutput(), u"early\nlate\n"_s);
         QVERIFY(rig.runner.state().isDone() && !rig.runner.canStop());
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
     }
@@ -367,7 +369,7 @@ private Q_SLOTS:
                      u"exit=2"_s});
         rig.runner.run(u"t"_s);
         QTRY_VERIFY_WITH_TIMEOUT(rig.runner.state().isDone() && rig.runner.outputStillArriving() &&
-                                     rig.runner.output().contains(u"bg"_s) &&
+                                     rig.runner.turnOutput().contains(u"bg"_s) &&
                                      rig.pidIn(u"job"_s) > 0,
                                  deadline);
         QCOMPARE(rig.runner.state().status(), 2);
@@ -377,18 +379,18 @@ private Q_SLOTS:
             QVERIFY(rig.runToEnd());
         } else if (then == u"fail"_s) {
             // As a run in a folder that cannot be entered does.
-            rig.runner.beginRun(u"t"_s);
+            rig.runner.beginTurn(u"t"_s);
             rig.runner.failLaunch(u"gone"_s);
         } else {
             rig.runner.stop();
             QVERIFY(rig.runner.state().isDone() && !rig.runner.outputStillArriving());
         }
         QVERIFY(!rig.runner.canStop());
-        const QString kept = rig.runner.output().toString();
+        const QString kept = rig.runner.turnOutput().toString();
         QVERIFY(waitFor([&] { return ProcessProbe::gone(rig.pidIn(u"job"_s)); }));
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
         QCoreApplication::processEvents();
-        QCOMPARE(rig.runner.output(), kept);
+        QCOMPARE(rig.runner.turnOutput(), kept);
         if (then == u"run"_s)
             QCOMPARE(kept, u"new\n"_s);
         if (then == u"fail"_s)

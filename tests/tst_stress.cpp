@@ -2,7 +2,7 @@
 
 using namespace Qt::StringLiterals;
 
-// Many runs of all three tools in one model: each starts three children, a
+// Many turns of all three tools in one session: each starts three children, a
 // thread and a pipe per child. Afterwards none of it may be left over, and
 // no run may have seen another's output.
 
@@ -14,13 +14,14 @@ private Q_SLOTS:
         ModelRig rig;
         QVERIFY(rig.scan(
             {{u"claude"_s, {u"args"_s}}, {u"gemini"_s, {u"args"_s}}, {u"hermes"_s, {u"args"_s}}}));
-        const QStringList args{u"-p "_s, u"-p "_s, u"chat -q "_s};
+        rig.model.setPlainOutput(true);
         int run = 0;
         auto runOnce = [&] {
             const QString task = u"task %1"_s.arg(++run);
             bool right = rig.runAll(task);
             for (int i = 0; i < 3; ++i)
-                right = right && rig.runner(i)->output() == args[i] + task + u'\n';
+                right = right && rig.runner(i)->task() == task &&
+                        rig.runner(i)->turnOutput() == printedArguments(rig.runner(i));
             return right;
         };
         // Threads end a moment after their child: the baseline waits for them.

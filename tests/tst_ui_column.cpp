@@ -95,7 +95,7 @@ private Q_SLOTS:
         column.copyRawOutput();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("\x1b[1mbold\x1b[0m\n"));
         column.copyOutput();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("bold\n"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("> task\nbold\n"));
     }
 
     // A column over a tool's life. Its long path is elided in the middle.
@@ -168,7 +168,7 @@ private Q_SLOTS:
         QVERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
         QVERIFY(!spinner->isVisible());
         QCOMPARE(spinner->parentWidget()->width(), headerWidth);
-        QCOMPARE(transcript->lineCount(), 302);
+        QCOMPARE(transcript->lineCount(), 303); // the prompt line, 301 lines, the empty last
         QCOMPARE(transcript->resetCount(), resets);
         QCOMPARE(elapsed->text(), elapsedLabel(runner.elapsed(ToolRunner::Clock::now())));
 
@@ -181,11 +181,18 @@ private Q_SLOTS:
         QCOMPARE(copy->width(), copyWidth);
         QTRY_COMPARE_WITH_TIMEOUT(copy->text(), QStringLiteral("Copy"), 5000);
 
+        // A follow-up adds to the transcript; a new session starts it over.
         runner.run(QStringLiteral("again"));
         QVERIFY(home.release(fifo));
         QVERIFY(waitForEnd());
+        QCOMPARE(transcript->resetCount(), resets);
+        QCOMPARE(transcript->lineCount(), 303 + 1 + 302);
+        runner.clearSession();
+        runner.run(QStringLiteral("anew"));
+        QVERIFY(home.release(fifo));
+        QVERIFY(waitForEnd());
         QVERIFY(transcript->resetCount() > resets);
-        QCOMPARE(transcript->lineCount(), 302);
+        QCOMPARE(transcript->lineCount(), 303);
         column->resize(4000, 300);
         QTRY_COMPARE(pathLine->displayedText(), path);
 
@@ -214,7 +221,8 @@ private Q_SLOTS:
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QVERIFY(waitFor([&view] { return !view.model()->scanning() && !view.showsSpinner(); }));
-        view.model()->setTask(u"task"_s);
+        view.model()->setPlainOutput(true);
+        view.model()->setTask(u"go"_s);
         view.model()->start();
         view.showFind();
         QTest::keyClicks(view.findBar()->field(), u"a"_s);

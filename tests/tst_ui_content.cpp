@@ -165,11 +165,11 @@ private Q_SLOTS:
                         view.title().startsWith(QStringLiteral("2 running — ")));
 
             // Running: the field stays editable, and neither key starts again.
-            const quint64 running = claude->outputGeneration();
+            const qsizetype running = claude->turns().size();
             QTest::keyClicks(field, QStringLiteral("!"));
             QTest::keyClick(field, Qt::Key_Return);
             QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
-            QCOMPARE(claude->outputGeneration(), running);
+            QCOMPARE(claude->turns().size(), running);
             QVERIFY(view.model()->task().endsWith(QLatin1Char('!')));
 
             QTest::mouseClick(view.stopButton(), Qt::LeftButton);
@@ -180,11 +180,14 @@ private Q_SLOTS:
             QTRY_VERIFY(showsLabel(columns[0], QStringLiteral("Stopped")));
         }
 
-        const quint64 stopped = claude->outputGeneration();
+        const qsizetype stopped = claude->turns().size();
         QTest::mouseClick(view.runButton(), Qt::LeftButton);
         QTest::mouseClick(view.stopButton(), Qt::LeftButton);
-        QVERIFY(claude->outputGeneration() != stopped && claude->state().isStopped());
-        QVERIFY(view.runButton()->isEnabled() && !view.stopButton()->isEnabled());
+        QVERIFY(claude->turns().size() == stopped + 1 && claude->state().isStopped());
+        // The follow-up was sent: the field is empty for the next one.
+        QTRY_VERIFY(view.taskField()->text().isEmpty() &&
+                    view.runButton()->text() == QStringLiteral("Send"));
+        QVERIFY(!view.runButton()->isEnabled() && !view.stopButton()->isEnabled());
         // The children's threads end once they are reaped.
         QTRY_COMPARE_WITH_TIMEOUT(owner.threadCount(), 0, deadline);
     }
@@ -253,7 +256,8 @@ private Q_SLOTS:
         QVERIFY(saved.contains("\n## gemini\n") && !saved.contains("## hermes"));
         QVERIFY(saved.contains("\n- Status: Finished\n"));
         QVERIFY(saved.contains("```\nalpha Alpha\n```") &&
-                saved.contains("```\ngot:-p alpha Alpha\n```"));
+                saved.contains("```\ngot:--output-format stream-json --verbose") &&
+                saved.contains(" -p alpha Alpha\n```"));
         delete second.data();
 
         QTest::keySequence(first, QKeySequence::Find);
@@ -264,24 +268,27 @@ private Q_SLOTS:
             return showsLabel(a->columns()[0], claude) && showsLabel(a->columns()[1], gemini) &&
                    showsLabel(a->columns()[2], QStringLiteral("No matches"));
         };
-        QTRY_VERIFY(shows(QStringLiteral("2 matches"), QStringLiteral("1 match")));
+        // Each transcript starts with the prompt line, "> alpha Alpha".
+        QTRY_VERIFY(shows(QStringLiteral("4 matches"), QStringLiteral("3 matches")));
         TranscriptView* claude = a->columns()[0]->transcript();
-        for (qsizetype expected : {7, 13, 7}) {
+        const QString claudeText = a->model()->runners()[0]->output().toString();
+        const qsizetype third = claudeText.indexOf(QStringLiteral(" alpha"), 9) + 1;
+        for (qsizetype expected : {qsizetype(2), qsizetype(8), third}) {
             QTest::keyClick(findField, Qt::Key_Return);
             QCOMPARE(claude->currentMatch(), expected);
         }
         QTest::keyClick(findField, Qt::Key_Return, Qt::ShiftModifier);
-        QCOMPARE(claude->currentMatch(), 13);
+        QCOMPARE(claude->currentMatch(), 8);
         // The column whose transcript had the keyboard last is the current one.
         TranscriptView* gemini = a->columns()[1]->transcript();
         gemini->setFocus();
         QTest::keyClick(first, Qt::Key_F3);
-        QCOMPARE(gemini->currentMatch(), 0);
+        QCOMPARE(gemini->currentMatch(), 2);
         QTest::mouseClick(a->findBar()->matchCaseBox(), Qt::LeftButton);
-        QTRY_VERIFY(shows(QStringLiteral("1 match"), QStringLiteral("No matches")));
+        QTRY_VERIFY(shows(QStringLiteral("2 matches"), QStringLiteral("1 match")));
         QTest::keyClick(findField, Qt::Key_Escape);
         QVERIFY(!a->findBar()->isVisible() && claude->findQuery().isEmpty());
-        QVERIFY(!showsLabel(a->columns()[0], QStringLiteral("1 match")) &&
+        QVERIFY(!showsLabel(a->columns()[0], QStringLiteral("2 matches")) &&
                 !showsLabel(a->columns()[2], QStringLiteral("No matches")));
 
         const qreal base = a->transcriptPointSize();

@@ -25,9 +25,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Each tool, and the arguments it is given before the task.
-const std::pair<const char*, QList<QByteArray>> tools[] = {
-    {"claude", {"-p"}}, {"gemini", {"-p"}}, {"hermes", {"chat", "-q"}}};
+const char* const tools[] = {"claude", "gemini", "hermes"};
 
 } // namespace
 
@@ -41,8 +39,8 @@ class TestHostile : public QObject {
     // Pastes the task into the field and clicks Run once the window has enabled it.
     bool run(const QString& task)
     {
-        for (const auto& tool : tools)
-            QFile::remove(m_home.filePath(u"args-"_s + tool.first));
+        for (const char* tool : tools)
+            QFile::remove(m_home.filePath(u"args-"_s + tool));
         view()->taskField()->clear();
         QApplication::clipboard()->setText(task);
         view()->taskField()->paste();
@@ -59,9 +57,9 @@ class TestHostile : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        for (const auto& tool : tools)
-            m_home.writeStandin(u".local/bin/"_s + tool.first,
-                                {u"record="_s + m_home.filePath(u"args-"_s + tool.first)});
+        for (const char* tool : tools)
+            m_home.writeStandin(u".local/bin/"_s + tool,
+                                {u"record="_s + m_home.filePath(u"args-"_s + tool)});
         m_window = MainWindow::open(m_owner);
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QVERIFY(QTest::qWaitFor([&] { return !view()->model()->scanning(); }, deadline));
@@ -115,19 +113,22 @@ private Q_SLOTS:
         QFETCH(QString, failure);
         QVERIFY(run(task));
         for (int i = 0; i < 3; ++i) {
-            const auto& [name, before] = tools[i];
+            const QString name = QString::fromLatin1(tools[i]);
+            const ToolRunner* runner = view()->model()->runners()[i];
             QTRY_COMPARE_WITH_TIMEOUT(status(i), failure.isEmpty() ? u"Finished"_s : u"Failed"_s,
                                       deadline);
             if (failure.isEmpty()) {
-                QCOMPARE(m_home.record(u"args-"_s + name).arguments,
-                         before + QList<QByteArray>{task.toUtf8()});
+                const QList<QByteArray> args = m_home.record(u"args-"_s + name).arguments;
+                QCOMPARE(args.last(), task.toUtf8());
+                QCOMPARE(args, runner->spec().turnArguments(task, true,
+                                                            runner->turns().back().conversation));
             } else {
                 TranscriptView* transcript = view()->columns()[i]->transcript();
                 const auto shown = [&] {
                     transcript->selectAll();
                     return transcript->selectedText();
                 };
-                QTRY_COMPARE(shown(), u"Failed to launch: "_s + failure);
+                QTRY_VERIFY(shown().endsWith(u"\nFailed to launch: "_s + failure));
                 QVERIFY(!QFile::exists(m_home.filePath(u"args-"_s + name)));
             }
         }

@@ -13,6 +13,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // The texts of the fenced blocks after each "Task:" and "Transcript:", read
@@ -25,7 +27,7 @@ QStringList fencedTexts(const QByteArray& file)
     QStringList texts;
     bool addedBreak = false;
     for (qsizetype k = 0; k < lines.size(); ++k) {
-        if (lines[k].startsWith(QStringLiteral("## ")))
+        if (lines[k].startsWith(QStringLiteral("### ")))
             addedBreak = lines[k].endsWith(QStringLiteral(" (no final newline)"));
         const bool task = lines[k] == QStringLiteral("Task:");
         if (!task && lines[k] != QStringLiteral("Transcript:"))
@@ -61,20 +63,33 @@ private Q_SLOTS:
     {
         QFETCH(QString, transcript);
         FakeHome home;
+        // Two turns of one column cut from one transcript, around a prompt line.
+        const QString first = QStringLiteral("first ``` turn");
+        const QString whole = first + QStringLiteral("\n\n> again\n") + transcript;
         const QString after = QStringLiteral("after\n");
-        const TranscriptsFile file{home.filePath(QStringLiteral("saved.md")),
-                                   QStringLiteral("/work"),
-                                   QDateTime({2026, 1, 2}, {3, 4, 5}),
-                                   {{"claude", "/bin/claude", "fix ``` this\nand\rthat", "Finished",
-                                     "0:07", TranscriptText::Snapshot::of(transcript)},
-                                    {"hermes", "/bin/hermes", "t", "Exited (3)", "1:02:09",
-                                     TranscriptText::Snapshot::of(after)}}};
+        const TranscriptsFile file{
+            home.filePath(QStringLiteral("saved.md")),
+            QStringLiteral("/work"),
+            QDateTime({2026, 1, 2}, {3, 4, 5}),
+            {{"claude",
+              "/bin/claude",
+              {{"fix ``` this\nand\rthat", "Finished", "0:07", "2 turns", 0, first.size()},
+               {"again", "Stopped", "0:01", QString(), whole.size() - transcript.size(),
+                whole.size()}},
+              TranscriptText::Snapshot::of(whole)},
+             {"hermes",
+              "/bin/hermes",
+              {{"t", "Exited (3)", "1:02:09", QString(), 0, after.size()}},
+              TranscriptText::Snapshot::of(after)}}};
         QString error;
         QVERIFY2(writeTranscriptsFile(file, &error), qPrintable(error));
         const QByteArray saved = home.read(QStringLiteral("saved.md"));
         QVERIFY(saved.startsWith("# Brevane transcripts\n\n- Saved: 2026-01-02 03:04:05\n"));
-        QCOMPARE(fencedTexts(saved),
-                 (QStringList{file.runs[0].task, transcript, file.runs[1].task, after}));
+        QVERIFY(saved.contains("### Turn 1 (no final newline)\n\n- Status: Finished\n- Elapsed: "
+                               "0:07\n- Usage: 2 turns\n\n"));
+        QVERIFY(saved.contains("### Turn 2"));
+        QCOMPARE(fencedTexts(saved), (QStringList{file.runs[0].turns[0].task, first, u"again"_s,
+                                                  transcript, file.runs[1].turns[0].task, after}));
     }
 
     // Save takes the transcripts as they stand when it is pressed and
@@ -95,10 +110,11 @@ private Q_SLOTS:
         ContentView view(owner, QFile::encodeName(home.path()));
         view.model()->scan();
         QVERIFY(waitFor([&] { return !view.model()->scanning(); }));
+        view.model()->setPlainOutput(true);
         view.model()->setTask(QStringLiteral("go"));
         view.model()->start();
         ToolRunner* claude = view.model()->runners()[0];
-        QVERIFY(waitFor([&] { return claude->output().size() == big.size(); }));
+        QVERIFY(waitFor([&] { return claude->turnOutput().size() == big.size(); }));
 
         QSignalSpy saved(&view, &ContentView::transcriptsSaved);
         const QString path = home.filePath(QStringLiteral("saved.md"));

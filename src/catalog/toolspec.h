@@ -7,8 +7,16 @@
 #include <QString>
 #include <QStringList>
 
+// Which conversation of the tool a turn belongs to: one Brevane names itself,
+// started by the turn or, with `resume`, continued by it.
+struct Conversation {
+    QString id;
+    bool resume = false;
+};
+
 // One entry of the fixed tool catalogue: the command name, which is also the
-// tool's identity, and the words placed between the executable and the task.
+// tool's identity, the words placed between the executable and the task, and
+// how a turn starts or continues a conversation.
 struct ToolSpec {
     QString name;
     QStringList args;
@@ -16,13 +24,26 @@ struct ToolSpec {
     // for them, placed before `args`, and how to read them.
     QStringList structuredArgs = {};
     std::optional<StreamParser::Format> format = {};
+    // The options naming the conversation a turn starts and the one it
+    // continues, each followed by the id in the same word, so that no id can
+    // be read as an option. Empty: every turn is a conversation of its own.
+    QString startOption = {};
+    QString resumeOption = {};
+    // The exit status by which the tool refuses a folder the user never
+    // trusted, and the word that trusts it for one run; none: no such refusal.
+    std::optional<int> untrustedStatus = {};
+    QString trustOption = {};
 
     QString id() const { return name; }
     bool canStructure() const { return format.has_value(); }
-    // The tool's arguments for a turn asking `prompt`: its own (after those
-    // asking for JSON lines, when `structured` and it can), then the prompt,
-    // each one argv element.
-    QList<QByteArray> turnArguments(const QString& prompt, bool structured = false) const;
+    bool canContinue() const { return !resumeOption.isEmpty(); }
+    // The tool's arguments for a turn asking `prompt` in `conversation`:
+    // those asking for JSON lines (when `structured` and it can), the
+    // conversation's, the one trusting the folder (when `trustFolder`), its
+    // own, then the prompt; each one argv element.
+    QList<QByteArray> turnArguments(const QString& prompt, bool structured = false,
+                                    const Conversation& conversation = {},
+                                    bool trustFolder = false) const;
 
     // The catalogue, in display order. Built once on first use, never changed.
     static const QList<ToolSpec>& all();

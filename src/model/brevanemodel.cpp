@@ -37,8 +37,52 @@ QByteArray BrevaneModel::defaultWorkingFolder()
 
 void BrevaneModel::setWorkingFolder(const QByteArray& folder)
 {
+    // The tools keep their conversations per folder: another folder is
+    // another session, now if nothing runs, else at the next Run.
+    const bool moved = folder != m_workingFolder;
     m_workingFolder = folder;
+    if (moved && canStartNewSession())
+        newSession();
     Q_EMIT changed();
+}
+
+bool BrevaneModel::sessionStarted() const
+{
+    return std::any_of(m_runners.begin(), m_runners.end(),
+                       [](const ToolRunner* r) { return !r->turns().isEmpty(); });
+}
+
+bool BrevaneModel::canStartNewSession() const
+{
+    return sessionStarted() && !anyRunning();
+}
+
+void BrevaneModel::newSession()
+{
+    if (!canStartNewSession())
+        return;
+    for (ToolRunner* runner : std::as_const(m_runners))
+        runner->clearSession();
+    m_sessionFolder.clear();
+    Q_EMIT changed();
+}
+
+bool BrevaneModel::canTrustFolderAndRetry(qsizetype index) const
+{
+    const ToolRunner* runner = m_runners.value(index);
+    return runner && runner->refusedUntrustedFolder() && runner->path() &&
+           !runner->state().isRunning();
+}
+
+void BrevaneModel::trustFolderAndRetry(qsizetype index)
+{
+    if (!canTrustFolderAndRetry(index))
+        return;
+    if (!m_trustedFolders.contains(m_sessionFolder))
+        m_trustedFolders.push_back(m_sessionFolder);
+    ToolRunner* runner = m_runners[index];
+    runner->run(runner->task(), m_sessionFolder, m_plainOutput, true);
+    m_runActive = anyRunning();
 }
 
 QString BrevaneModel::workingFolderText() const
@@ -154,20 +198,30 @@ void BrevaneModel::start()
     if (!canRun())
         return;
     const QString task = trimmedBlanksAndLineBreaks(m_task);
+    const bool followUp = sessionStarted();
+    if (followUp && m_sessionFolder != m_workingFolder)
+        newSession();
+    if (!sessionStarted())
+        m_sessionFolder = m_workingFolder;
     // Checked once for all: either every included tool starts here or none does.
-    const int error = folderError(m_workingFolder);
+    const int error = folderError(m_sessionFolder);
+    const bool trusted = m_trustedFolders.contains(m_sessionFolder);
     for (qsizetype i = 0; i < m_runners.size(); ++i) {
         ToolRunner* runner = m_runners[i];
         if (!m_included[i] || !runner->path())
             continue;
         if (error) {
-            runner->beginRun(task);
-            runner->failLaunch(workingFolderText() + QStringLiteral(": ") + systemErrorText(error));
+            runner->beginTurn(task);
+            runner->failLaunch(QString::fromUtf8(m_sessionFolder) + QStringLiteral(": ") +
+                               systemErrorText(error));
         } else {
-            runner->run(task, m_workingFolder, m_plainOutput);
+            runner->run(task, m_sessionFolder, m_plainOutput, trusted);
         }
     }
     m_runActive = anyRunning();
+    // A follow-up is sent once: the field is ready for the next one.
+    if (followUp)
+        setTask(QString());
 }
 
 void BrevaneModel::handleRunEnded()

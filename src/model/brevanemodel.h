@@ -31,9 +31,9 @@ public:
     void setTask(const QString& task);
     bool scanning() const { return m_scanning; }
 
-    // The folder the next run starts its tools in, as bytes: a folder's name
-    // need not be UTF-8. Changing it while tools run is allowed: it applies
-    // to the next run.
+    // The folder the next session starts its tools in, as bytes: a folder's
+    // name need not be UTF-8. Changing it starts a new session, at once if
+    // nothing runs, else at the next Run.
     const QByteArray& workingFolder() const { return m_workingFolder; }
     void setWorkingFolder(const QByteArray& folder);
     // The working folder for showing, with U+FFFD for bytes that are not UTF-8.
@@ -51,6 +51,23 @@ public:
     bool plainOutput() const { return m_plainOutput; }
     void setPlainOutput(bool plain);
 
+    // A window holds one session: the first Run starts it, and from then on
+    // start() sends a follow-up to every included agent, each in its own
+    // conversation. A tool included only later joins with a new one.
+    bool sessionStarted() const;
+    // The folder the session's tools run in: the working folder of its
+    // first Run. Empty before it.
+    const QByteArray& sessionFolder() const { return m_sessionFolder; }
+    // A new session may start once nothing runs; it empties every column.
+    bool canStartNewSession() const;
+    void newSession();
+
+    // A tool that refused the session's folder as not trusted may run its
+    // turn again, trusting it; the folder then stays trusted for every
+    // later turn of this window.
+    bool canTrustFolderAndRetry(qsizetype index) const;
+    void trustFolderAndRetry(qsizetype index);
+
     bool anyRunning() const;
     bool anyInstalled() const;
     // Whether some included tool is installed: what a run needs besides a task.
@@ -67,7 +84,9 @@ public:
     // are applied on the GUI thread in one step. Returns at once.
     void scan();
     // If canRun(), runs every included installed tool on the trimmed task,
-    // in the working folder. When the folder cannot be entered no tool
+    // in the session's folder: a first turn, or a follow-up that also
+    // empties the task. A working folder changed since the session began
+    // begins a new session first. When the folder cannot be entered no tool
     // starts, and each that would have fails with the reason.
     void start();
     // Stops every runner that can be stopped.
@@ -93,8 +112,10 @@ private:
     QList<bool> m_included;
     QString m_task;
     QByteArray m_workingFolder;
+    QByteArray m_sessionFolder;
+    QList<QByteArray> m_trustedFolders;
     bool m_scanning = true;
-    bool m_plainOutput = true;
+    bool m_plainOutput = false;
     bool m_runActive = false; // a run started by start() has a tool still running
     quint64 m_scanId = 0;
     std::chrono::milliseconds m_shellTimeout = Detector::defaultShellTimeout;

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QVariantList>
 
 #include <chrono>
 #include <functional>
@@ -53,6 +54,9 @@ public:
         QList<Mark> marks;
         // The bytes the text was made of, where the transform keeps them.
         QByteArray raw;
+        // What else the transform found in those bytes, for the receiver
+        // to take apart (a turn's cost, say), in the order found.
+        QVariantList notes;
 
         Text() = default;
         Text(QString plain) // implicit: most transforms give plain text

@@ -320,6 +320,7 @@ void ChildProcess::Text::append(const Text& other)
         mark(text.size() + m.start, m.value);
     text += other.text;
     raw += other.raw;
+    notes += other.notes;
 }
 
 ChildProcess::ChildProcess(std::shared_ptr<ChildProcessShared> shared)

@@ -3,6 +3,7 @@
 #include "runner/turnprocess.h"
 
 #include <QPointer>
+#include <QUuid>
 
 #include <algorithm>
 
@@ -30,13 +31,55 @@ void ToolRunner::setDiscovery(Discovery discovery)
     Q_EMIT changed();
 }
 
-void ToolRunner::setOutput(QStringView output)
+QStringView ToolRunner::turnOutput(qsizetype index) const
 {
-    m_output.clear();
-    m_output.beginTurn();
-    m_output.append(output);
-    ++m_outputGeneration;
-    Q_EMIT changed();
+    if (index < 0)
+        index += m_turns.size();
+    if (index < 0 || index >= m_turns.size())
+        return QStringView();
+    const Turn& turn = m_turns[index];
+    const qsizetype end = turn.outputEnd < 0 ? m_output.size() : turn.outputEnd;
+    return m_output.text().sliced(turn.outputStart, end - turn.outputStart);
+}
+
+std::optional<QByteArray> ToolRunner::ranPath() const
+{
+    return m_turns.isEmpty() ? std::nullopt : m_turns.back().ranPath;
+}
+
+std::optional<ToolRunner::Clock::time_point> ToolRunner::startedAt() const
+{
+    if (m_turns.isEmpty())
+        return std::nullopt;
+    return m_turns.back().startedAt;
+}
+
+std::optional<ToolRunner::Clock::time_point> ToolRunner::endedAt() const
+{
+    return m_turns.isEmpty() ? std::nullopt : m_turns.back().endedAt;
+}
+
+std::chrono::milliseconds ToolRunner::elapsed(Clock::time_point now) const
+{
+    if (m_turns.isEmpty())
+        return std::chrono::milliseconds(0);
+    const Turn& turn = m_turns.back();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(turn.endedAt.value_or(now) -
+                                                                 turn.startedAt);
+}
+
+Usage ToolRunner::sessionUsage() const
+{
+    Usage total;
+    for (const Turn& turn : m_turns)
+        total += turn.usage;
+    return total;
+}
+
+bool ToolRunner::refusedUntrustedFolder() const
+{
+    const RunState last = state();
+    return m_spec.untrustedStatus && last.isDone() && last.status() == *m_spec.untrustedStatus;
 }
 
 void ToolRunner::appendOutput(const QString& text, TextRole role)
@@ -49,19 +92,30 @@ void ToolRunner::appendOutput(const QString& text, TextRole role)
 
 void ToolRunner::setState(RunState state)
 {
-    const bool ends = m_state.isRunning() && !state.isRunning();
-    m_state = state;
-    if (ends)
-        m_endedAt = Clock::now();
+    Turn& turn = m_turns.back();
+    const bool ends = turn.state.isRunning() && !state.isRunning();
+    turn.state = state;
+    if (ends) {
+        // A turn refused before it started ends where it began.
+        turn.endedAt = state.isFailed() ? turn.startedAt : Clock::now();
+        // Whether the tool now has this conversation: not when it never
+        // heard of it. A follow-up that did not get through leaves the
+        // earlier conversation as it was.
+        const bool reachedTool = !state.isFailed() && !refusedUntrustedFolder() &&
+                                 !(state.isStopped() && !turn.wroteAnything);
+        if (reachedTool)
+            m_canResume = true;
+        else if (!turn.conversation.resume)
+            m_canResume = false;
+    }
     Q_EMIT changed();
     if (ends)
         Q_EMIT runEnded();
 }
 
-void ToolRunner::beginRun(const QString& task)
+void ToolRunner::releaseProcess()
 {
-    // A job of the previous run still writing is not read any more, also
-    // when this run fails to launch.
+    // A job of the previous turn still writing is not read any more.
     if (m_process) {
         m_process->closeOutput();
         if (m_process->terminating())
@@ -72,37 +126,72 @@ void ToolRunner::beginRun(const QString& task)
     m_outputStillArriving = false;
     m_rawOutput[0].clear();
     m_rawOutput[1].clear();
-    ++m_runId;
-    // Announced by the change of output and state that always follows.
-    m_task = task;
-    m_ranPath = path();
-    m_startedAt = Clock::now();
-    m_endedAt.reset();
 }
 
-std::chrono::milliseconds ToolRunner::elapsed(Clock::time_point now) const
+void ToolRunner::beginTurn(const QString& prompt)
 {
-    if (!m_startedAt)
-        return std::chrono::milliseconds(0);
-    return std::chrono::duration_cast<std::chrono::milliseconds>(m_endedAt.value_or(now) -
-                                                                 *m_startedAt);
+    releaseProcess();
+    ++m_runId;
+
+    Turn turn;
+    turn.prompt = prompt;
+    turn.ranPath = path();
+    turn.startedAt = Clock::now();
+    const bool followUp = !m_turns.isEmpty();
+    if (m_spec.canContinue() && m_canResume) {
+        turn.conversation = {m_conversationId, true};
+    } else {
+        if (m_spec.canContinue())
+            m_conversationId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        m_canResume = false;
+        turn.conversation = {m_conversationId, false};
+        turn.newConversation = followUp;
+    }
+
+    // The prompt line starts a line of its own, a blank line after the
+    // previous turn. Announced by the change of state that always follows.
+    if (!m_turns.isEmpty())
+        m_turns.back().outputEnd = m_output.size();
+    if (!m_output.isEmpty())
+        m_output.append(m_output.text().endsWith(QLatin1Char('\n')) ? u"\n" : u"\n\n");
+    turn.start = m_output.size();
+    m_output.beginTurn();
+    QString line = QStringLiteral("> ") + prompt;
+    line.replace(QLatin1Char('\n'), QStringLiteral("\n> "));
+    m_output.append(line, TextRole::Prompt);
+    if (turn.newConversation)
+        m_output.append(tr(" \u00b7 new conversation"), TextRole::Dim);
+    m_output.append(u"\n");
+    turn.outputStart = m_output.size();
+    m_turns.push_back(std::move(turn));
 }
 
 void ToolRunner::failLaunch(const QString& reason)
 {
-    setOutput(QStringLiteral("Failed to launch: ") + reason);
-    // A run refused before it started ends where it began.
-    if (!m_state.isRunning())
-        m_endedAt = m_startedAt;
+    m_output.append(QStringLiteral("Failed to launch: ") + reason, TextRole::Error);
     setState(RunState::failed());
 }
 
-void ToolRunner::run(const QString& task, const QByteArray& folder, bool plainOutput)
+void ToolRunner::clearSession()
+{
+    if (state().isRunning())
+        return;
+    releaseProcess();
+    ++m_runId;
+    m_turns.clear();
+    m_conversationId.clear();
+    m_canResume = false;
+    m_output.clear();
+    ++m_outputGeneration;
+    Q_EMIT changed();
+}
+
+void ToolRunner::run(const QString& prompt, const QByteArray& folder, bool plainOutput,
+                     bool trustFolder)
 {
     if (!path())
         return;
-    beginRun(task);
-    setOutput(QStringView());
+    beginTurn(prompt);
     const quint64 runId = m_runId;
 
     // The GUI-thread handlers reach the runner only through a QPointer.
@@ -116,6 +205,12 @@ void ToolRunner::run(const QString& task, const QByteArray& folder, bool plainOu
         if (self && runId == self->m_runId)
             self->m_rawOutput[standardError].append(bytes);
     };
+    handlers.usage = [self, runId](const Usage& usage) {
+        if (!self || runId != self->m_runId)
+            return;
+        self->m_turns.back().usage = usage;
+        Q_EMIT self->changed();
+    };
     handlers.ended = [self, runId](ChildExit exit, bool outputOpen) {
         if (self)
             self->handleEnd(runId, exit, outputOpen);
@@ -128,12 +223,13 @@ void ToolRunner::run(const QString& task, const QByteArray& folder, bool plainOu
     TurnProcess::Launch launch;
     launch.toolPath = *path();
     const bool structured = !plainOutput && m_spec.canStructure();
-    launch.arguments = m_spec.turnArguments(task, structured);
+    launch.arguments =
+        m_spec.turnArguments(prompt, structured, m_turns.back().conversation, trustFolder);
     if (structured) {
         launch.makeOutputReader = TurnProcess::structuredReader(*m_spec.format);
         launch.keepRaw = true;
     }
-    launch.prompt = task.toUtf8();
+    launch.prompt = prompt.toUtf8();
     launch.folder = folder;
     std::unique_ptr<TurnProcess> process =
         TurnProcess::start(m_owner, launch, std::move(handlers), &error);
@@ -144,16 +240,16 @@ void ToolRunner::run(const QString& task, const QByteArray& folder, bool plainOu
     // Running only now that there is a process to stop: whoever reacts to
     // the change may stop it at once.
     m_process = std::move(process);
-    setState(RunState::running());
+    Q_EMIT changed();
 }
 
 void ToolRunner::stop()
 {
     if (!canStop())
         return;
-    // Kept until the next run, so that closing the window can still kill it.
+    // Kept until the next turn, so that closing the window can still kill it.
     m_process->stop();
-    if (m_state.isRunning()) {
+    if (state().isRunning()) {
         m_outputStillArriving = false;
         setState(RunState::stopped());
     } else {
@@ -169,18 +265,21 @@ void ToolRunner::setOutputStillArriving(bool arriving)
 
 void ToolRunner::handleOutput(quint64 runId, const QString& text, TextRole role)
 {
-    // A stopped child, or one from an earlier run, must not write into the
-    // transcript of the current run.
+    // A stopped child, or one from an earlier turn, must not write into the
+    // transcript of the current one.
     if (runId != m_runId)
         return;
-    if (!m_state.isRunning() && !m_state.hasEnded())
+    const RunState now = state();
+    if (!now.isRunning() && !now.hasEnded())
         return;
+    if (!text.isEmpty())
+        m_turns.back().wroteAnything = true;
     appendOutput(text, role);
 }
 
 void ToolRunner::handleEnd(quint64 runId, ChildExit exit, bool outputOpen)
 {
-    if (runId != m_runId || !m_state.isRunning())
+    if (runId != m_runId || !state().isRunning())
         return;
     if (!outputOpen)
         m_process.reset();

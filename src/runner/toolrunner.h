@@ -3,8 +3,10 @@
 #include "catalog/detector.h"
 #include "catalog/runstate.h"
 #include "catalog/toolspec.h"
+#include "runner/turn.h"
 #include "transcript/transcriptdocument.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -16,20 +18,28 @@ class TurnProcess;
 struct ChildExit;
 class ProcessOwner;
 
-// The live side of one catalogue entry: where the tool was found, what it
-// printed in its latest run, and how that run stands. Lives on the GUI thread;
-// every field is read and written there only.
+// One agent of a window's session: where its tool was found, its turns, its
+// conversation with the tool, and the transcript of every turn. Lives on the
+// GUI thread; every field is read and written there only.
 //
-// changed() fires after every assignment to discovery, output or state and
-// after every append to output. A run goes: output reset, Running, then its
-// output, then one final state: Failed at launch, Stopped, or Done (Killed)
-// once the tool has exited (died by a signal) and everything it wrote is in
-// the output. A background job of the tool may still hold the pipe then:
-// outputStillArriving() says so until the pipe ends, the run is stopped, or
-// the next run begins; what the job writes meanwhile is appended.
+// changed() fires after every assignment to discovery, turns or state and
+// after every append to the transcript. A turn goes: its prompt line, Running,
+// then the tool's output, then one final state: Failed at launch, Stopped, or
+// Done (Killed) once the tool has exited (died by a signal) and everything it
+// wrote is in the transcript. A background job of the tool may still hold the
+// pipe then: outputStillArriving() says so until the pipe ends, the turn is
+// stopped, or the next one begins; what the job writes meanwhile is appended.
+//
+// Brevane names each conversation itself (a fresh UUID), so that a follow-up
+// continues it by that id, from the same folder, whatever the output format.
+// A turn that never reached the tool (its launch failed, or it was stopped
+// before the tool wrote anything, or the tool refused the folder) leaves no
+// conversation to continue: the next turn starts a new one.
 class ToolRunner : public QObject {
     Q_OBJECT
 public:
+    using Clock = Turn::Clock;
+
     // The owner keeps the threads of every child this runner starts.
     ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent = nullptr);
     ~ToolRunner() override;
@@ -40,12 +50,19 @@ public:
     const std::optional<QByteArray>& path() const { return m_discovery.path; }
     // The path, or where discovery looked and what the login shell answered.
     const Discovery& discovery() const { return m_discovery; }
-    // The latest run's transcript. Valid until the next change of output.
+
+    // Every turn of the session, oldest first.
+    const QList<Turn>& turns() const { return m_turns; }
+    // The transcript of every turn, prompt lines included. Valid until the
+    // next change of output.
     QStringView output() const { return m_output.text(); }
+    // What the tool did in turn `index` (counted from the end when
+    // negative: the latest by default), without its prompt line.
+    QStringView turnOutput(qsizetype index = -1) const;
     // The transcript as it stands now, for as long as the snapshot lives.
     TranscriptText::Snapshot outputSnapshot() const { return m_output.snapshot(); }
-    // The latest run's bytes as the tool wrote them: standard output, then
-    // standard error. Kept for a run whose output is read as JSON lines;
+    // The latest turn's bytes as the tool wrote them: standard output, then
+    // standard error. Kept for a turn whose output is read as JSON lines;
     // one shown as printed keeps none.
     bool hasRawOutput() const { return m_rawOutput[0].size() + m_rawOutput[1].size() > 0; }
     QByteArray rawOutput() const
@@ -54,63 +71,76 @@ public:
     }
     // The transcript with its style runs and turns, for reading only.
     const TranscriptDocument& transcript() const { return m_output; }
-    RunState state() const { return m_state; }
+
+    // The latest turn's: idle before the first.
+    RunState state() const { return m_turns.isEmpty() ? RunState::idle() : m_turns.back().state; }
     // The tool has ended, but something it started still holds its output open.
     bool outputStillArriving() const { return m_outputStillArriving; }
-
-    using Clock = std::chrono::steady_clock;
-    // The latest run: the task it was given, the executable it started, and
-    // when it started and ended. startedAt() is empty before the first run;
-    // endedAt() while it runs. Both are set together for a failed launch.
-    const QString& task() const { return m_task; }
-    const std::optional<QByteArray>& ranPath() const { return m_ranPath; }
-    std::optional<Clock::time_point> startedAt() const { return m_startedAt; }
-    std::optional<Clock::time_point> endedAt() const { return m_endedAt; }
-    // How long the latest run took, or has taken up to `now` while it runs.
+    // The latest turn's prompt, executable and times; empty before the first.
+    QString task() const { return m_turns.isEmpty() ? QString() : m_turns.back().prompt; }
+    std::optional<QByteArray> ranPath() const;
+    std::optional<Clock::time_point> startedAt() const;
+    std::optional<Clock::time_point> endedAt() const;
+    // How long the latest turn took, or has taken up to `now` while it runs.
     std::chrono::milliseconds elapsed(Clock::time_point now) const;
+    // What the latest turn cost, and every turn together, as far as reported.
+    Usage turnUsage() const { return m_turns.isEmpty() ? Usage() : m_turns.back().usage; }
+    Usage sessionUsage() const;
+    // The id of the tool's conversation that the next turn continues; empty
+    // when it starts a new one.
+    QString conversationId() const { return m_canResume ? m_conversationId : QString(); }
+    // The latest turn ended because the tool refuses to work in a folder the
+    // user never trusted.
+    bool refusedUntrustedFolder() const;
 
-    // Bumped whenever output is replaced instead of appended to (a new run),
-    // so that a view can append just the new tail while it stays the same.
+    // Bumped whenever the transcript is emptied instead of appended to (a
+    // new session), so that a view can append just the new tail while it
+    // stays the same.
     quint64 outputGeneration() const { return m_outputGeneration; }
 
-    // Starts the tool on `task` under the login shell, in `folder`, and
-    // returns at once. Does nothing without a path. Called only while this
-    // runner is not running. The previous run's output is closed first, so
-    // a job of it still writing gets SIGPIPE instead of being read.
-    // An empty folder: Brevane's own.
-    // A tool that can report its work as JSON lines does so unless
-    // `plainOutput`: what it does is then shown step by step, its standard
-    // error dim beside it.
-    void run(const QString& task, const QByteArray& folder = QByteArray(), bool plainOutput = true);
-    // True while a run can be stopped: it has started and not yet ended, or
+    // Starts a turn: the tool on `prompt` under the login shell, in `folder`,
+    // and returns at once. Does nothing without a path. Called only while no
+    // turn runs. The previous turn's output is closed first, so a job of it
+    // still writing gets SIGPIPE instead of being read. An empty folder:
+    // Brevane's own. A tool that can report its work as JSON lines does so
+    // unless `plainOutput`: what it does is then shown step by step, its
+    // standard error dim beside it. `trustFolder` passes the tool the word
+    // that trusts the folder for this turn.
+    void run(const QString& prompt, const QByteArray& folder = QByteArray(),
+             bool plainOutput = true, bool trustFolder = false);
+    // True while a turn can be stopped: it has started and not yet ended, or
     // its output is still arriving.
-    bool canStop() const { return m_process && (m_state.isRunning() || m_outputStillArriving); }
+    bool canStop() const { return m_process && (state().isRunning() || m_outputStillArriving); }
     // Stops at once: SIGTERM to the tool's process group now and SIGKILL
     // after the grace period (or when the app quits or the runner goes
-    // first), and nothing more is read. A running tool ends Stopped; one
+    // first), and nothing more is read. A running turn ends Stopped; one
     // that had ended keeps its end, its output no longer arriving. Does
     // nothing unless canStop().
     void stop();
+    // Forgets every turn and the conversation: the next turn starts afresh.
+    // Only while no turn runs; what a job of the last one still writes is
+    // no longer read.
+    void clearSession();
 
     void setDiscovery(Discovery discovery);
-    // Records a new run of `task` and when it starts, without a notification
-    // of its own: a change of output and state follows at once. What the
-    // previous run's process still writes is no longer read.
-    void beginRun(const QString& task);
-    // Ends a run that could not start: "Failed to launch: " and why. After
-    // beginRun() when the run never reached running.
+    // Records a new turn asking `prompt` and when it starts, with its prompt
+    // line, without a notification of its own: a change of state follows at
+    // once. What the previous turn's process still writes is no longer read.
+    void beginTurn(const QString& prompt);
+    // Ends a turn that could not start: "Failed to launch: " and why. After
+    // beginTurn() when the turn never reached running.
     void failLaunch(const QString& reason);
 
 Q_SIGNALS:
     void changed();
-    // After the state has left running for a final one (Done, Stopped,
-    // Failed): once per run.
+    // After a turn has left running for a final state (Done, Stopped,
+    // Failed): once per turn.
     void runEnded();
 
 private:
-    void setOutput(QStringView output);
     void appendOutput(const QString& text, TextRole role);
     void setState(RunState state);
+    void releaseProcess();
     void handleOutput(quint64 runId, const QString& text, TextRole role);
     void handleEnd(quint64 runId, ChildExit exit, bool outputOpen);
     void handleOutputEnded(quint64 runId);
@@ -119,16 +149,16 @@ private:
     ProcessOwner& m_owner;
     const ToolSpec m_spec;
     Discovery m_discovery;
-    QString m_task;
-    std::optional<QByteArray> m_ranPath;
-    std::optional<Clock::time_point> m_startedAt;
-    std::optional<Clock::time_point> m_endedAt;
+    QList<Turn> m_turns;
     TranscriptDocument m_output;
     AppendBuffer m_rawOutput[2];
-    RunState m_state = RunState::idle();
     bool m_outputStillArriving = false;
-    // The latest run's process, from its start until its output has ended
-    // and, once stopped, until the next run; and earlier stopped runs still
+    // The conversation the latest turn started or continued, and whether
+    // the tool has it, so that the next turn may continue it.
+    QString m_conversationId;
+    bool m_canResume = false;
+    // The latest turn's process, from its start until its output has ended
+    // and, once stopped, until the next turn; and earlier stopped ones still
     // in their grace period. Destroying the runner closes every output and
     // kills what was stopped now: nobody is left to read or stop them.
     std::unique_ptr<TurnProcess> m_process;

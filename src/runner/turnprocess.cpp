@@ -75,9 +75,12 @@ private:
     ChildProcess::Text shown(const QList<AgentEvent>& events)
     {
         QList<StyledText> pieces;
-        for (const AgentEvent& event : events)
-            m_renderer.render(event, pieces);
         ChildProcess::Text out;
+        for (const AgentEvent& event : events) {
+            m_renderer.render(event, pieces);
+            if (event.kind == AgentEvent::Kind::Result)
+                out.notes.push_back(QVariant::fromValue(event.usage));
+        }
         for (const StyledText& piece : pieces) {
             ChildProcess::Text text(piece.text);
             text.marks.push_back({0, int(piece.role)});
@@ -135,17 +138,22 @@ std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launc
             text.raw = bytes.toByteArray();
         return text;
     };
-    process.output = [output = std::move(handlers.output), raw = std::move(handlers.raw)](
-                         ChildProcess::Channel channel, const ChildProcess::Text& text) {
+    process.output = [output = std::move(handlers.output), raw = std::move(handlers.raw),
+                      usage = std::move(handlers.usage)](ChildProcess::Channel channel,
+                                                         const ChildProcess::Text& text) {
         if (raw && !text.raw.isEmpty())
             raw(text.raw, channel == ChildProcess::Channel::StandardError);
         if (text.marks.isEmpty())
-            return output(text.text, TextRole::Normal);
+            output(text.text, TextRole::Normal);
         for (qsizetype i = 0; i < text.marks.size(); ++i) {
             const qsizetype start = text.marks[i].start;
             const qsizetype end =
                 i + 1 < text.marks.size() ? text.marks[i + 1].start : text.text.size();
             output(text.text.sliced(start, end - start), TextRole(text.marks[i].value));
+        }
+        for (const QVariant& note : text.notes) {
+            if (usage && note.canConvert<Usage>())
+                usage(note.value<Usage>());
         }
     };
     process.ended = std::move(handlers.ended);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/streamparser.h"
+#include "agent/usage.h"
 #include "platform/childprocess.h"
 #include "transcript/transcriptdocument.h"
 
@@ -50,6 +51,9 @@ public:
         std::function<void(const QString& text, TextRole role)> output;
         // The bytes as the tool wrote them, before the text made of them.
         std::function<void(const QByteArray& bytes, bool standardError)> raw;
+        // What a turn cost, each time the tool reports it (after the text
+        // that came with it).
+        std::function<void(const Usage& usage)> usage;
         // How the tool ended, and whether a process it started still holds
         // its output open; then, if so, outputEnded() once that ends too.
         std::function<void(ChildExit exit, bool outputOpen)> ended;

@@ -124,6 +124,19 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     statusRow->addWidget(m_statusLine, 1);
     statusRow->addWidget(m_elapsed, 0, Qt::AlignTop);
     column->addLayout(statusRow);
+    // What the latest turn cost; the session's totals in the tooltip.
+    m_usage = new ElidedLabel(this);
+    m_usage->setObjectName(QStringLiteral("usageLabel"));
+    m_usage->setFont(caption);
+    m_usage->hide();
+    column->addWidget(m_usage);
+    m_trust = new QPushButton(tr("Trust Folder and Retry"), this);
+    m_trust->setObjectName(QStringLiteral("trustButton"));
+    m_trust->setToolTip(tr("Run this turn again, letting the tool trust the session's folder "
+                           "while this window is open"));
+    m_trust->hide();
+    connect(m_trust, &QPushButton::clicked, this, &ColumnView::trustFolderRequested);
+    column->addWidget(m_trust, 0, Qt::AlignLeft);
 
     auto* divider = new QFrame(this);
     divider->setObjectName(QStringLiteral("divider"));
@@ -329,6 +342,13 @@ void ColumnView::render()
     setTextIfChanged(m_statusLine,
                      statusLabel(path, state, runner && runner->outputStillArriving()));
     renderElapsed();
+    const Usage usage = runner ? runner->turnUsage() : Usage();
+    m_usage->setVisible(!usage.isEmpty());
+    if (!usage.isEmpty()) {
+        setTextIfChanged(m_usage, describeUsage(usage));
+        m_usage->setToolTip(tr("This session: %1").arg(describeUsage(runner->sessionUsage())));
+    }
+    m_trust->setVisible(runner && runner->refusedUntrustedFolder());
     setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
     m_notice->setVisible(!installed);
     renderTranscript(installed);
@@ -357,7 +377,7 @@ void ColumnView::applyColours()
 {
     const QColor secondary = palette().color(QPalette::PlaceholderText);
     for (QWidget* widget :
-         std::initializer_list<QWidget*>{m_pathLine, m_statusLine, m_notice, m_matches}) {
+         std::initializer_list<QWidget*>{m_pathLine, m_statusLine, m_usage, m_notice, m_matches}) {
         QPalette colours = widget->palette();
         colours.setColor(QPalette::WindowText, secondary);
         widget->setPalette(colours);

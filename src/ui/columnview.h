@@ -66,6 +66,8 @@ public:
 Q_SIGNALS:
     // The user ticked or cleared the column's checkbox.
     void includeToggled(bool included);
+    // The user asked to run the turn the tool refused again, trusting the folder.
+    void trustFolderRequested();
 
 public Q_SLOTS:
     // Empties the clipboard, then puts the whole transcript on it as plain text.
@@ -111,6 +113,8 @@ private:
     ElidedLabel* m_pathLine = nullptr;
     QLabel* m_statusLine = nullptr;
     QLabel* m_elapsed = nullptr;
+    ElidedLabel* m_usage = nullptr;
+    QPushButton* m_trust = nullptr;
     QWidget* m_notice = nullptr;
     QLabel* m_noticeIcon = nullptr;
     QLabel* m_noticeTitle = nullptr;

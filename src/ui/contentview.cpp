@@ -142,6 +142,10 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     connect(m_saveTranscripts, &QAction::triggered, this, &ContentView::saveTranscripts);
     m_taskField = new TaskTextEdit;
     m_run = makeButton(Icons::play(textColour, disabledColour), tr("Run"));
+    m_newSession = makeButton(QIcon(), tr("New Session"));
+    m_newSession->setToolTip(tr("Empty every column for a new task"));
+    m_newSessionAction = new QAction(tr("New Session"), this);
+    m_newSessionAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
     m_stop = makeButton(Icons::stop(destructiveRed, disabledColour), tr("Stop"));
     QPalette stopPalette = m_stop->palette();
     // Disabled keeps the palette's grey, like any other disabled button.
@@ -156,7 +160,7 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     controls->setSpacing(controlSpacing);
     controls->addWidget(m_folder, 0, Qt::AlignTop);
     controls->addWidget(m_taskField, 1, Qt::AlignTop);
-    for (QPushButton* button : {m_run, m_stop, m_rescan})
+    for (QPushButton* button : {m_run, m_newSession, m_stop, m_rescan})
         controls->addWidget(button, 0, Qt::AlignTop);
     root->addLayout(controls);
 
@@ -194,6 +198,8 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
         const qsizetype index = m_columns.size();
         connect(column, &ColumnView::includeToggled, m_model,
                 [this, index](bool included) { m_model->setIncluded(index, included); });
+        connect(column, &ColumnView::trustFolderRequested, m_model,
+                [this, index] { m_model->trustFolderAndRetry(index); });
         columnsLayout->addWidget(column, 1);
         m_columns.push_back(column);
         column->transcript()->installEventFilter(this);
@@ -222,6 +228,8 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     run->setContext(Qt::WidgetWithChildrenShortcut);
     connect(run, &QShortcut::activated, m_model, &BrevaneModel::start);
     connect(m_stop, &QPushButton::clicked, m_model, &BrevaneModel::stopAll);
+    connect(m_newSession, &QPushButton::clicked, m_model, &BrevaneModel::newSession);
+    connect(m_newSessionAction, &QAction::triggered, m_model, &BrevaneModel::newSession);
     connect(m_rescan, &QPushButton::clicked, this, [this] {
         if (m_model->canRescan())
             m_model->scan();
@@ -308,8 +316,15 @@ void ContentView::takeChosenFolder(const QString& folder)
 void ContentView::saveTranscripts()
 {
     const QString folder = m_model->workingFolderText();
-    const QString name = transcriptsFileName(trimmedBlanksAndLineBreaks(m_model->task()),
-                                             QDateTime::currentDateTime());
+    // Named after the session's first task: the field is empty after a follow-up.
+    QString task = trimmedBlanksAndLineBreaks(m_model->task());
+    for (const ToolRunner* runner : m_model->runners()) {
+        if (!runner->turns().isEmpty()) {
+            task = runner->turns().front().prompt;
+            break;
+        }
+    }
+    const QString name = transcriptsFileName(task, QDateTime::currentDateTime());
     // A folder whose name is not text cannot be offered: the dialog starts
     // where it likes.
     const bool offerFolder = QFile::encodeName(folder) == m_model->workingFolder();
@@ -326,15 +341,30 @@ void ContentView::saveTranscripts()
 void ContentView::saveTranscriptsTo(const QString& path)
 {
     const auto now = ToolRunner::Clock::now();
-    TranscriptsFile file{path, m_model->workingFolderText(), QDateTime::currentDateTime(), {}};
+    const QByteArray folder =
+        m_model->sessionStarted() ? m_model->sessionFolder() : m_model->workingFolder();
+    TranscriptsFile file{path, QString::fromUtf8(folder), QDateTime::currentDateTime(), {}};
     for (const ToolRunner* runner : m_model->runners()) {
-        if (!runner->startedAt())
+        const QList<Turn>& turns = runner->turns();
+        if (turns.isEmpty())
             continue;
-        const std::optional<QByteArray>& ran = runner->ranPath();
-        file.runs.push_back(
-            {runner->spec().name, ran ? QFile::decodeName(*ran) : QStringLiteral("\u2014"),
-             runner->task(), statusLabel(ran, runner->state(), runner->outputStillArriving()),
-             elapsedLabel(runner->elapsed(now)), runner->outputSnapshot()});
+        const std::optional<QByteArray> ran = runner->ranPath();
+        SavedRun run{runner->spec().name,
+                     ran ? QFile::decodeName(*ran) : QStringLiteral("\u2014"),
+                     {},
+                     runner->outputSnapshot()};
+        for (qsizetype i = 0; i < turns.size(); ++i) {
+            const Turn& turn = turns[i];
+            const bool latest = i + 1 == turns.size();
+            const qsizetype end = turn.outputEnd < 0 ? run.transcript.text.size() : turn.outputEnd;
+            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                turn.endedAt.value_or(now) - turn.startedAt);
+            run.turns.push_back(
+                {turn.prompt,
+                 statusLabel(turn.ranPath, turn.state, latest && runner->outputStillArriving()),
+                 elapsedLabel(elapsed), describeUsage(turn.usage), turn.outputStart, end});
+        }
+        file.runs.push_back(std::move(run));
     }
     // Written off the GUI thread from snapshots, which the tools' further
     // output neither changes nor copies: the windows stay responsive.
@@ -489,6 +519,16 @@ void ContentView::handleModelChanged()
 
 void ContentView::updateButtons()
 {
+    // Once the session has begun, the field sends follow-ups.
+    const bool followUp = m_model->sessionStarted();
+    if (followUp != (m_run->text() == tr("Send"))) {
+        m_run->setText(followUp ? tr("Send") : tr("Run"));
+        m_taskField->setPlaceholderText(
+            followUp ? tr("Follow up: sent to each agent in its own conversation…")
+                     : tr("Type a task for every agent…"));
+    }
+    m_newSession->setEnabled(m_model->canStartNewSession());
+    m_newSessionAction->setEnabled(m_newSession->isEnabled());
     m_run->setEnabled(m_model->canRun());
     m_stop->setEnabled(m_model->canStop());
     m_rescan->setEnabled(m_model->canRescan());

@@ -14,10 +14,10 @@ class QPushButton;
 class QStackedWidget;
 class TaskTextEdit;
 
-// The content of a main window: the folder button, the task field, Run, Stop
-// and Rescan above either a spinner (while the tools are being looked for) or one column
-// per tool in catalogue order. Owns the window's model for its whole life and
-// looks for the tools the first time it is shown.
+// The content of a main window: the folder button, the task field, Run (Send
+// once the session has begun), New Session, Stop and Rescan above either a spinner (while the tools
+// are being looked for) or one column per tool in catalogue order. Owns the window's model for its
+// whole life and looks for the tools the first time it is shown.
 //
 // Follows the model's changed(): the enablement of Run, Stop and Rescan is
 // set at once, so that a click right after a change already meets the new
@@ -45,6 +45,8 @@ public:
     void chooseFolder();
     // File > Save Transcripts…: enabled while some column has output.
     QAction* saveTranscriptsAction() const { return m_saveTranscripts; }
+    // File > New Session: enabled once a session has begun and nothing runs.
+    QAction* newSessionAction() const { return m_newSessionAction; }
     // Asks where, in the working folder by default, and returns at once; the
     // answer goes to saveTranscriptsTo().
     void saveTranscripts();
@@ -58,6 +60,7 @@ public:
     QPushButton* folderButton() const { return m_folder; }
     QPushButton* runButton() const { return m_run; }
     QPushButton* stopButton() const { return m_stop; }
+    QPushButton* newSessionButton() const { return m_newSession; }
     QPushButton* rescanButton() const { return m_rescan; }
     // One per runner, in the model's order; made once with the view.
     const QList<ColumnView*>& columns() const { return m_columns; }
@@ -115,6 +118,8 @@ private:
     QAction* m_saveTranscripts;
     TaskTextEdit* m_taskField;
     QPushButton* m_run;
+    QPushButton* m_newSession;
+    QAction* m_newSessionAction;
     QPushButton* m_stop;
     QPushButton* m_rescan;
     QStackedWidget* m_pages;

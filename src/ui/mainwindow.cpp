@@ -50,6 +50,7 @@ void MainWindow::buildMenus()
         MainWindow::open(m_owner, m_content->model()->workingFolder());
     });
     newWindow->setShortcut(QKeySequence::New);
+    file->addAction(m_content->newSessionAction());
     QAction* openFolder =
         file->addAction(tr("Open Folder…"), m_content, &ContentView::chooseFolder);
     openFolder->setShortcut(QKeySequence::Open);

@@ -102,15 +102,23 @@ bool writeTranscriptsFile(const TranscriptsFile& file, QString* error,
                          file.savedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                          QStringLiteral("\n- Folder: ") + file.folder + QStringLiteral("\n\n")));
     for (const SavedRun& run : file.runs) {
-        QString heading = QStringLiteral("## ") + run.tool;
-        // A task never ends in a line break (it is trimmed); a transcript may.
-        if (endsOpen(run.transcript.text))
-            heading += QStringLiteral(" (no final newline)");
-        writer.write(QString(
-            heading + QStringLiteral("\n\n- Path: ") + run.path + QStringLiteral("\n- Status: ") +
-            run.status + QStringLiteral("\n- Elapsed: ") + run.elapsed + QStringLiteral("\n\n")));
-        writer.writeFenced(QStringLiteral("Task"), run.task);
-        writer.writeFenced(QStringLiteral("Transcript"), run.transcript.text);
+        writer.write(QString(QStringLiteral("## ") + run.tool + QStringLiteral("\n\n- Path: ") +
+                             run.path + QStringLiteral("\n\n")));
+        for (qsizetype i = 0; i < run.turns.size(); ++i) {
+            const SavedTurn& turn = run.turns[i];
+            const QStringView text = run.transcript.text.sliced(turn.from, turn.to - turn.from);
+            QString heading = QStringLiteral("### Turn %1").arg(i + 1);
+            // A task never ends in a line break (it is trimmed); a transcript may.
+            if (endsOpen(text))
+                heading += QStringLiteral(" (no final newline)");
+            QString facts = heading + QStringLiteral("\n\n- Status: ") + turn.status +
+                            QStringLiteral("\n- Elapsed: ") + turn.elapsed;
+            if (!turn.usage.isEmpty())
+                facts += QStringLiteral("\n- Usage: ") + turn.usage;
+            writer.write(QString(facts + QStringLiteral("\n\n")));
+            writer.writeFenced(QStringLiteral("Task"), turn.task);
+            writer.writeFenced(QStringLiteral("Transcript"), text);
+        }
     }
     if (!writer.ok()) {
         *error = writer.error(); // empty when cancelled

@@ -11,13 +11,22 @@
 
 // File > Save Transcripts: every run of a window in one Markdown file.
 
-// What the file tells of one column's latest run.
-struct SavedRun {
-    QString tool;
-    QString path;
+// What the file tells of one turn: what was asked, how it ended, and where
+// what the tool did lies in its column's transcript.
+struct SavedTurn {
     QString task;
     QString status;
     QString elapsed;
+    QString usage; // empty: none reported
+    qsizetype from = 0;
+    qsizetype to = 0;
+};
+
+// What the file tells of one column: every turn of its session.
+struct SavedRun {
+    QString tool;
+    QString path;
+    QList<SavedTurn> turns;
     TranscriptText::Snapshot transcript;
 };
 
@@ -34,11 +43,12 @@ struct TranscriptsFile {
 // there is left as it was. `cancelled` is asked between slices of the
 // text; once it says yes nothing is written and *error is empty.
 //
-// The file tells when and where, then for each run its tool, path, status
-// and elapsed time, and its task and transcript in fenced blocks. A fence
-// is longer than any run of backticks inside it, and a text without a final
-// line break gets one before the closing fence, its heading saying "(no
-// final newline)", so that every text can be read back exactly. A task is
+// The file tells when and where, then for each column its tool and path,
+// and for each of its turns the status, elapsed time and usage, and its
+// task and transcript in fenced blocks. A fence is longer than any run of
+// backticks inside it, and a text without a final line break gets one
+// before the closing fence, its turn's heading saying "(no final newline)",
+// so that every text can be read back exactly. A task is
 // trimmed and so always gets that line break. The transcripts are encoded
 // a slice at a time: the file costs no copy of them.
 bool writeTranscriptsFile(const TranscriptsFile& file, QString* error,
