@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QUuid>
 
 #include <climits>
 #include <pwd.h>
@@ -192,6 +193,7 @@ private Q_SLOTS:
 
         // Run needs an included installed tool; a rescan keeps the choice of
         // the tools that stay and includes one found anew.
+        rig.model.setTask(u"next"_s);
         for (int i = 0; i < 3; ++i)
             rig.model.setIncluded(i, i == 0);
         QVERIFY(!rig.model.canRun());
@@ -253,6 +255,104 @@ private Q_SLOTS:
         QCOMPARE(rig.home.record(u"gemini"_s).workingFolder, real(u"first"_s));
         QVERIFY(rig.runner(1)->state().isIdle() && rig.runner(1)->turns().isEmpty());
         QCOMPARE(ended.count(), failure.isEmpty() ? 2 : 1);
+    }
+
+    // A session: Run, and each follow-up (Send), empties the field; Send waits for every tool; a
+    // tool included later joins with a conversation of its own; a follow-up whose folder is gone
+    // runs nothing and keeps the conversation; New Session and another folder start over.
+    void aSessionOfTurns()
+    {
+        ModelRig rig;
+        const QString fifo = rig.home.makeFifo(u"slow"_s);
+        const auto steps = [&](const QString& name, const QStringList& more = {}) {
+            return QStringList{u"record="_s + rig.file(name)} + more;
+        };
+        QVERIFY(rig.scan({{u"claude"_s, steps(u"claude"_s, {u"out=c\\n"_s})},
+                          {u"gemini"_s, steps(u"gemini"_s)},
+                          {u"hermes"_s, steps(u"hermes"_s, {u"wait="_s + fifo})}}));
+        const QByteArray work = QFile::encodeName(rig.file(u"work"_s));
+        QVERIFY(QDir().mkpath(rig.file(u"work"_s)));
+        rig.model.setWorkingFolder(work);
+        rig.model.setIncluded(1, false);
+        ToolRunner* claude = rig.runner(0);
+        const auto claudeArgs = [&] { return rig.home.record(u"claude"_s).arguments; };
+
+        QVERIFY(!rig.model.sessionStarted() && !rig.model.canStartNewSession());
+        rig.model.setTask(u"first"_s);
+        rig.model.start();
+        QVERIFY(rig.model.sessionStarted() && rig.model.task().isEmpty());
+        QCOMPARE(rig.model.sessionFolder(), work);
+        QVERIFY(waitFor([&] { return claude->state().isDone(); }));
+        const QString id = claude->conversationId();
+        QVERIFY(!QUuid::fromString(id).isNull());
+        QVERIFY(claudeArgs().contains("--session-id=" + id.toUtf8()));
+        rig.model.setTask(u"too soon"_s);
+        QVERIFY(!rig.model.canRun() && !rig.model.canStartNewSession());
+        rig.model.start();
+        QCOMPARE(claude->turns().size(), 1);
+        QVERIFY(rig.home.release(fifo));
+        QVERIFY(waitFor([&] { return !rig.model.anyRunning(); }));
+
+        rig.model.setIncluded(1, true);
+        rig.home.writeStandin(u".local/bin/hermes"_s, steps(u"hermes"_s));
+        QVERIFY(rig.runAll(u"second"_s));
+        QVERIFY(rig.model.task().isEmpty());
+        QVERIFY(claudeArgs().contains("--resume=" + id.toUtf8()));
+        QCOMPARE(rig.runner(1)->turns().size(), 1);
+        QVERIFY(
+            rig.home.record(u"gemini"_s)
+                .arguments.contains("--session-id=" + rig.runner(1)->conversationId().toUtf8()));
+
+        QVERIFY(QDir(rig.file(u"work"_s)).removeRecursively());
+        QFile::remove(rig.file(u"claude"_s));
+        QVERIFY(rig.runAll(u"third"_s));
+        QCOMPARE(claude->turnOutput(),
+                 u"Failed to launch: "_s + rig.file(u"work"_s) + u": No such file or directory"_s);
+        QVERIFY(claudeArgs().isEmpty());
+        QVERIFY(QDir().mkpath(rig.file(u"work"_s)));
+        QVERIFY(rig.runAll(u"fourth"_s));
+        QVERIFY(claudeArgs().contains("--resume=" + id.toUtf8()));
+        QCOMPARE(claude->turns().size(), 4);
+
+        rig.model.newSession();
+        QVERIFY(!rig.model.sessionStarted() && claude->output().isEmpty());
+        QVERIFY(rig.runAll(u"anew"_s));
+        QVERIFY(claude->conversationId() != id);
+        QVERIFY(claudeArgs().contains("--session-id=" + claude->conversationId().toUtf8()));
+        QCOMPARE(claude->output(), u"> anew\nc\n"_s);
+
+        rig.model.setWorkingFolder(QFile::encodeName(rig.home.path()));
+        QVERIFY(!rig.model.sessionStarted() && claude->turns().isEmpty());
+    }
+
+    // gemini refuses a folder never trusted: Trust Folder and Retry asks the
+    // same again, trusting it, and every later turn of the window trusts it.
+    void untrustedFolderIsTrustedOnRetry()
+    {
+        ModelRig rig;
+        const QString record = u"record="_s + rig.file(u"args"_s);
+        QVERIFY(rig.scan({{u"gemini"_s, {record, u"err=not trusted\\n"_s, u"exit=55"_s}}}));
+        rig.model.setIncluded(0, false);
+        QVERIFY(rig.runAll(u"ask"_s));
+        ToolRunner* gemini = rig.runner(1);
+        QVERIFY(gemini->refusedUntrustedFolder());
+        QVERIFY(rig.model.canTrustFolderAndRetry(1) && !rig.model.canTrustFolderAndRetry(0));
+        QVERIFY(!rig.home.record(u"args"_s).arguments.contains("--skip-trust"));
+
+        rig.home.writeStandin(u".local/bin/gemini"_s, {record, u"out={}\\n"_s});
+        rig.model.trustFolderAndRetry(1);
+        QVERIFY(waitFor([&] { return gemini->state().isDone(); }));
+        QCOMPARE(gemini->turns().size(), 2);
+        QCOMPARE(gemini->task(), u"ask"_s);
+        QList<QByteArray> args = rig.home.record(u"args"_s).arguments;
+        QVERIFY(args.contains("--skip-trust") &&
+                args.contains("--session-id=" + gemini->conversationId().toUtf8()));
+        QVERIFY(!gemini->refusedUntrustedFolder() && !rig.model.canTrustFolderAndRetry(1));
+
+        QVERIFY(rig.runAll(u"more"_s));
+        args = rig.home.record(u"args"_s).arguments;
+        QVERIFY(args.contains("--skip-trust") &&
+                args.contains("--resume=" + gemini->conversationId().toUtf8()));
     }
 
     // A tool path that is no text (bytes that are not UTF-8, a line break)

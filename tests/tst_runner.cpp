@@ -239,7 +239,104 @@ private Q_SLOTS:
                 QCOMPARE(byRole[TextRole::Error].contains(error), !plain);
             if (QFile::exists(streams + u".stderr"_s))
                 QCOMPARE(byRole[TextRole::Dim].contains(u"Warning: Basic terminal"_s), !plain);
+            // What the turn cost, from the tool's own report; plain text tells nothing.
+            QCOMPARE(runner.turnUsage().outputTokens.has_value(), !plain);
         }
+        QCOMPARE(runner.sessionUsage(), runner.turns()[0].usage);
+    }
+
+    // The options that start and continue a conversation, and trust a
+    // folder, are the tools' own, as their recorded help lists them.
+    void conversationOptionsAreInTheToolsHelp()
+    {
+        for (const ToolSpec& spec : ToolSpec::all()) {
+            if (!spec.canContinue())
+                continue;
+            QFile help(QStringLiteral(BREVANE_AGENT_STREAMS "/") + spec.name + u"/help.txt"_s);
+            QVERIFY(help.open(QIODevice::ReadOnly));
+            const QString text = QString::fromUtf8(help.readAll());
+            for (QString option : {spec.startOption, spec.resumeOption, spec.trustOption}) {
+                option.chop(option.endsWith(u'=') ? 1 : 0);
+                QVERIFY2(option.isEmpty() || text.contains(u' ' + option + u' '),
+                         qPrintable(spec.name + u' ' + option));
+            }
+        }
+    }
+
+    // Brevane names each conversation and the next turn continues it, by
+    // the same id, unless the tool never heard of it: a launch that failed,
+    // a stop before the tool wrote anything, a folder it refused. Then the
+    // follow-up starts a new one and its prompt line says so. hermes cannot
+    // continue: each follow-up is a new conversation.
+    void whetherTheNextTurnContinues_data()
+    {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<QStringList>("steps"); // of the first turn
+        QTest::addColumn<bool>("folderGone");
+        // Stopped once the transcript shows this; empty: once the tool runs; null: never.
+        QTest::addColumn<QString>("stopOnceShown");
+        QTest::addColumn<bool>("continues");
+        const QString never;
+        QTest::newRow("finished") << 0 << QStringList{u"out=hi\\n"_s} << false << never << true;
+        QTest::newRow("exit 1 after writing")
+            << 1 << QStringList{u"err=oops\\n"_s, u"exit=1"_s} << false << never << true;
+        QTest::newRow("killed mid-turn")
+            << 0 << QStringList{u"out=x\\n"_s, u"kill=9"_s} << false << never << true;
+        QTest::newRow("stopped after writing")
+            << 0 << QStringList{u"out=partial\\n"_s, u"pause"_s} << false << u"partial"_s << true;
+        QTest::newRow("stopped before writing")
+            << 0 << QStringList{u"pause"_s} << false << u""_s << false;
+        QTest::newRow("launch failed") << 0 << QStringList() << true << never << false;
+        QTest::newRow("folder refused")
+            << 1 << QStringList{u"err=not trusted\\n"_s, u"exit=55"_s} << false << never << false;
+        QTest::newRow("hermes") << 2 << QStringList{u"out=hi\\n"_s} << false << never << false;
+    }
+    void whetherTheNextTurnContinues()
+    {
+        QFETCH(int, tool);
+        QFETCH(QStringList, steps);
+        QFETCH(bool, folderGone);
+        QFETCH(QString, stopOnceShown);
+        QFETCH(bool, continues);
+        Rig rig;
+        const ToolSpec& spec = ToolSpec::all()[tool];
+        ToolRunner runner(rig.owner, spec);
+        const auto install = [&](const QStringList& toolSteps) {
+            Discovery found;
+            found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool"_s, toolSteps));
+            runner.setDiscovery(found);
+        };
+        const QByteArray folder = QFile::encodeName(rig.file(u"work"_s));
+        QVERIFY(QDir().mkpath(rig.file(u"work"_s)));
+        install(QStringList{u"record="_s + rig.file(u"first"_s)} + steps);
+        runner.run(u"one"_s, folderGone ? folder + "/gone" : folder);
+        if (!stopOnceShown.isNull()) {
+            QVERIFY(waitFor([&] {
+                return runner.turnOutput().contains(stopOnceShown) &&
+                       !rig.home.record(u"first"_s).arguments.isEmpty();
+            }));
+            runner.stop();
+        }
+        QVERIFY(waitFor([&] { return !runner.state().isRunning(); }));
+        const QString firstId = runner.turns()[0].conversation.id;
+        QCOMPARE(firstId.isEmpty(), !spec.canContinue());
+        if (!folderGone && spec.canContinue())
+            QVERIFY(rig.home.record(u"first"_s)
+                        .arguments.contains((spec.startOption + firstId).toUtf8()));
+
+        install({u"record="_s + rig.file(u"second"_s), u"out=two\\n"_s});
+        runner.run(u"two"_s, folder);
+        QVERIFY(waitFor([&] { return runner.state().isDone(); }));
+        const StandinRecord second = rig.home.record(u"second"_s);
+        const Conversation& next = runner.turns()[1].conversation;
+        QCOMPARE(next.resume, continues);
+        QCOMPARE(next.id == firstId, continues || !spec.canContinue());
+        const QList<QByteArray> expected = spec.turnArguments(u"two"_s, false, next);
+        QCOMPARE(second.arguments, expected);
+        QCOMPARE(second.workingFolder, QFileInfo(rig.file(u"work"_s)).canonicalFilePath().toUtf8());
+        const QString promptLine = continues ? u"> two\n"_s : u"> two \u00b7 new conversation\n"_s;
+        QVERIFY2(runner.output().endsWith(promptLine + u"two\n"_s),
+                 qPrintable(runner.output().toString()));
     }
 
     // A tool's own arguments reach it byte for byte beside the task, each

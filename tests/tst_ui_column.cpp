@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -79,6 +80,42 @@ private Q_SLOTS:
             runner.stop();
             QTRY_COMPARE(line->text(), status.left(status.indexOf(QStringLiteral(" (output"))));
         }
+    }
+
+    // The header tells what the latest turn cost, and the session's totals
+    // in the tooltip; a tool that refused the folder offers to trust it.
+    void headerShowsCostAndOffersTrust()
+    {
+        FakeHome home;
+        ProcessOwner owner;
+        ToolRunner runner(owner, ToolSpec::all()[1]);
+        const QString recording =
+            QStringLiteral(BREVANE_AGENT_STREAMS "/gemini/auto-edit.stream-json.stdout");
+        setPath(runner, home.writeStandin(u"bin/tool"_s, {u"cat="_s + recording}));
+        ColumnView column(&runner);
+        auto* usage = column.findChild<QLabel*>(u"usageLabel"_s);
+        auto* trust = column.findChild<QPushButton*>(u"trustButton"_s);
+        QVERIFY(usage->isHidden() && trust->isHidden());
+        for (int turn = 1; turn <= 2; ++turn) {
+            runner.run(u"task"_s, QByteArray(), false);
+            QTRY_VERIFY_WITH_TIMEOUT(runner.state().isDone(), deadline);
+            QTRY_VERIFY(!usage->isHidden());
+            const Usage one = runner.turnUsage();
+            QVERIFY(one.inputTokens > 0);
+            QCOMPARE(usage->text(), describeUsage(one));
+            Usage total = one;
+            if (turn == 2)
+                total += one;
+            QCOMPARE(usage->toolTip(), u"This session: "_s + describeUsage(total));
+        }
+
+        setPath(runner, home.writeStandin(u"bin/tool"_s, {u"err=untrusted\\n"_s, u"exit=55"_s}));
+        runner.run(u"task"_s, QByteArray(), false);
+        QTRY_VERIFY_WITH_TIMEOUT(!trust->isHidden(), deadline);
+        QVERIFY(usage->isHidden());
+        QSignalSpy asked(&column, &ColumnView::trustFolderRequested);
+        trust->click();
+        QCOMPARE(asked.count(), 1);
     }
 
     // Copy Raw Output takes the bytes as the tool wrote them; Copy the

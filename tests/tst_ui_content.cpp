@@ -192,6 +192,49 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(owner.threadCount(), 0, deadline);
     }
 
+    // Once a session has begun the button reads Send and the field says
+    // that it follows up; Return sends the field once and empties it. New
+    // Session, from the button or Ctrl+Shift+N, is there only once nothing
+    // runs, and empties every column.
+    void sendFollowUpsThenStartANewSession()
+    {
+        FakeHome home;
+        const QString fifo = home.makeFifo(QStringLiteral("fifo"));
+        home.writeStandin(QStringLiteral(".local/bin/claude"), {"wait=" + fifo, "out=hi\\n"});
+        ProcessOwner owner;
+        QPointer<MainWindow> window = MainWindow::open(owner, QFile::encodeName(home.path()));
+        ContentView* view = window->contentView();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QVERIFY(waitForScan(view));
+        TaskTextEdit* field = view->taskField();
+        QPushButton* button = view->runButton();
+        const QString firstHint = field->placeholderText();
+        QVERIFY(button->text() == QStringLiteral("Run") && !view->newSessionButton()->isEnabled());
+        ToolRunner* claude = view->model()->runners()[0];
+        for (const QString& task : {QStringLiteral("first"), QStringLiteral("second")}) {
+            field->setFocus();
+            QTest::keyClicks(field, task);
+            QTest::keyClick(field, Qt::Key_Return);
+            QVERIFY(claude->state().isRunning() && view->model()->task().isEmpty());
+            QTRY_VERIFY(field->text().isEmpty());
+            QCOMPARE(button->text(), QStringLiteral("Send"));
+            QVERIFY(field->placeholderText() != firstHint);
+            QVERIFY(!view->newSessionButton()->isEnabled());
+            QTest::keyClick(field, Qt::Key_Return); // nothing left to send
+            QVERIFY(home.release(fifo));
+            QTRY_VERIFY_WITH_TIMEOUT(view->newSessionButton()->isEnabled(), deadline);
+        }
+        QCOMPARE(claude->turns().size(), 2);
+        QCOMPARE(claude->output(), QStringLiteral("> first\nhi\n\n> second\nhi\n"));
+
+        QTest::keyClick(window, Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(claude->output().isEmpty() && !view->model()->sessionStarted());
+        QTRY_COMPARE(button->text(), QStringLiteral("Run"));
+        QCOMPARE(field->placeholderText(), firstHint);
+        QVERIFY(!view->newSessionButton()->isEnabled());
+        delete window.data();
+    }
+
     // Two windows from File > New Window: the second opens in the first's
     // folder; a dropped folder (not typed into the field), a choice of tools
     // and a run in one leave the other alone. Find looks in every column at

@@ -198,8 +198,7 @@ void BrevaneModel::start()
     if (!canRun())
         return;
     const QString task = trimmedBlanksAndLineBreaks(m_task);
-    const bool followUp = sessionStarted();
-    if (followUp && m_sessionFolder != m_workingFolder)
+    if (sessionStarted() && m_sessionFolder != m_workingFolder)
         newSession();
     if (!sessionStarted())
         m_sessionFolder = m_workingFolder;
@@ -219,9 +218,9 @@ void BrevaneModel::start()
         }
     }
     m_runActive = anyRunning();
-    // A follow-up is sent once: the field is ready for the next one.
-    if (followUp)
-        setTask(QString());
+    // A task is sent once: the field is ready for the follow-up, and a
+    // second Return does not send it again.
+    setTask(QString());
 }
 
 void BrevaneModel::handleRunEnded()

@@ -84,8 +84,8 @@ public:
     // are applied on the GUI thread in one step. Returns at once.
     void scan();
     // If canRun(), runs every included installed tool on the trimmed task,
-    // in the session's folder: a first turn, or a follow-up that also
-    // empties the task. A working folder changed since the session began
+    // in the session's folder, a first turn or a follow-up, and empties the
+    // task. A working folder changed since the session began
     // begins a new session first. When the folder cannot be entered no tool
     // starts, and each that would have fails with the reason.
     void start();

@@ -216,7 +216,12 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     root->addWidget(m_pages, 1);
 
     connect(m_model, &BrevaneModel::changed, this, &ContentView::handleModelChanged);
-    connect(m_taskField, &TaskTextEdit::textEdited, m_model, &BrevaneModel::setTask);
+    // What the user typed is what the field shows: a task emptied by a Send
+    // before the next render must still empty the field.
+    connect(m_taskField, &TaskTextEdit::textEdited, m_model, [this](const QString& text) {
+        m_shownTask = text;
+        m_model->setTask(text);
+    });
     // The model checks its own rules: a Return in the field while a run is
     // under way does nothing.
     connect(m_taskField, &TaskTextEdit::submitRequested, m_model, &BrevaneModel::start);
