@@ -59,6 +59,18 @@
         <source>Copy Raw Output</source>
         <translation>Rohausgabe kopieren</translation>
     </message>
+    <message>
+        <source>Trust Folder and Retry</source>
+        <translation>Ordner vertrauen und wiederholen</translation>
+    </message>
+    <message>
+        <source>Run this turn again, letting the tool trust the session&apos;s folder while this window is open</source>
+        <translation>Diesen Schritt erneut ausführen; das Werkzeug vertraut dem Ordner der Sitzung, solange dieses Fenster offen ist</translation>
+    </message>
+    <message>
+        <source>This session: %1</source>
+        <translation>Diese Sitzung: %1</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -139,6 +151,26 @@
     <message>
         <source>The folder picker cannot give the name of “%1” exactly, as it is not valid text. Drop the folder on the window, or give it on the command line, instead.</source>
         <translation>Die Ordnerauswahl kann den Namen von „%1“ nicht genau angeben, da er kein gültiger Text ist. Ziehen Sie den Ordner stattdessen auf das Fenster oder geben Sie ihn auf der Kommandozeile an.</translation>
+    </message>
+    <message>
+        <source>New Session</source>
+        <translation>Neue Sitzung</translation>
+    </message>
+    <message>
+        <source>Empty every column for a new task</source>
+        <translation>Alle Spalten für eine neue Aufgabe leeren</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Senden</translation>
+    </message>
+    <message>
+        <source>Follow up: sent to each agent in its own conversation…</source>
+        <translation>Nachfrage: geht an jeden Agenten in seiner eigenen Unterhaltung…</translation>
+    </message>
+    <message>
+        <source>Type a task for every agent…</source>
+        <translation>Aufgabe für alle Agenten eingeben…</translation>
     </message>
 </context>
 <context>
@@ -252,6 +284,13 @@
     <message>
         <source>Type a task for every agent…</source>
         <translation>Aufgabe für alle Agenten eingeben…</translation>
+    </message>
+</context>
+<context>
+    <name>ToolRunner</name>
+    <message>
+        <source> · new conversation</source>
+        <translation> · neue Unterhaltung</translation>
     </message>
 </context>
 <context>
