@@ -297,7 +297,7 @@ double cpuWhileRunning(int ms)
 void measureBackground(BrevaneModel& model)
 {
     auto allHeld = [&] {
-        for (const ToolRunner* runner : model.runners())
+        for (const AgentSession* runner : model.runners())
             if (!runner->state().hasEnded() || !runner->outputStillArriving())
                 return false;
         return true;
@@ -370,8 +370,8 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
     });
 
     qint64 firstOutputNs = -1;
-    for (ToolRunner* runner : model->runners())
-        QObject::connect(runner, &ToolRunner::changed, runner, [&, runner] {
+    for (AgentSession* runner : model->runners())
+        QObject::connect(runner, &AgentSession::changed, runner, [&, runner] {
             if (firstOutputNs < 0 && runner->state().isRunning() && clock.isValid())
                 QTimer::singleShot(0, runner, [&, runner] {
                     if (firstOutputNs < 0 && !runner->output().isEmpty())
@@ -382,7 +382,7 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
     auto allShown = [&] {
         for (int i = 0; i < view.columns().size(); ++i) {
             const ColumnView* column = view.columns()[i];
-            const ToolRunner* runner = column->runner();
+            const AgentSession* runner = column->runner();
             const qsizetype length = expected.value(i);
             if (!runner->state().isDone() || runner->output().size() != length ||
                 column->transcript()->indexedLength() != length)
@@ -655,8 +655,7 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
         writeTools(home.path(), "yes 'a background job that outlived its tool' &\nexit 0\n");
         QList<double> before, after, later;
         for (int i = 0; i < runs; ++i) {
-            const Figures f =
-                runChild(self, home.path(), QStringLiteral("background"), {0, 0, 0});
+            const Figures f = runChild(self, home.path(), QStringLiteral("background"), {0, 0, 0});
             before << f.values.value(QStringLiteral("before_cpu_s"));
             after << f.values.value(QStringLiteral("after_cpu_s"));
             later << f.values.value(QStringLiteral("later_cpu_s"));

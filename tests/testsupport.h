@@ -28,7 +28,7 @@ template <typename Condition> bool waitFor(Condition condition)
 
 // What a stand-in tool with the args step prints for the latest turn of
 // `runner` when run as plain text: its arguments on one line.
-inline QString printedArguments(const ToolRunner* runner)
+inline QString printedArguments(const AgentSession* runner)
 {
     const QList<QByteArray> args =
         runner->spec().turnArguments(runner->task(), false, runner->turns().back().conversation);
@@ -90,7 +90,7 @@ struct ModelRig {
     ProcessOwner owner;
     BrevaneModel model{owner};
 
-    ToolRunner* runner(int i) const { return model.runners()[i]; }
+    AgentSession* runner(int i) const { return model.runners()[i]; }
     QString file(const QString& name) const { return home.filePath(name); }
     // Installs each tool as a stand-in in ~/.local/bin, then scans and waits
     // for the scan to end.

@@ -274,7 +274,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(rig.file(u"work"_s)));
         rig.model.setWorkingFolder(work);
         rig.model.setIncluded(1, false);
-        ToolRunner* claude = rig.runner(0);
+        AgentSession* claude = rig.runner(0);
         const auto claudeArgs = [&] { return rig.home.record(u"claude"_s).arguments; };
 
         QVERIFY(!rig.model.sessionStarted() && !rig.model.canStartNewSession());
@@ -334,7 +334,7 @@ private Q_SLOTS:
         QVERIFY(rig.scan({{u"gemini"_s, {record, u"err=not trusted\\n"_s, u"exit=55"_s}}}));
         rig.model.setIncluded(0, false);
         QVERIFY(rig.runAll(u"ask"_s));
-        ToolRunner* gemini = rig.runner(1);
+        AgentSession* gemini = rig.runner(1);
         QVERIFY(gemini->refusedUntrustedFolder());
         QVERIFY(rig.model.canTrustFolderAndRetry(1) && !rig.model.canTrustFolderAndRetry(0));
         QVERIFY(!rig.home.record(u"args"_s).arguments.contains("--skip-trust"));

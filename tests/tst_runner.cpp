@@ -1,4 +1,4 @@
-#include "runner/toolrunner.h"
+#include "runner/agentsession.h"
 #include "testsupport.h"
 
 #include "platform/mainthread.h"
@@ -26,7 +26,7 @@ namespace {
 struct Rig {
     FakeHome home;
     ProcessOwner owner;
-    ToolRunner runner{owner, ToolSpec::all()[0]};
+    AgentSession runner{owner, ToolSpec::all()[0]};
 
     // Installs a stand-in with `steps` at bin/<name> as the runner's tool.
     void install(const QStringList& steps, const QString& name = u"tool"_s)
@@ -208,7 +208,7 @@ private Q_SLOTS:
         QFETCH(QString, firstArgs);
         const QString streams = QStringLiteral(BREVANE_AGENT_STREAMS "/") + recording;
         Rig rig;
-        ToolRunner runner(rig.owner, ToolSpec::all()[tool]);
+        AgentSession runner(rig.owner, ToolSpec::all()[tool]);
         QStringList steps{u"record="_s + rig.file(u"record"_s), u"cat="_s + streams + u".stdout"_s};
         if (QFile::exists(streams + u".stderr"_s))
             steps << u"out-to-err"_s << u"cat="_s + streams + u".stderr"_s;
@@ -300,7 +300,7 @@ private Q_SLOTS:
         QFETCH(bool, continues);
         Rig rig;
         const ToolSpec& spec = ToolSpec::all()[tool];
-        ToolRunner runner(rig.owner, spec);
+        AgentSession runner(rig.owner, spec);
         const auto install = [&](const QStringList& toolSteps) {
             Discovery found;
             found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool"_s, toolSteps));
@@ -355,7 +355,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, args);
         Rig rig;
-        ToolRunner runner(rig.owner, ToolSpec{u"claude"_s, args});
+        AgentSession runner(rig.owner, ToolSpec{u"claude"_s, args});
         Discovery found;
         found.path = QFile::encodeName(
             rig.home.writeStandin(u"bin/tool"_s, {u"record="_s + rig.file(u"record"_s)}));
@@ -383,7 +383,7 @@ private Q_SLOTS:
             {u"pid="_s + rig.file(u"pid"_s), u"cat="_s + rig.home.writeFile(u"bytes"_s, bytes)});
         const QString expected = removeEscapes(decodeUtf8(bytes));
         QString atDone;
-        connect(&rig.runner, &ToolRunner::changed, &rig.runner, [&] {
+        connect(&rig.runner, &AgentSession::changed, &rig.runner, [&] {
             if (rig.runner.state().isDone() && atDone.isNull())
                 atDone = rig.runner.turnOutput().toString();
         });
@@ -505,7 +505,7 @@ private Q_SLOTS:
     {
         Rig rig;
         auto runner = [&](int tool, const QStringList& steps) {
-            auto made = std::make_unique<ToolRunner>(rig.owner, ToolSpec::all()[tool]);
+            auto made = std::make_unique<AgentSession>(rig.owner, ToolSpec::all()[tool]);
             Discovery found;
             found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool%1"_s.arg(tool), steps));
             made->setDiscovery(found);

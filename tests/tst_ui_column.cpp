@@ -1,6 +1,6 @@
 #include "model/brevanemodel.h"
 #include "platform/processowner.h"
-#include "runner/toolrunner.h"
+#include "runner/agentsession.h"
 #include "testsupport.h"
 #include "ui/columnview.h"
 #include "ui/contentview.h"
@@ -25,7 +25,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // What a scan gives the runner: a path, or why there is none.
-void setPath(ToolRunner& r, const QString& path, Discovery::ShellAnswer answer = {})
+void setPath(AgentSession& r, const QString& path, Discovery::ShellAnswer answer = {})
 {
     Discovery found;
     if (!path.isEmpty())
@@ -70,7 +70,7 @@ private Q_SLOTS:
         QFETCH(QString, status);
         FakeHome home;
         ProcessOwner owner;
-        ToolRunner runner(owner, ToolSpec::all()[0]);
+        AgentSession runner(owner, ToolSpec::all()[0]);
         setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), steps));
         ColumnView column(&runner);
         runner.run(QStringLiteral("task"));
@@ -88,7 +88,7 @@ private Q_SLOTS:
     {
         FakeHome home;
         ProcessOwner owner;
-        ToolRunner runner(owner, ToolSpec::all()[1]);
+        AgentSession runner(owner, ToolSpec::all()[1]);
         const QString recording =
             QStringLiteral(BREVANE_AGENT_STREAMS "/gemini/auto-edit.stream-json.stdout");
         setPath(runner, home.writeStandin(u"bin/tool"_s, {u"cat="_s + recording}));
@@ -124,7 +124,7 @@ private Q_SLOTS:
     {
         FakeHome home;
         ProcessOwner owner;
-        ToolRunner runner(owner, ToolSpec::all()[0]);
+        AgentSession runner(owner, ToolSpec::all()[0]);
         setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), {"out=\\e[1mbold\\e[0m\\n"}));
         ColumnView column(&runner);
         runner.run(QStringLiteral("task"), QByteArray(), false);
@@ -146,7 +146,7 @@ private Q_SLOTS:
     {
         FakeHome home;
         ProcessOwner owner;
-        ToolRunner runner(owner, ToolSpec::all()[0]);
+        AgentSession runner(owner, ToolSpec::all()[0]);
         QString lines;
         for (int i = 1; i <= 300; ++i)
             lines += QStringLiteral("line %1\\n").arg(i);
@@ -207,7 +207,7 @@ private Q_SLOTS:
         QCOMPARE(spinner->parentWidget()->width(), headerWidth);
         QCOMPARE(transcript->lineCount(), 303); // the prompt line, 301 lines, the empty last
         QCOMPARE(transcript->resetCount(), resets);
-        QCOMPARE(elapsed->text(), elapsedLabel(runner.elapsed(ToolRunner::Clock::now())));
+        QCOMPARE(elapsed->text(), elapsedLabel(runner.elapsed(AgentSession::Clock::now())));
 
         auto* copy = static_cast<QPushButton*>(find("copyButton"));
         const int copyWidth = copy->width();

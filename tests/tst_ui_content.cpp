@@ -142,7 +142,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!FrameClock::of(&view)->isTicking());
 
         // With Run disabled neither key runs, nor breaks the line.
-        ToolRunner* claude = view.model()->runners()[0];
+        AgentSession* claude = view.model()->runners()[0];
         QTest::keyClick(field, Qt::Key_Return);
         QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
         QCOMPARE(view.model()->task(), blank);
@@ -210,7 +210,7 @@ private Q_SLOTS:
         QPushButton* button = view->runButton();
         const QString firstHint = field->placeholderText();
         QVERIFY(button->text() == QStringLiteral("Run") && !view->newSessionButton()->isEnabled());
-        ToolRunner* claude = view->model()->runners()[0];
+        AgentSession* claude = view->model()->runners()[0];
         for (const QString& task : {QStringLiteral("first"), QStringLiteral("second")}) {
             field->setFocus();
             QTest::keyClicks(field, task);
@@ -425,7 +425,7 @@ private Q_SLOTS:
         ContentView* a = first->contentView();
         ContentView* b = second->contentView();
         QVERIFY(waitForScan(a) && waitForScan(b));
-        ToolRunner* running = b->model()->runners()[0];
+        AgentSession* running = b->model()->runners()[0];
         b->model()->setTask(QStringLiteral("t"));
         b->model()->start();
         QVERIFY(running->state().isRunning());

@@ -114,7 +114,7 @@ private Q_SLOTS:
         QVERIFY(run(task));
         for (int i = 0; i < 3; ++i) {
             const QString name = QString::fromLatin1(tools[i]);
-            const ToolRunner* runner = view()->model()->runners()[i];
+            const AgentSession* runner = view()->model()->runners()[i];
             QTRY_COMPARE_WITH_TIMEOUT(status(i), failure.isEmpty() ? u"Finished"_s : u"Failed"_s,
                                       deadline);
             if (failure.isEmpty()) {

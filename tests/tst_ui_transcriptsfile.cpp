@@ -113,7 +113,7 @@ private Q_SLOTS:
         view.model()->setPlainOutput(true);
         view.model()->setTask(QStringLiteral("go"));
         view.model()->start();
-        ToolRunner* claude = view.model()->runners()[0];
+        AgentSession* claude = view.model()->runners()[0];
         QVERIFY(waitFor([&] { return claude->turnOutput().size() == big.size(); }));
 
         QSignalSpy saved(&view, &ContentView::transcriptsSaved);

@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     if (!waitFor([&] { return view->runButton()->isEnabled(); }))
         fail("Run did not become enabled");
     view->runButton()->click();
-    const QList<ToolRunner*>& runners = model->runners();
+    const QList<AgentSession*>& runners = model->runners();
     if (!waitFor([&] {
             return runners[0]->state().isDone() &&
                    runners[1]->output().contains(QStringLiteral("dependencies"));

@@ -20,9 +20,9 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
     , m_workingFolder(workingFolder)
 {
     for (const ToolSpec& spec : ToolSpec::all()) {
-        auto* runner = new ToolRunner(owner, spec, this);
-        connect(runner, &ToolRunner::changed, this, &BrevaneModel::changed);
-        connect(runner, &ToolRunner::runEnded, this, &BrevaneModel::handleRunEnded);
+        auto* runner = new AgentSession(owner, spec, this);
+        connect(runner, &AgentSession::changed, this, &BrevaneModel::changed);
+        connect(runner, &AgentSession::runEnded, this, &BrevaneModel::handleRunEnded);
         m_runners.push_back(runner);
         m_included.push_back(true);
     }
@@ -49,7 +49,7 @@ void BrevaneModel::setWorkingFolder(const QByteArray& folder)
 bool BrevaneModel::sessionStarted() const
 {
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const ToolRunner* r) { return !r->turns().isEmpty(); });
+                       [](const AgentSession* r) { return !r->turns().isEmpty(); });
 }
 
 bool BrevaneModel::canStartNewSession() const
@@ -61,7 +61,7 @@ void BrevaneModel::newSession()
 {
     if (!canStartNewSession())
         return;
-    for (ToolRunner* runner : std::as_const(m_runners))
+    for (AgentSession* runner : std::as_const(m_runners))
         runner->clearSession();
     m_sessionFolder.clear();
     Q_EMIT changed();
@@ -69,7 +69,7 @@ void BrevaneModel::newSession()
 
 bool BrevaneModel::canTrustFolderAndRetry(qsizetype index) const
 {
-    const ToolRunner* runner = m_runners.value(index);
+    const AgentSession* runner = m_runners.value(index);
     return runner && runner->refusedUntrustedFolder() && runner->path() &&
            !runner->state().isRunning();
 }
@@ -80,7 +80,7 @@ void BrevaneModel::trustFolderAndRetry(qsizetype index)
         return;
     if (!m_trustedFolders.contains(m_sessionFolder))
         m_trustedFolders.push_back(m_sessionFolder);
-    ToolRunner* runner = m_runners[index];
+    AgentSession* runner = m_runners[index];
     runner->run(runner->task(), m_sessionFolder, m_plainOutput, true);
     m_runActive = anyRunning();
 }
@@ -121,13 +121,13 @@ void BrevaneModel::setScanning(bool scanning)
 bool BrevaneModel::anyRunning() const
 {
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const ToolRunner* r) { return r->state().isRunning(); });
+                       [](const AgentSession* r) { return r->state().isRunning(); });
 }
 
 bool BrevaneModel::anyInstalled() const
 {
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const ToolRunner* r) { return r->path().has_value(); });
+                       [](const AgentSession* r) { return r->path().has_value(); });
 }
 
 bool BrevaneModel::anyIncludedInstalled() const
@@ -147,7 +147,7 @@ bool BrevaneModel::canRun() const
 bool BrevaneModel::canStop() const
 {
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const ToolRunner* r) { return r->canStop(); });
+                       [](const AgentSession* r) { return r->canStop(); });
 }
 
 bool BrevaneModel::canRescan() const
@@ -206,7 +206,7 @@ void BrevaneModel::start()
     const int error = folderError(m_sessionFolder);
     const bool trusted = m_trustedFolders.contains(m_sessionFolder);
     for (qsizetype i = 0; i < m_runners.size(); ++i) {
-        ToolRunner* runner = m_runners[i];
+        AgentSession* runner = m_runners[i];
         if (!m_included[i] || !runner->path())
             continue;
         if (error) {
@@ -235,6 +235,6 @@ void BrevaneModel::handleRunEnded()
 
 void BrevaneModel::stopAll()
 {
-    for (ToolRunner* runner : std::as_const(m_runners))
+    for (AgentSession* runner : std::as_const(m_runners))
         runner->stop();
 }

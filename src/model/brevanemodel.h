@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalog/detector.h"
-#include "runner/toolrunner.h"
+#include "runner/agentsession.h"
 
 #include <QList>
 #include <QObject>
@@ -26,7 +26,7 @@ public:
     BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder, QObject* parent);
     ~BrevaneModel() override;
 
-    const QList<ToolRunner*>& runners() const { return m_runners; }
+    const QList<AgentSession*>& runners() const { return m_runners; }
     const QString& task() const { return m_task; }
     void setTask(const QString& task);
     bool scanning() const { return m_scanning; }
@@ -108,7 +108,7 @@ private:
     void handleRunEnded();
 
     ProcessOwner& m_owner;
-    QList<ToolRunner*> m_runners;
+    QList<AgentSession*> m_runners;
     QList<bool> m_included;
     QString m_task;
     QByteArray m_workingFolder;

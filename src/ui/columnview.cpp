@@ -1,6 +1,6 @@
 #include "ui/columnview.h"
 
-#include "runner/toolrunner.h"
+#include "runner/agentsession.h"
 #include "ui/clipboard.h"
 #include "ui/elidedlabel.h"
 #include "ui/frameclock.h"
@@ -67,7 +67,7 @@ QLabel* makeLabel(QWidget* parent, const QFont& font, const QString& name)
 
 } // namespace
 
-ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
+ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
     : QWidget(parent)
     , m_runner(runner)
 {
@@ -175,7 +175,7 @@ ColumnView::ColumnView(ToolRunner* runner, QWidget* parent)
     applyColours();
 
     if (runner) {
-        connect(runner, &ToolRunner::changed, this, &ColumnView::scheduleRender);
+        connect(runner, &AgentSession::changed, this, &ColumnView::scheduleRender);
         // A runner that goes away leaves an empty column, not a dangling transcript.
         connect(runner, &QObject::destroyed, this, &ColumnView::scheduleRender);
     }
@@ -198,7 +198,7 @@ ColumnView::~ColumnView()
         m_clock->remove(this);
 }
 
-ToolRunner* ColumnView::runner() const
+AgentSession* ColumnView::runner() const
 {
     return m_runner;
 }
@@ -293,10 +293,10 @@ void ColumnView::showCopyTitle(bool copied)
 
 void ColumnView::renderElapsed()
 {
-    const ToolRunner* runner = m_runner.data();
+    const AgentSession* runner = m_runner.data();
     const bool ran = runner && runner->startedAt();
     setTextIfChanged(m_elapsed,
-                     ran ? elapsedLabel(runner->elapsed(ToolRunner::Clock::now())) : QString());
+                     ran ? elapsedLabel(runner->elapsed(AgentSession::Clock::now())) : QString());
 }
 
 void ColumnView::scheduleRender()
@@ -312,7 +312,7 @@ void ColumnView::render()
 {
     m_renderPending = false;
     ++m_renderCount;
-    const ToolRunner* runner = m_runner.data();
+    const AgentSession* runner = m_runner.data();
     const std::optional<QByteArray> path = runner ? runner->path() : std::nullopt;
     const RunState state = runner ? runner->state() : RunState::idle();
     const bool installed = path.has_value();

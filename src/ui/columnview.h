@@ -18,7 +18,7 @@ class QLabel;
 class QPushButton;
 class Spinner;
 class StatusDot;
-class ToolRunner;
+class AgentSession;
 class TranscriptView;
 
 // One tool's column: header (status dot, name, spinner, Copy), path line,
@@ -28,10 +28,10 @@ class TranscriptView;
 class ColumnView : public QWidget {
     Q_OBJECT
 public:
-    explicit ColumnView(ToolRunner* runner, QWidget* parent = nullptr);
+    explicit ColumnView(AgentSession* runner, QWidget* parent = nullptr);
     ~ColumnView() override;
 
-    ToolRunner* runner() const;
+    AgentSession* runner() const;
 
     // The transcript, for the window's Edit menu (copy, select all).
     TranscriptView* transcript() const { return m_transcript; }
@@ -87,7 +87,7 @@ private:
     void showMatchCount();
     void showCopyTitle(bool copied);
 
-    QPointer<ToolRunner> m_runner;
+    QPointer<AgentSession> m_runner;
     QPointer<FrameClock> m_clock;
     bool m_renderPending = false;
     int m_renderCount = 0;

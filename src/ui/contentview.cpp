@@ -193,7 +193,7 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     auto* columnsLayout = new QHBoxLayout(m_columnsPage);
     columnsLayout->setContentsMargins(0, 0, 0, 0);
     columnsLayout->setSpacing(columnSpacing);
-    for (ToolRunner* runner : m_model->runners()) {
+    for (AgentSession* runner : m_model->runners()) {
         auto* column = new ColumnView(runner);
         const qsizetype index = m_columns.size();
         connect(column, &ColumnView::includeToggled, m_model,
@@ -284,8 +284,9 @@ QString ContentView::title() const
     const QString name = QFileInfo(folder).fileName();
     const QString title =
         tr("%1 — Brevane").arg(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
-    const auto running = std::count_if(m_model->runners().begin(), m_model->runners().end(),
-                                       [](const ToolRunner* r) { return r->state().isRunning(); });
+    const auto running =
+        std::count_if(m_model->runners().begin(), m_model->runners().end(),
+                      [](const AgentSession* r) { return r->state().isRunning(); });
     return running ? tr("%n running — ", nullptr, int(running)) + title : title;
 }
 
@@ -323,7 +324,7 @@ void ContentView::saveTranscripts()
     const QString folder = m_model->workingFolderText();
     // Named after the session's first task: the field is empty after a follow-up.
     QString task = trimmedBlanksAndLineBreaks(m_model->task());
-    for (const ToolRunner* runner : m_model->runners()) {
+    for (const AgentSession* runner : m_model->runners()) {
         if (!runner->turns().isEmpty()) {
             task = runner->turns().front().prompt;
             break;
@@ -345,11 +346,11 @@ void ContentView::saveTranscripts()
 
 void ContentView::saveTranscriptsTo(const QString& path)
 {
-    const auto now = ToolRunner::Clock::now();
+    const auto now = AgentSession::Clock::now();
     const QByteArray folder =
         m_model->sessionStarted() ? m_model->sessionFolder() : m_model->workingFolder();
     TranscriptsFile file{path, QString::fromUtf8(folder), QDateTime::currentDateTime(), {}};
-    for (const ToolRunner* runner : m_model->runners()) {
+    for (const AgentSession* runner : m_model->runners()) {
         const QList<Turn>& turns = runner->turns();
         if (turns.isEmpty())
             continue;
@@ -552,7 +553,7 @@ void ContentView::render()
     m_pages->setCurrentWidget(m_model->scanning() ? m_spinnerPage : m_columnsPage);
     m_saveTranscripts->setEnabled(
         std::any_of(m_model->runners().begin(), m_model->runners().end(),
-                    [](const ToolRunner* r) { return !r->output().isEmpty(); }));
+                    [](const AgentSession* r) { return !r->output().isEmpty(); }));
     for (qsizetype i = 0; i < m_columns.size(); ++i)
         m_columns[i]->setIncluded(m_model->isIncluded(i));
 

@@ -1,4 +1,4 @@
-#include "runner/toolrunner.h"
+#include "runner/agentsession.h"
 
 #include "runner/turnprocess.h"
 
@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-ToolRunner::ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent)
+AgentSession::AgentSession(ProcessOwner& owner, ToolSpec spec, QObject* parent)
     : QObject(parent)
     , m_owner(owner)
     , m_spec(std::move(spec))
@@ -17,7 +17,7 @@ ToolRunner::ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent)
 // A running tool is left alone: closing a window does not stop its tools.
 // Its output is closed, though (it ends by SIGPIPE at its next write, as
 // after quitting), and a stopped tool gets its SIGKILL now.
-ToolRunner::~ToolRunner()
+AgentSession::~AgentSession()
 {
     if (m_process)
         m_process->killNowIfTerminating();
@@ -25,13 +25,13 @@ ToolRunner::~ToolRunner()
         process->killNowIfTerminating();
 }
 
-void ToolRunner::setDiscovery(Discovery discovery)
+void AgentSession::setDiscovery(Discovery discovery)
 {
     m_discovery = std::move(discovery);
     Q_EMIT changed();
 }
 
-QStringView ToolRunner::turnOutput(qsizetype index) const
+QStringView AgentSession::turnOutput(qsizetype index) const
 {
     if (index < 0)
         index += m_turns.size();
@@ -42,24 +42,24 @@ QStringView ToolRunner::turnOutput(qsizetype index) const
     return m_output.text().sliced(turn.outputStart, end - turn.outputStart);
 }
 
-std::optional<QByteArray> ToolRunner::ranPath() const
+std::optional<QByteArray> AgentSession::ranPath() const
 {
     return m_turns.isEmpty() ? std::nullopt : m_turns.back().ranPath;
 }
 
-std::optional<ToolRunner::Clock::time_point> ToolRunner::startedAt() const
+std::optional<AgentSession::Clock::time_point> AgentSession::startedAt() const
 {
     if (m_turns.isEmpty())
         return std::nullopt;
     return m_turns.back().startedAt;
 }
 
-std::optional<ToolRunner::Clock::time_point> ToolRunner::endedAt() const
+std::optional<AgentSession::Clock::time_point> AgentSession::endedAt() const
 {
     return m_turns.isEmpty() ? std::nullopt : m_turns.back().endedAt;
 }
 
-std::chrono::milliseconds ToolRunner::elapsed(Clock::time_point now) const
+std::chrono::milliseconds AgentSession::elapsed(Clock::time_point now) const
 {
     if (m_turns.isEmpty())
         return std::chrono::milliseconds(0);
@@ -68,7 +68,7 @@ std::chrono::milliseconds ToolRunner::elapsed(Clock::time_point now) const
                                                                  turn.startedAt);
 }
 
-Usage ToolRunner::sessionUsage() const
+Usage AgentSession::sessionUsage() const
 {
     Usage total;
     for (const Turn& turn : m_turns)
@@ -76,13 +76,13 @@ Usage ToolRunner::sessionUsage() const
     return total;
 }
 
-bool ToolRunner::refusedUntrustedFolder() const
+bool AgentSession::refusedUntrustedFolder() const
 {
     const RunState last = state();
     return m_spec.untrustedStatus && last.isDone() && last.status() == *m_spec.untrustedStatus;
 }
 
-void ToolRunner::appendOutput(const QString& text, TextRole role)
+void AgentSession::appendOutput(const QString& text, TextRole role)
 {
     if (text.isEmpty())
         return;
@@ -90,7 +90,7 @@ void ToolRunner::appendOutput(const QString& text, TextRole role)
     Q_EMIT changed();
 }
 
-void ToolRunner::setState(RunState state)
+void AgentSession::setState(RunState state)
 {
     Turn& turn = m_turns.back();
     const bool ends = turn.state.isRunning() && !state.isRunning();
@@ -113,7 +113,7 @@ void ToolRunner::setState(RunState state)
         Q_EMIT runEnded();
 }
 
-void ToolRunner::releaseProcess()
+void AgentSession::releaseProcess()
 {
     // A job of the previous turn still writing is not read any more.
     if (m_process) {
@@ -128,7 +128,7 @@ void ToolRunner::releaseProcess()
     m_rawOutput[1].clear();
 }
 
-void ToolRunner::beginTurn(const QString& prompt)
+void AgentSession::beginTurn(const QString& prompt)
 {
     releaseProcess();
     ++m_runId;
@@ -166,13 +166,13 @@ void ToolRunner::beginTurn(const QString& prompt)
     m_turns.push_back(std::move(turn));
 }
 
-void ToolRunner::failLaunch(const QString& reason)
+void AgentSession::failLaunch(const QString& reason)
 {
     m_output.append(QStringLiteral("Failed to launch: ") + reason, TextRole::Error);
     setState(RunState::failed());
 }
 
-void ToolRunner::clearSession()
+void AgentSession::clearSession()
 {
     if (state().isRunning())
         return;
@@ -186,8 +186,8 @@ void ToolRunner::clearSession()
     Q_EMIT changed();
 }
 
-void ToolRunner::run(const QString& prompt, const QByteArray& folder, bool plainOutput,
-                     bool trustFolder)
+void AgentSession::run(const QString& prompt, const QByteArray& folder, bool plainOutput,
+                       bool trustFolder)
 {
     if (!path())
         return;
@@ -195,7 +195,7 @@ void ToolRunner::run(const QString& prompt, const QByteArray& folder, bool plain
     const quint64 runId = m_runId;
 
     // The GUI-thread handlers reach the runner only through a QPointer.
-    QPointer<ToolRunner> self(this);
+    QPointer<AgentSession> self(this);
     TurnProcess::Handlers handlers;
     handlers.output = [self, runId](const QString& text, TextRole role) {
         if (self)
@@ -243,7 +243,7 @@ void ToolRunner::run(const QString& prompt, const QByteArray& folder, bool plain
     Q_EMIT changed();
 }
 
-void ToolRunner::stop()
+void AgentSession::stop()
 {
     if (!canStop())
         return;
@@ -257,13 +257,13 @@ void ToolRunner::stop()
     }
 }
 
-void ToolRunner::setOutputStillArriving(bool arriving)
+void AgentSession::setOutputStillArriving(bool arriving)
 {
     m_outputStillArriving = arriving;
     Q_EMIT changed();
 }
 
-void ToolRunner::handleOutput(quint64 runId, const QString& text, TextRole role)
+void AgentSession::handleOutput(quint64 runId, const QString& text, TextRole role)
 {
     // A stopped child, or one from an earlier turn, must not write into the
     // transcript of the current one.
@@ -277,7 +277,7 @@ void ToolRunner::handleOutput(quint64 runId, const QString& text, TextRole role)
     appendOutput(text, role);
 }
 
-void ToolRunner::handleEnd(quint64 runId, ChildExit exit, bool outputOpen)
+void AgentSession::handleEnd(quint64 runId, ChildExit exit, bool outputOpen)
 {
     if (runId != m_runId || !state().isRunning())
         return;
@@ -287,7 +287,7 @@ void ToolRunner::handleEnd(quint64 runId, ChildExit exit, bool outputOpen)
     setState(exit.signal ? RunState::killed(exit.signal) : RunState::done(exit.code));
 }
 
-void ToolRunner::handleOutputEnded(quint64 runId)
+void AgentSession::handleOutputEnded(quint64 runId)
 {
     if (runId != m_runId || !m_outputStillArriving)
         return;

@@ -35,14 +35,14 @@ class ProcessOwner;
 // A turn that never reached the tool (its launch failed, or it was stopped
 // before the tool wrote anything, or the tool refused the folder) leaves no
 // conversation to continue: the next turn starts a new one.
-class ToolRunner : public QObject {
+class AgentSession : public QObject {
     Q_OBJECT
 public:
     using Clock = Turn::Clock;
 
     // The owner keeps the threads of every child this runner starts.
-    ToolRunner(ProcessOwner& owner, ToolSpec spec, QObject* parent = nullptr);
-    ~ToolRunner() override;
+    AgentSession(ProcessOwner& owner, ToolSpec spec, QObject* parent = nullptr);
+    ~AgentSession() override;
 
     const ToolSpec& spec() const { return m_spec; }
     QString id() const { return m_spec.name; }
