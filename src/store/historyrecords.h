@@ -1,0 +1,102 @@
+#pragma once
+
+#include "agent/usage.h"
+#include "transcript/transcriptdocument.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// What the history keeps, row by row. Ids are chosen by the app (UUIDs as
+// text) so that a row can be written without asking the database first.
+// Folders are bytes: a folder's name need not be text.
+
+struct SessionRow {
+    QString id;
+    QByteArray baseFolder;
+    QDateTime createdAt;
+    QDateTime updatedAt;
+    QString title; // the first line of the first prompt
+};
+
+// One tool inside a session. The pair (sessionId, tool) names it.
+struct AgentRow {
+    QString sessionId;
+    QString tool;
+    QString conversationId; // the tool's own conversation, chosen by the app
+    bool canResume = false; // whether the next turn continues that conversation
+    QByteArray workspaceFolder;
+};
+
+// One turn of one agent; (sessionId, tool, index) names it, index from 0.
+struct TurnRow {
+    QString sessionId;
+    QString tool;
+    int index = 0;
+    QString prompt;
+    // RunState's case and its number (exit status or signal), as integers.
+    int stateCase = 0;
+    int stateValue = 0;
+    QDateTime startedAt;
+    std::optional<QDateTime> endedAt;
+    Usage usage;
+    QString conversationId;
+    bool resumed = false;         // continued the conversation rather than starting it
+    bool newConversation = false; // a follow-up that had to start a new one
+    // Where the turn lies in its agent's transcript.
+    qint64 start = 0;
+    qint64 outputStart = 0;
+    qint64 outputEnd = -1; // -1: the end of the transcript
+    // The Brevane process that runs it, while it runs; empty once it ended.
+    QString instance;
+};
+
+// Text appended to an agent's transcript at `offset` (the transcript's
+// length before it), with the style runs that start inside it (their starts
+// are transcript offsets). Chunks of one agent arrive in order, without gaps.
+struct TranscriptChunk {
+    QString sessionId;
+    QString tool;
+    qint64 offset = 0;
+    QString text;
+    std::vector<StyleRun> runs;
+};
+
+// Bytes a turn's tool wrote on one stream, appended in order.
+struct RawChunk {
+    QString sessionId;
+    QString tool;
+    int turnIndex = 0;
+    int channel = 0; // 0 standard output, 1 standard error
+    QByteArray bytes;
+};
+
+// A session as the history panel lists it.
+struct SessionSummary {
+    QString id;
+    QString title;
+    QByteArray baseFolder;
+    QDateTime updatedAt;
+    // Each agent's tool and its latest turn's state (RunState's case).
+    QList<std::pair<QString, int>> lastStates;
+    bool running = false; // some turn still runs in a live Brevane
+};
+
+// A whole session read back: every agent with its turns, its transcript
+// and style runs, and the raw bytes of its latest turn.
+struct StoredAgent {
+    AgentRow agent;
+    QList<TurnRow> turns;
+    QString transcript;
+    std::vector<StyleRun> runs;
+    QByteArray rawOutput[2];
+};
+
+struct StoredSession {
+    SessionRow session;
+    QList<StoredAgent> agents;
+};
