@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de" sourcelanguage="en">
 <context>
+    <name>AgentSession</name>
+    <message>
+        <source> · new conversation</source>
+        <translation> · neue Unterhaltung</translation>
+    </message>
+</context>
+<context>
     <name>ColumnView</name>
     <message>
         <source>Copy</source>
@@ -284,13 +291,6 @@
     <message>
         <source>Type a task for every agent…</source>
         <translation>Aufgabe für alle Agenten eingeben…</translation>
-    </message>
-</context>
-<context>
-    <name>ToolRunner</name>
-    <message>
-        <source> · new conversation</source>
-        <translation> · neue Unterhaltung</translation>
     </message>
 </context>
 <context>
