@@ -15,6 +15,8 @@
 //                                (default 3), and the floods through tmux beside
 //   bench_stream --case NAME ... one run of one case (used by the above)
 
+#include "agent/eventrenderer.h"
+#include "agent/streamparser.h"
 #include "model/brevanemodel.h"
 #include "platform/processowner.h"
 #include "text/escapes.h"
@@ -38,6 +40,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -56,6 +60,14 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds of the calling thread alone.
+double threadCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 double peakRssMiB()
@@ -138,6 +150,347 @@ QByteArray wideData()
             text = "\x1b[33m" + text + "\x1b[0m";
         out += text + '\n';
     }
+    return out;
+}
+
+// A JSON string literal of `text`, quotes included.
+QByteArray jsonString(const QByteArray& text)
+{
+    QByteArray out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// What an agent's JSON lines are made of: ids, times, the pieces its answer
+// streams in and the files its tool calls read. The same seed gives the same
+// stream.
+class AgentStreamMaker {
+public:
+    explicit AgentStreamMaker(quint32 seed)
+        : m_rng(seed)
+    {
+    }
+
+    int bounded(int lowest, int highest) { return lowest + m_rng.bounded(highest - lowest + 1); }
+    bool chance(int inHowMany) { return m_rng.bounded(inHowMany) == 0; }
+
+    QByteArray uuid()
+    {
+        QByteArray hex = QByteArray::number(m_rng.generate64(), 16).rightJustified(16, '0') +
+                         QByteArray::number(m_rng.generate64(), 16).rightJustified(16, '0');
+        return hex.mid(0, 8) + '-' + hex.mid(8, 4) + '-' + hex.mid(12, 4) + '-' + hex.mid(16, 4) +
+               '-' + hex.mid(20, 12);
+    }
+
+    // A moment of the run, a little later each time.
+    QByteArray timestamp()
+    {
+        m_millis += bounded(5, 40);
+        const qint64 s = m_millis / 1000;
+        return QByteArrayLiteral("2026-12-07T") +
+               QByteArray::number(2 + s / 3600).rightJustified(2, '0') + ':' +
+               QByteArray::number(s / 60 % 60).rightJustified(2, '0') + ':' +
+               QByteArray::number(s % 60).rightJustified(2, '0') + '.' +
+               QByteArray::number(m_millis % 1000).rightJustified(3, '0') + 'Z';
+    }
+
+    // The pieces of one answer, as a model streams them: a word or a few,
+    // now and then code, a list or a paragraph break.
+    QList<QByteArray> answerPieces(int count)
+    {
+        static const QByteArray words[] = {"I'll",
+                                           "read",
+                                           "the",
+                                           "parser",
+                                           "first,",
+                                           "then",
+                                           "check",
+                                           "how",
+                                           "lines",
+                                           "are",
+                                           "split",
+                                           "across",
+                                           "chunks",
+                                           "so",
+                                           "that",
+                                           "nothing",
+                                           "is",
+                                           "lost;",
+                                           "the",
+                                           "tests",
+                                           "pass",
+                                           "now.",
+                                           "Looking",
+                                           "at",
+                                           "naïve",
+                                           "→",
+                                           "each",
+                                           "event",
+                                           "keeps",
+                                           "its",
+                                           "role",
+                                           "and",
+                                           "order",
+                                           "in",
+                                           "the",
+                                           "transcript.",
+                                           "日本語",
+                                           "módulo",
+                                           "λ",
+                                           "**Note:**",
+                                           "`src/agent/streamparser.cpp`",
+                                           "`LineSplitter::feed()`"};
+        QList<QByteArray> pieces;
+        for (int i = 0; i < count; ++i) {
+            QByteArray piece;
+            if (i > 0 && chance(12))
+                piece = chance(2) ? "\n\n" : "\n- ";
+            const int n = bounded(1, 3);
+            for (int w = 0; w < n; ++w)
+                piece += words[m_rng.bounded(int(std::size(words)))] + ' ';
+            pieces << piece;
+        }
+        return pieces;
+    }
+
+    QByteArray path()
+    {
+        return "/home/user/work/cA/src/" + m_files[m_rng.bounded(int(std::size(m_files)))];
+    }
+
+    // A source file as Read shows it: numbered lines.
+    QByteArray numberedFile(int lines)
+    {
+        static const QByteArray code[] = {
+            "#include \"agent/streamparser.h\"",
+            "",
+            "void StreamParser::handleLine(QByteArrayView line)",
+            "{",
+            "    const QByteArrayView trimmed = line.trimmed();",
+            "    if (trimmed.startsWith('{') && trimmed.endsWith('}')) {",
+            "        QJsonParseError error;",
+            "        // Qt refuses ill-formed UTF-8 anywhere in a document.",
+            "        return;",
+            "    }",
+            "}",
+            "    for (const QJsonValue& value : message.value(\"content\"_L1).toArray()) {"};
+        QByteArray out;
+        for (int i = 1; i <= lines; ++i)
+            out += QByteArray::number(i).rightJustified(6, ' ') + '\t' +
+                   code[m_rng.bounded(int(std::size(code)))] + '\n';
+        return out;
+    }
+
+    qint64 nextNumber() { return ++m_number; }
+
+private:
+    QRandomGenerator m_rng;
+    qint64 m_millis = 0;
+    qint64 m_number = 0;
+    const QByteArray m_files[5] = {"agent/streamparser.cpp", "agent/eventrenderer.cpp",
+                                   "text/linesplitter.h", "runner/turnprocess.cpp",
+                                   "transcript/transcriptlayout.cpp"};
+};
+
+// claude's stream-json with partial messages, in the shapes of the recorded
+// runs: turns of an answer streamed in text_delta pieces, repeated whole in
+// an assistant message, then a tool call (mostly Read, some Grep and Bash,
+// one in twenty failing) streamed and repeated whole, and its result.
+QByteArray claudeJsonData()
+{
+    AgentStreamMaker make(23);
+    const QByteArray session = make.uuid();
+    const QByteArray tail =
+        ",\"session_id\":\"" + session + "\",\"parent_tool_use_id\":null,\"uuid\":\"";
+    auto streamEvent = [&](const QByteArray& event) {
+        return "{\"type\":\"stream_event\",\"event\":" + event + tail + make.uuid() + "\"}\n";
+    };
+    const QByteArray usage = "\"usage\":{\"input_tokens\":120,\"output_tokens\":1,"
+                             "\"cache_creation_input_tokens\":0,\"cache_read_input_tokens\":0}";
+    auto assistant = [&](const QByteArray& id, const QByteArray& block) {
+        return "{\"type\":\"assistant\",\"message\":{\"id\":\"" + id +
+               "\",\"type\":\"message\",\"role\":\"assistant\",\"model\":\"claude-opus-4-8\","
+               "\"content\":[" +
+               block + "],\"stop_reason\":null,\"stop_sequence\":null," + usage +
+               ",\"context_management\":null},\"parent_tool_use_id\":null,\"session_id\":\"" +
+               session + "\",\"uuid\":\"" + make.uuid() + "\"}\n";
+    };
+
+    QByteArray out;
+    out.reserve(floodBytes + 64 * 1024);
+    out += "{\"type\":\"system\",\"subtype\":\"init\",\"cwd\":\"/home/user/work/"
+           "cA\",\"session_id\":\"" +
+           session +
+           "\",\"tools\":[\"Task\",\"Bash\",\"Edit\",\"Glob\",\"Grep\",\"Read\",\"WebFetch\","
+           "\"Write\"],"
+           "\"mcp_servers\":[],\"model\":\"claude-opus-4-8[1m]\",\"permissionMode\":\"default\","
+           "\"apiKeySource\":\"ANTHROPIC_API_KEY\",\"claude_code_version\":\"2.1.197\","
+           "\"output_style\":\"default\",\"uuid\":\"" +
+           make.uuid() + "\"}\n";
+    int turns = 0;
+    for (bool last = false; !last;) {
+        last = out.size() > floodBytes - 24 * 1024;
+        ++turns;
+        const QByteArray id = "msg_" + QByteArray::number(make.nextNumber()).rightJustified(8, '0');
+        out += "{\"type\":\"system\",\"subtype\":\"status\",\"status\":\"requesting\",\"uuid\":\"" +
+               make.uuid() + "\",\"session_id\":\"" + session + "\"}\n";
+        out += streamEvent(
+            "{\"type\":\"message_start\",\"message\":{\"id\":\"" + id +
+            "\",\"type\":\"message\",\"role\":\"assistant\",\"model\":\"claude-opus-4-8\","
+            "\"content\":[],\"stop_reason\":null,\"stop_sequence\":null," +
+            usage + "}}");
+        out += streamEvent(
+            R"({"type":"content_block_start","index":0,"content_block":{"type":"text","text":""}})");
+        QByteArray answer;
+        for (const QByteArray& piece : make.answerPieces(make.bounded(20, 80))) {
+            answer += piece;
+            out += streamEvent(
+                R"({"type":"content_block_delta","index":0,"delta":{"type":"text_delta","text":)" +
+                jsonString(piece) + "}}");
+        }
+        out += assistant(id, "{\"type\":\"text\",\"text\":" + jsonString(answer) + '}');
+        out += streamEvent(R"({"type":"content_block_stop","index":0})");
+        if (!last) {
+            const QByteArray callId =
+                "toolu_" + QByteArray::number(make.nextNumber()).rightJustified(8, '0');
+            const int kind = make.bounded(0, 9); // 0-6 Read, 7-8 Grep, 9 Bash
+            const QByteArray file = make.path();
+            const QByteArray name = kind <= 6 ? "Read" : kind <= 8 ? "Grep" : "Bash";
+            const QByteArray input =
+                kind <= 6 ? "{\"file_path\":" + jsonString(file) + '}'
+                : kind <= 8
+                    ? QByteArray("{\"pattern\":\"handleLine\",\"path\":\"/home/user/work/cA/src\"}")
+                    : "{\"command\":\"git status --short\"}";
+            out += streamEvent(
+                R"({"type":"content_block_start","index":1,"content_block":{"type":"tool_use","id":")" +
+                callId + "\",\"name\":\"" + name + "\",\"input\":{}}}");
+            for (qsizetype from = 0; from < input.size(); from += 20)
+                out += streamEvent(
+                    R"({"type":"content_block_delta","index":1,"delta":{"type":"input_json_delta","partial_json":)" +
+                    jsonString(input.mid(from, 20)) + "}}");
+            out += assistant(id, "{\"type\":\"tool_use\",\"id\":\"" + callId + "\",\"name\":\"" +
+                                     name + "\",\"input\":" + input + '}');
+            out += streamEvent(R"({"type":"content_block_stop","index":1})");
+            out += streamEvent(
+                R"({"type":"message_delta","delta":{"stop_reason":"tool_use","stop_sequence":null},"usage":{"output_tokens":30}})");
+            out += streamEvent(R"({"type":"message_stop"})");
+            // The tool_result block, then what claude adds about the call.
+            QByteArray block;
+            QByteArray toolResult;
+            if (make.chance(20)) {
+                block = "{\"type\":\"tool_result\",\"content\":\"<tool_use_error>File does not "
+                        "exist.</tool_use_error>\",\"is_error\":true,\"tool_use_id\":\"" +
+                        callId + "\"}";
+                toolResult = "\"Error: File does not exist.\"";
+            } else if (kind <= 6) {
+                const int lines = make.bounded(20, 80);
+                const QByteArray content = jsonString(make.numberedFile(lines));
+                block = "{\"tool_use_id\":\"" + callId +
+                        "\",\"type\":\"tool_result\",\"content\":" + content + '}';
+                toolResult = "{\"type\":\"text\",\"file\":{\"filePath\":" + jsonString(file) +
+                             ",\"content\":" + content +
+                             ",\"numLines\":" + QByteArray::number(lines) +
+                             ",\"startLine\":1,\"totalLines\":" + QByteArray::number(lines) + "}}";
+            } else if (kind <= 8) {
+                block = "{\"tool_use_id\":\"" + callId +
+                        "\",\"type\":\"tool_result\",\"content\":\"Found 2 "
+                        "files\\nsrc/agent/streamparser.cpp\\nsrc/agent/streamparser.h\"}";
+                toolResult = "{\"mode\":\"files_with_matches\",\"filenames\":[\"src/agent/"
+                             "streamparser.cpp\",\"src/agent/streamparser.h\"],\"numFiles\":2}";
+            } else {
+                block = "{\"tool_use_id\":\"" + callId +
+                        "\",\"type\":\"tool_result\",\"content\":\" M "
+                        "src/agent/streamparser.cpp\",\"is_error\":false}";
+                toolResult = "{\"stdout\":\" M src/agent/streamparser.cpp\",\"stderr\":\"\","
+                             "\"interrupted\":false,\"isImage\":false}";
+            }
+            out += "{\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":[" + block +
+                   "]},\"parent_tool_use_id\":null,\"session_id\":\"" + session + "\",\"uuid\":\"" +
+                   make.uuid() + "\",\"timestamp\":\"" + make.timestamp() +
+                   "\",\"tool_use_result\":" + toolResult + "}\n";
+        } else {
+            out += streamEvent(
+                R"({"type":"message_delta","delta":{"stop_reason":"end_turn","stop_sequence":null},"usage":{"output_tokens":30}})");
+            out += streamEvent(R"({"type":"message_stop"})");
+        }
+    }
+    out += "{\"type\":\"result\",\"subtype\":\"success\",\"is_error\":false,\"duration_ms\":719000,"
+           "\"duration_api_ms\":553000,\"num_turns\":" +
+           QByteArray::number(turns) +
+           ",\"result\":\"Done.\",\"stop_reason\":\"end_turn\",\"session_id\":\"" + session +
+           "\",\"total_cost_usd\":12.27,\"usage\":{\"input_tokens\":240,\"cache_creation_input_"
+           "tokens\":0,"
+           "\"cache_read_input_tokens\":0,\"output_tokens\":60},\"permission_denials\":[],\"uuid\":"
+           "\"" +
+           make.uuid() + "\"}\n";
+    return out;
+}
+
+// gemini's stream-json in the shapes of the recorded runs: answers streamed
+// as assistant message pieces, tool calls (mostly read_file) and their
+// results, one in twenty failing. It has no whole message after the pieces,
+// and a result carries no file contents.
+QByteArray geminiJsonData()
+{
+    AgentStreamMaker make(29);
+    QByteArray out;
+    out.reserve(floodBytes + 64 * 1024);
+    out += "{\"type\":\"init\",\"timestamp\":\"" + make.timestamp() + "\",\"session_id\":\"" +
+           make.uuid() + "\",\"model\":\"gemini-2.5-flash\"}\n";
+    out += "{\"type\":\"message\",\"timestamp\":\"" + make.timestamp() +
+           "\",\"role\":\"user\",\"content\":\"bench\"}\n";
+    int calls = 0;
+    for (bool last = false; !last;) {
+        last = out.size() > floodBytes - 8 * 1024;
+        for (const QByteArray& piece : make.answerPieces(make.bounded(20, 80)))
+            out += "{\"type\":\"message\",\"timestamp\":\"" + make.timestamp() +
+                   "\",\"role\":\"assistant\",\"content\":" + jsonString(piece) +
+                   ",\"delta\":true}\n";
+        if (last)
+            break;
+        ++calls;
+        const int kind = make.bounded(0, 9);
+        const QByteArray name = kind <= 6   ? "read_file"
+                                : kind <= 8 ? "search_file_content"
+                                            : "run_shell_command";
+        const QByteArray id =
+            name + "__" + name + '_' + QByteArray::number(1796612169558 + make.nextNumber()) + "_0";
+        const QByteArray parameters =
+            kind <= 6 ? "{\"file_path\":" + jsonString(make.path()) + '}'
+            : kind <= 8
+                ? QByteArray("{\"pattern\":\"handleLine\",\"dir_path\":\"/home/user/work/gA/src\"}")
+                : "{\"command\":\"git status --short\"}";
+        out += "{\"type\":\"tool_use\",\"timestamp\":\"" + make.timestamp() +
+               "\",\"tool_name\":\"" + name + "\",\"tool_id\":\"" + id +
+               "\",\"parameters\":" + parameters + "}\n";
+        out += "{\"type\":\"tool_result\",\"timestamp\":\"" + make.timestamp() +
+               "\",\"tool_id\":\"" + id +
+               (make.chance(20) ? "\",\"status\":\"error\",\"error\":{\"type\":\"file_not_found\","
+                                  "\"message\":\"File not found.\"}}\n"
+                                : "\",\"status\":\"success\"}\n");
+    }
+    out +=
+        "{\"type\":\"result\",\"timestamp\":\"" + make.timestamp() +
+        "\",\"status\":\"success\",\"stats\":{\"total_tokens\":300,\"input_tokens\":240,"
+        "\"output_tokens\":60,\"cached\":0,\"input\":240,\"duration_ms\":315000,\"tool_calls\":" +
+        QByteArray::number(calls) + "}}\n";
     return out;
 }
 
@@ -334,8 +687,8 @@ void measureSave(ContentView& view)
                 peakRssMiB(), int(saved));
 }
 
-// One measured run inside a real window; `expected` holds each column's
-// transcript length.
+// One measured run inside a real window; `expected` holds the length of
+// what each column shows of the run, after the task's line.
 int runCase(const QString& name, const QList<qsizetype>& expected)
 {
     ProcessOwner owner;
@@ -383,9 +736,10 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
         for (int i = 0; i < view.columns().size(); ++i) {
             const ColumnView* column = view.columns()[i];
             const AgentSession* runner = column->runner();
+            // The turn's own output, after the line with the task.
             const qsizetype length = expected.value(i);
-            if (!runner->state().isDone() || runner->output().size() != length ||
-                column->transcript()->indexedLength() != length)
+            if (!runner->state().isDone() || runner->turnOutput().size() != length ||
+                column->transcript()->indexedLength() != runner->output().size())
                 return false;
         }
         return true;
@@ -399,8 +753,12 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
         std::printf("quiet cpu_s=%.4f seconds=%d\n", cpuSeconds() - before, idleSeconds);
         return 0;
     }
+    // Every case but json measures output shown as printed; json has claude
+    // and gemini asked for JSON lines, as a window does by default.
+    model->setPlainOutput(name != QLatin1String("json"));
     model->setTask(QStringLiteral("bench"));
     const double cpuBefore = cpuSeconds();
+    const double guiCpuBefore = threadCpuSeconds();
     clock.start();
     heartbeat.start();
     model->start();
@@ -446,8 +804,9 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
     }
     const double wallMs = double(clock.nsecsElapsed()) / 1e6;
     const double cpu = cpuSeconds() - cpuBefore;
-    std::printf("%s wall_ms=%.1f stall_ms=%.1f rss_mib=%.1f cpu_s=%.2f chars=%lld\n",
-                qPrintable(name), wallMs, double(worstGap) / 1e6, peakRssMiB(), cpu,
+    const double guiCpu = threadCpuSeconds() - guiCpuBefore;
+    std::printf("%s wall_ms=%.1f stall_ms=%.1f rss_mib=%.1f cpu_s=%.2f gui_cpu_s=%.3f chars=%lld\n",
+                qPrintable(name), wallMs, double(worstGap) / 1e6, peakRssMiB(), cpu, guiCpu,
                 static_cast<long long>(expected.value(0)));
     return 0;
 }
@@ -491,18 +850,39 @@ Figures runChild(const QString& self, const QString& home, const QString& name,
     return parse(p.readAllStandardOutput());
 }
 
+// The tool `name` runs `body`.
+void writeTool(const QString& home, const char* name, const QByteArray& body)
+{
+    const QString path = home + QStringLiteral("/.local/bin/") + QLatin1String(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write("#!/bin/sh\n" + body);
+    f.close();
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
 // Every tool runs `body`, or only the first does and the others end at once.
 void writeTools(const QString& home, const QByteArray& body, bool firstOnly = false)
 {
     for (const char* name : {"claude", "gemini", "hermes"}) {
-        const QString path = home + QStringLiteral("/.local/bin/") + QLatin1String(name);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         const bool first = qstrcmp(name, "claude") == 0;
-        f.write("#!/bin/sh\n" + (firstOnly && !first ? QByteArray("exit 0\n") : body));
-        f.close();
-        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        writeTool(home, name, firstOnly && !first ? QByteArray("exit 0\n") : body);
     }
+}
+
+// The length of what a column shows of `data` read as JSON lines in
+// `format`, rendered as the runner renders it.
+qsizetype renderedLength(StreamParser::Format format, const QByteArray& data)
+{
+    const std::unique_ptr<StreamParser> parser = StreamParser::create(format);
+    EventRenderer renderer;
+    QList<StyledText> pieces;
+    for (const AgentEvent& event : parser->feed(data) + parser->finish())
+        renderer.render(event, pieces);
+    qsizetype length = 0;
+    for (const StyledText& piece : pieces)
+        length += piece.text.size();
+    return length;
 }
 
 double barZshStartMs()
@@ -579,6 +959,9 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
                 qPrintable(QSysInfo::prettyProductName()));
     std::printf("%-9s %10s %10s %12s %10s %9s\n", "case", "wall_ms", "MiB/s", "stall_ms", "rss_MiB",
                 "cpu_s");
+    struct Row {
+        double wall, stall, rss;
+    };
     auto report = [&](const char* name, const QList<Figures>& all, double mib) {
         QList<double> wall, stall, rss, cpu;
         for (const Figures& f : all) {
@@ -587,11 +970,11 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
             rss << f.values.value(QStringLiteral("rss_mib"));
             cpu << f.values.value(QStringLiteral("cpu_s"));
         }
-        const double w = median(wall);
-        std::printf("%-9s %10.0f %10.1f %12.1f %10.0f %9.2f\n", name, w, mib / (w / 1000.0),
-                    *std::max_element(stall.begin(), stall.end()), median(rss), median(cpu));
+        const Row row{median(wall), *std::max_element(stall.begin(), stall.end()), median(rss)};
+        std::printf("%-9s %10.0f %10.1f %12.1f %10.0f %9.2f\n", name, row.wall,
+                    mib / (row.wall / 1000.0), row.stall, row.rss, median(cpu));
         std::fflush(stdout);
-        return w;
+        return row;
     };
     // One streaming case: every tool (or the first alone) cats `data`.
     auto stream = [&](const char* name, const QByteArray& data, bool firstOnly = false) {
@@ -602,24 +985,55 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
         QList<Figures> all;
         for (int i = 0; i < runs; ++i)
             all << runChild(self, home.path(), QLatin1String(name), expected);
-        const double ms =
+        const Row row =
             report(name, all, (firstOnly ? 1.0 : 3.0) * double(data.size()) / (1 << 20));
-        return std::pair(file, ms);
+        return std::pair(file, row);
     };
     QList<std::tuple<const char*, QString, double>> againstTmux;
 
     const QByteArray flood = floodData();
-    if (wanted("flood")) {
-        const auto [file, ms] = stream("flood", flood);
-        againstTmux.append({"flood", file, ms});
+    // The json case is measured against the flood of this run.
+    std::optional<Row> floodRow;
+    if (wanted("flood") || wanted("json")) {
+        const auto [file, row] = stream("flood", flood);
+        againstTmux.append({"flood", file, row.wall});
+        floodRow = row;
+    }
+    if (wanted("json")) {
+        // claude and gemini each write their own JSON lines; hermes, which
+        // Brevane reads as plain text only, writes the flood.
+        const QByteArray claude = claudeJsonData();
+        const QByteArray gemini = geminiJsonData();
+        writeTool(home.path(), "claude",
+                  "exec cat '" + QFile::encodeName(writeData("json-claude", claude)) + "'\n");
+        writeTool(home.path(), "gemini",
+                  "exec cat '" + QFile::encodeName(writeData("json-gemini", gemini)) + "'\n");
+        writeTool(home.path(), "hermes",
+                  "exec cat '" + QFile::encodeName(writeData("flood", flood)) + "'\n");
+        const QList<qsizetype> expected{renderedLength(StreamParser::Format::Claude, claude),
+                                        renderedLength(StreamParser::Format::Gemini, gemini),
+                                        removeEscapes(decodeUtf8(flood)).size()};
+        QList<Figures> all;
+        for (int i = 0; i < runs; ++i)
+            all << runChild(self, home.path(), QStringLiteral("json"), expected);
+        const Row row =
+            report("json", all, double(claude.size() + gemini.size() + flood.size()) / (1 << 20));
+        std::printf("json: claude %lld lines (%.1f MiB) shown as %lld characters, gemini %lld "
+                    "lines (%.1f MiB) as %lld; against the flood: wall %.2f x, worst stall "
+                    "%.1f ms (flood %.1f ms), peak RSS %.2f x\n",
+                    static_cast<long long>(claude.count('\n')), double(claude.size()) / (1 << 20),
+                    static_cast<long long>(expected[0]), static_cast<long long>(gemini.count('\n')),
+                    double(gemini.size()) / (1 << 20), static_cast<long long>(expected[1]),
+                    row.wall / floodRow->wall, row.stall, floodRow->stall, row.rss / floodRow->rss);
+        std::fflush(stdout);
     }
     if (wanted("prose")) {
-        const auto [file, ms] = stream("prose", proseData());
-        againstTmux.append({"prose", file, ms});
+        const auto [file, row] = stream("prose", proseData());
+        againstTmux.append({"prose", file, row.wall});
     }
     if (wanted("wide")) {
-        const auto [file, ms] = stream("wide", wideData());
-        againstTmux.append({"wide", file, ms});
+        const auto [file, row] = stream("wide", wideData());
+        againstTmux.append({"wide", file, row.wall});
     }
     if (wanted("newlines"))
         stream("newlines", QByteArray(floodBytes, '\n'), true);
