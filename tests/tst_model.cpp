@@ -325,6 +325,59 @@ private Q_SLOTS:
         QVERIFY(!rig.model.sessionStarted() && claude->turns().isEmpty());
     }
 
+    // A session kept and restored is as it was, its running turn
+    // Interrupted, and its follow-up continues the same conversation in the
+    // same folder.
+    void aKeptSessionContinues()
+    {
+        ModelRig rig;
+        const QStringList record{u"record="_s + rig.file(u"claude"_s), u"out=red\\n"_s,
+                                 u"err=warned\\n"_s};
+        QVERIFY(rig.scan({{u"claude"_s, record}}));
+        rig.model.setIncluded(1, false);
+        rig.model.setIncluded(2, false);
+        const QByteArray work = QFile::encodeName(rig.home.path());
+        rig.model.setWorkingFolder(work);
+        QVERIFY(rig.runAll(u"first"_s));
+        AgentSession* claude = rig.runner(0);
+        const QString sessionId = rig.model.sessionId();
+        QVERIFY(!QUuid::fromString(sessionId).isNull());
+
+        AgentSession::Kept kept;
+        kept.turns = claude->turns();
+        kept.turns.back().state = RunState::running();
+        kept.turns.back().endedWall.reset();
+        kept.transcript = claude->output().toString();
+        const auto runs = claude->transcript().runsIn(0, claude->output().size());
+        kept.runs.assign(runs.begin(), runs.end());
+        QVERIFY(kept.runs.size() > 2);
+        kept.conversationId = claude->lastConversationId();
+        kept.canResume = claude->canResume();
+        const QString conversation = claude->conversationId();
+        QVERIFY(!conversation.isEmpty());
+
+        rig.model.newSession();
+        rig.model.setWorkingFolder(QByteArray());
+        QVERIFY(rig.model.restoreSession(u"kept"_s, work, QDateTime::currentDateTimeUtc(),
+                                         {{u"claude"_s, kept}}));
+        QCOMPARE(rig.model.sessionId(), u"kept"_s);
+        QCOMPARE(rig.model.workingFolder(), work);
+        QVERIFY(claude->state().isInterrupted());
+        QCOMPARE(claude->output(), kept.transcript);
+        const auto restoredRuns = claude->transcript().runsIn(0, claude->output().size());
+        QVERIFY(std::equal(restoredRuns.begin(), restoredRuns.end(), kept.runs.begin(),
+                           kept.runs.end(), [](const StyleRun& a, const StyleRun& b) {
+                               return a.start == b.start && a.role == b.role;
+                           }));
+        QCOMPARE(claude->turnOutput(), u"red\nwarned\n"_s);
+
+        QVERIFY(rig.runAll(u"second"_s));
+        QVERIFY(
+            rig.home.record(u"claude"_s).arguments.contains("--resume=" + conversation.toUtf8()));
+        QCOMPARE(rig.model.sessionId(), u"kept"_s);
+        QCOMPARE(claude->turns().size(), 2);
+    }
+
     // gemini refuses a folder never trusted: Trust Folder and Retry asks the
     // same again, trusting it, and every later turn of the window trusts it.
     void untrustedFolderIsTrustedOnRetry()

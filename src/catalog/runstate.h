@@ -8,7 +8,7 @@
 // is deliberately no equality or text form.
 class RunState {
 public:
-    enum class Case { Done, Killed, Idle, Running, Stopped, Failed };
+    enum class Case { Done, Killed, Idle, Running, Stopped, Failed, Interrupted };
 
     static constexpr RunState done(std::int32_t status) { return RunState(Case::Done, status); }
     static constexpr RunState killed(std::int32_t signal) { return RunState(Case::Killed, signal); }
@@ -16,6 +16,15 @@ public:
     static constexpr RunState running() { return RunState(Case::Running); }
     static constexpr RunState stopped() { return RunState(Case::Stopped); }
     static constexpr RunState failed() { return RunState(Case::Failed); }
+    // The Brevane that ran it ended, or its window closed, before the turn did.
+    static constexpr RunState interrupted() { return RunState(Case::Interrupted); }
+    // From the case and number kept for it (in the history).
+    static constexpr RunState fromParts(int kind, std::int32_t value)
+    {
+        return kind >= 0 && kind <= int(Case::Interrupted) ? RunState(Case(kind), value)
+                                                           : RunState(Case::Interrupted);
+    }
+    constexpr std::int32_t value() const { return m_status; }
 
     constexpr Case kind() const { return m_case; }
     constexpr bool isDone() const { return m_case == Case::Done; }
@@ -26,6 +35,7 @@ public:
     constexpr bool isRunning() const { return m_case == Case::Running; }
     constexpr bool isStopped() const { return m_case == Case::Stopped; }
     constexpr bool isFailed() const { return m_case == Case::Failed; }
+    constexpr bool isInterrupted() const { return m_case == Case::Interrupted; }
     // The exit code carried by `done`; 0 for every other case.
     constexpr std::int32_t status() const { return isDone() ? m_status : 0; }
     // The signal carried by `killed`; 0 for every other case.

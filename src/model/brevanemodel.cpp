@@ -6,6 +6,7 @@
 #include "text/trim.h"
 
 #include <QPointer>
+#include <QUuid>
 
 #include <algorithm>
 
@@ -64,7 +65,28 @@ void BrevaneModel::newSession()
     for (AgentSession* runner : std::as_const(m_runners))
         runner->clearSession();
     m_sessionFolder.clear();
+    m_sessionId.clear();
+    m_sessionCreatedAt = QDateTime();
     Q_EMIT changed();
+}
+
+bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
+                                  const QDateTime& createdAt,
+                                  const QMap<QString, AgentSession::Kept>& agents)
+{
+    if (anyRunning())
+        return false;
+    for (AgentSession* runner : std::as_const(m_runners)) {
+        runner->clearSession();
+        if (const auto kept = agents.find(runner->id()); kept != agents.end())
+            runner->restore(*kept);
+    }
+    m_workingFolder = folder;
+    m_sessionFolder = folder;
+    m_sessionId = id;
+    m_sessionCreatedAt = createdAt;
+    Q_EMIT changed();
+    return true;
 }
 
 bool BrevaneModel::canTrustFolderAndRetry(qsizetype index) const
@@ -200,8 +222,11 @@ void BrevaneModel::start()
     const QString task = trimmedBlanksAndLineBreaks(m_task);
     if (sessionStarted() && m_sessionFolder != m_workingFolder)
         newSession();
-    if (!sessionStarted())
+    if (!sessionStarted()) {
         m_sessionFolder = m_workingFolder;
+        m_sessionId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        m_sessionCreatedAt = QDateTime::currentDateTimeUtc();
+    }
     // Checked once for all: either every included tool starts here or none does.
     const int error = folderError(m_sessionFolder);
     const bool trusted = m_trustedFolders.contains(m_sessionFolder);

@@ -3,7 +3,9 @@
 #include "catalog/detector.h"
 #include "runner/agentsession.h"
 
+#include <QDateTime>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -61,6 +63,14 @@ public:
     // A new session may start once nothing runs; it empties every column.
     bool canStartNewSession() const;
     void newSession();
+    // The session's own id and when its first Run was: empty before it.
+    const QString& sessionId() const { return m_sessionId; }
+    const QDateTime& sessionCreatedAt() const { return m_sessionCreatedAt; }
+    // Replaces the session, once nothing runs, by one kept earlier, its
+    // agents by tool name; the working folder becomes its folder. False
+    // while something runs.
+    bool restoreSession(const QString& id, const QByteArray& folder, const QDateTime& createdAt,
+                        const QMap<QString, AgentSession::Kept>& agents);
 
     // A tool that refused the session's folder as not trusted may run its
     // turn again, trusting it; the folder then stays trusted for every
@@ -113,6 +123,8 @@ private:
     QString m_task;
     QByteArray m_workingFolder;
     QByteArray m_sessionFolder;
+    QString m_sessionId;
+    QDateTime m_sessionCreatedAt;
     QList<QByteArray> m_trustedFolders;
     bool m_scanning = true;
     bool m_plainOutput = false;

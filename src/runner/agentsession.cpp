@@ -98,6 +98,7 @@ void AgentSession::setState(RunState state)
     if (ends) {
         // A turn refused before it started ends where it began.
         turn.endedAt = state.isFailed() ? turn.startedAt : Clock::now();
+        turn.endedWall = state.isFailed() ? turn.startedWall : QDateTime::currentDateTimeUtc();
         // Whether the tool now has this conversation: not when it never
         // heard of it. A follow-up that did not get through leaves the
         // earlier conversation as it was.
@@ -137,6 +138,7 @@ void AgentSession::beginTurn(const QString& prompt)
     turn.prompt = prompt;
     turn.ranPath = path();
     turn.startedAt = Clock::now();
+    turn.startedWall = QDateTime::currentDateTimeUtc();
     const bool followUp = !m_turns.isEmpty();
     if (m_spec.canContinue() && m_canResume) {
         turn.conversation = {m_conversationId, true};
@@ -182,6 +184,37 @@ void AgentSession::clearSession()
     m_conversationId.clear();
     m_canResume = false;
     m_output.clear();
+    ++m_outputGeneration;
+    Q_EMIT changed();
+}
+
+void AgentSession::restore(const Kept& kept)
+{
+    if (state().isRunning())
+        return;
+    releaseProcess();
+    ++m_runId;
+    m_turns = kept.turns;
+    // A turn knows its length by the calendar; its steady times are made
+    // to match, so that it shows how long it took.
+    const Clock::time_point now = Clock::now();
+    const QDateTime wallNow = QDateTime::currentDateTimeUtc();
+    std::vector<qsizetype> starts;
+    for (Turn& turn : m_turns) {
+        // Nothing runs it here: a turn that was running did not end.
+        if (turn.state.isRunning() || turn.state.isIdle())
+            turn.state = RunState::interrupted();
+        turn.startedAt = now - std::chrono::milliseconds(turn.startedWall.msecsTo(wallNow));
+        if (!turn.endedWall)
+            turn.endedWall = turn.startedWall;
+        turn.endedAt = now - std::chrono::milliseconds(turn.endedWall->msecsTo(wallNow));
+        starts.push_back(turn.start);
+    }
+    m_conversationId = kept.conversationId;
+    m_canResume = kept.canResume;
+    for (int channel = 0; channel < 2; ++channel)
+        m_rawOutput[channel].append(kept.rawOutput[channel]);
+    m_output.restore(kept.transcript, kept.runs, starts);
     ++m_outputGeneration;
     Q_EMIT changed();
 }

@@ -117,6 +117,24 @@ public:
     // that had ended keeps its end, its output no longer arriving. Does
     // nothing unless canStop().
     void stop();
+    // What an agent session is, to be kept and restored: its turns, its
+    // transcript with style runs, its conversation, the latest turn's bytes.
+    struct Kept {
+        QList<Turn> turns;
+        QString transcript;
+        std::vector<StyleRun> runs;
+        QString conversationId;
+        bool canResume = false;
+        QByteArray rawOutput[2];
+    };
+    // Replaces the session by one kept earlier, ready for a follow-up. A
+    // turn kept as running is Interrupted: nothing here runs it. Only while
+    // no turn runs.
+    void restore(const Kept& kept);
+    // Whether the next turn continues the conversation.
+    bool canResume() const { return m_canResume; }
+    // The conversation the latest turn started or continued.
+    const QString& lastConversationId() const { return m_conversationId; }
     // Forgets every turn and the conversation: the next turn starts afresh.
     // Only while no turn runs; what a job of the last one still writes is
     // no longer read.

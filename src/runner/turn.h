@@ -5,6 +5,7 @@
 #include "catalog/toolspec.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <chrono>
@@ -23,6 +24,9 @@ struct Turn {
     Clock::time_point startedAt;
     // Unset while it runs; equal to startedAt for a launch that failed.
     std::optional<Clock::time_point> endedAt;
+    // The same, by the calendar, as the history keeps them.
+    QDateTime startedWall;
+    std::optional<QDateTime> endedWall;
     Usage usage;
     // The tool's conversation it started or continued; no id for a tool
     // that cannot continue one.

@@ -35,6 +35,32 @@ void TranscriptDocument::clear()
     Q_EMIT cleared();
 }
 
+void TranscriptDocument::restore(QStringView text, std::span<const StyleRun> runs,
+                                 std::span<const qsizetype> turnStarts)
+{
+    clear();
+    if (text.isEmpty())
+        return;
+    m_text.append(text);
+    m_runs.push_back({0, TextRole::Normal});
+    for (const StyleRun& run : runs) {
+        if (run.start < m_runs.back().start || run.start >= text.size() ||
+            run.role == m_runs.back().role)
+            continue;
+        if (run.start == m_runs.back().start)
+            m_runs.back().role = run.role;
+        else
+            m_runs.push_back(run);
+        if (m_runs.size() > 1 && m_runs.end()[-2].role == m_runs.back().role)
+            m_runs.pop_back();
+    }
+    for (const qsizetype start : turnStarts) {
+        if (start >= 0 && start <= text.size() && (m_turns.empty() || start >= m_turns.back()))
+            m_turns.push_back(start);
+    }
+    Q_EMIT appended(0);
+}
+
 std::span<const StyleRun> TranscriptDocument::runsIn(qsizetype from, qsizetype to) const
 {
     from = std::max<qsizetype>(from, 0);

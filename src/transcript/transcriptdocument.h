@@ -57,6 +57,11 @@ public:
     void beginTurn();
     // Empty again, without runs or turns, in new storage: snapshots keep the old.
     void clear();
+    // Empties the document, then holds `text` with its runs and turn starts,
+    // as kept elsewhere: one cleared() and one appended(0). Runs out of
+    // order, past the end or repeating their neighbour's role are dropped.
+    void restore(QStringView text, std::span<const StyleRun> runs,
+                 std::span<const qsizetype> turnStarts);
 
     // The runs that overlap [from, to), in order; the first may start
     // before `from`. Empty for an empty range. Valid until the next append

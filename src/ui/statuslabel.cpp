@@ -31,6 +31,8 @@ QString statusLabel(const std::optional<QByteArray>& path, RunState state, bool 
         return QStringLiteral("Stopped");
     case RunState::Case::Failed:
         return QStringLiteral("Failed");
+    case RunState::Case::Interrupted:
+        return QStringLiteral("Interrupted");
     }
     return QString();
 }
