@@ -118,9 +118,10 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
   # Qt's libraries are found by dpkg-shlibdeps; the login shell that runs
-  # every tool and Qt's platform plugins are loaded at run time, unseen by it.
+  # every tool, Qt's platform plugins and the SQLite driver of Qt SQL (which
+  # keeps the history) are loaded at run time, unseen by it.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "zsh, qt6-qpa-plugins")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "zsh, qt6-qpa-plugins, libqt6sql6-sqlite")
   # Qt's own German (and other) texts for the standard context menus.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()

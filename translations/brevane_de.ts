@@ -204,6 +204,33 @@
     </message>
 </context>
 <context>
+    <name>HistoryStore</name>
+    <message>
+        <source>History is off: the folder for %1 cannot be made.</source>
+        <translation>Der Verlauf ist aus: Der Ordner für %1 kann nicht angelegt werden.</translation>
+    </message>
+    <message>
+        <source>History is off: %1 cannot be opened (%2).</source>
+        <translation>Der Verlauf ist aus: %1 kann nicht geöffnet werden (%2).</translation>
+    </message>
+    <message>
+        <source>History is off: %1 was written by a newer version of Brevane.</source>
+        <translation>Der Verlauf ist aus: %1 wurde von einer neueren Version von Brevane geschrieben.</translation>
+    </message>
+    <message>
+        <source>History is off: %1 is damaged and cannot be moved aside.</source>
+        <translation>Der Verlauf ist aus: %1 ist beschädigt und kann nicht beiseitegelegt werden.</translation>
+    </message>
+    <message>
+        <source>%1 was damaged: it was moved aside to %2 and a new history was started.</source>
+        <translation>%1 war beschädigt: Die Datei wurde nach %2 verschoben und ein neuer Verlauf begonnen.</translation>
+    </message>
+    <message>
+        <source>History is off: writing to %1 failed (%2).</source>
+        <translation>Der Verlauf ist aus: Schreiben in %1 ist fehlgeschlagen (%2).</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>&amp;File</source>

@@ -21,6 +21,8 @@ struct SessionRow {
     QDateTime createdAt;
     QDateTime updatedAt;
     QString title; // the first line of the first prompt
+
+    friend bool operator==(const SessionRow&, const SessionRow&) = default;
 };
 
 // One tool inside a session. The pair (sessionId, tool) names it.
@@ -30,6 +32,8 @@ struct AgentRow {
     QString conversationId; // the tool's own conversation, chosen by the app
     bool canResume = false; // whether the next turn continues that conversation
     QByteArray workspaceFolder;
+
+    friend bool operator==(const AgentRow&, const AgentRow&) = default;
 };
 
 // One turn of one agent; (sessionId, tool, index) names it, index from 0.
@@ -53,6 +57,8 @@ struct TurnRow {
     qint64 outputEnd = -1; // -1: the end of the transcript
     // The Brevane process that runs it, while it runs; empty once it ended.
     QString instance;
+
+    friend bool operator==(const TurnRow&, const TurnRow&) = default;
 };
 
 // Text appended to an agent's transcript at `offset` (the transcript's
@@ -64,6 +70,8 @@ struct TranscriptChunk {
     qint64 offset = 0;
     QString text;
     std::vector<StyleRun> runs;
+
+    friend bool operator==(const TranscriptChunk&, const TranscriptChunk&) = default;
 };
 
 // Bytes a turn's tool wrote on one stream, appended in order.
@@ -73,6 +81,8 @@ struct RawChunk {
     int turnIndex = 0;
     int channel = 0; // 0 standard output, 1 standard error
     QByteArray bytes;
+
+    friend bool operator==(const RawChunk&, const RawChunk&) = default;
 };
 
 // A session as the history panel lists it.
@@ -84,6 +94,8 @@ struct SessionSummary {
     // Each agent's tool and its latest turn's state (RunState's case).
     QList<std::pair<QString, int>> lastStates;
     bool running = false; // some turn still runs in a live Brevane
+
+    friend bool operator==(const SessionSummary&, const SessionSummary&) = default;
 };
 
 // A whole session read back: every agent with its turns, its transcript
@@ -94,9 +106,13 @@ struct StoredAgent {
     QString transcript;
     std::vector<StyleRun> runs;
     QByteArray rawOutput[2];
+
+    friend bool operator==(const StoredAgent&, const StoredAgent&) = default;
 };
 
 struct StoredSession {
     SessionRow session;
     QList<StoredAgent> agents;
+
+    friend bool operator==(const StoredSession&, const StoredSession&) = default;
 };

@@ -34,7 +34,7 @@ class HistoryStore : public QObject {
 public:
     // Opens `path` (created with its folder if missing) on the writer thread
     // and returns at once; opened() follows. `instance` names this running
-    // Brevane on the turns it runs.
+    // Brevane on the turns it runs. `owner` must outlive the store.
     HistoryStore(ProcessOwner& owner, const QString& path, const QString& instance,
                  QObject* parent = nullptr);
     ~HistoryStore() override;
@@ -45,8 +45,15 @@ public:
     bool isOn() const;
     // Why history is off: a sentence for the window's bar; empty while on.
     QString whyOff() const;
+    // Something to tell while history is on, also a sentence for the bar:
+    // that a damaged file was moved aside, and where to. Usually empty.
+    QString note() const;
+    // Transactions the writer has committed so far; any thread.
+    int transactionCount() const;
 
-    // Queued for the writer. Rows replace the row of the same key.
+    // Queued for the writer. Rows replace the row of the same key. A row's
+    // parents go first (session, agent, turn, then its chunks); a row
+    // without them is dropped with a warning.
     void write(const SessionRow& row);
     void write(const AgentRow& row);
     void write(const TurnRow& row);
@@ -62,8 +69,8 @@ public:
     // Turns marked running by an instance whose lock is gone become
     // Interrupted (RunState's case), with `endedAt` set; those of a live
     // Brevane are left alone. `isLive` runs on the writer thread.
-    void markInterrupted(std::function<bool(const QString& instance)> isLive,
-                         int interruptedCase, std::function<void(int count)> done);
+    void markInterrupted(std::function<bool(const QString& instance)> isLive, int interruptedCase,
+                         std::function<void(int count)> done);
 
     // Sessions, newest first, whose title or prompts (and, with
     // `transcripts`, transcript text) contain `filter` (empty: all),
@@ -80,5 +87,6 @@ Q_SIGNALS:
     void turnedOff();
 
 private:
+    friend struct HistoryStoreShared;
     std::shared_ptr<HistoryStoreShared> m_shared;
 };
