@@ -71,8 +71,8 @@
         <translation>Ordner vertrauen und wiederholen</translation>
     </message>
     <message>
-        <source>Run this turn again, letting the tool trust the session&apos;s folder while this window is open</source>
-        <translation>Diesen Schritt erneut ausführen; das Werkzeug vertraut dem Ordner der Sitzung, solange dieses Fenster offen ist</translation>
+        <source>Run this turn again, letting the tool trust the session&apos;s folder from now on</source>
+        <translation>Diesen Schritt erneut ausführen; das Werkzeug vertraut dem Ordner der Sitzung von nun an</translation>
     </message>
     <message>
         <source>This session: %1</source>
@@ -92,6 +92,10 @@
     <message>
         <source>one folder at most</source>
         <translation>höchstens ein Ordner</translation>
+    </message>
+    <message>
+        <source>Keep no history of sessions: nothing is read from it or written to it.</source>
+        <translation>Keinen Verlauf der Sitzungen führen: es wird nichts daraus gelesen und nichts hineingeschrieben.</translation>
     </message>
 </context>
 <context>
@@ -204,6 +208,88 @@
     </message>
 </context>
 <context>
+    <name>HistoryPanel</name>
+    <message>
+        <source>done</source>
+        <translation>fertig</translation>
+    </message>
+    <message>
+        <source>running</source>
+        <translation>läuft</translation>
+    </message>
+    <message>
+        <source>killed</source>
+        <translation>beendet durch Signal</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>gestoppt</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>unterbrochen</translation>
+    </message>
+    <message>
+        <source>Search transcripts</source>
+        <translation>Auch Protokolle durchsuchen</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+    <message>
+        <source>Delete…</source>
+        <translation>Löschen…</translation>
+    </message>
+    <message>
+        <source>Filter sessions</source>
+        <translation>Sitzungen filtern</translation>
+    </message>
+    <message>
+        <source>Session</source>
+        <translation>Sitzung</translation>
+    </message>
+    <message>
+        <source>Agents</source>
+        <translation>Agenten</translation>
+    </message>
+    <message>
+        <source>Folder</source>
+        <translation>Ordner</translation>
+    </message>
+    <message>
+        <source>When</source>
+        <translation>Wann</translation>
+    </message>
+    <message>
+        <source>A session still running cannot be opened or deleted.</source>
+        <translation>Eine Sitzung, die noch läuft, kann weder geöffnet noch gelöscht werden.</translation>
+    </message>
+    <message>
+        <source>Delete Sessions</source>
+        <translation>Sitzungen löschen</translation>
+    </message>
+    <message numerus="yes">
+        <source>Delete %n session(s) from the history?</source>
+        <translation>
+            <numerusform>%n Sitzung aus dem Verlauf löschen?</numerusform>
+            <numerusform>%n Sitzungen aus dem Verlauf löschen?</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Their turns and transcripts are removed for good.</source>
+        <translation>Ihre Schritte und Protokolle werden endgültig entfernt.</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+</context>
+<context>
     <name>HistoryStore</name>
     <message>
         <source>History is off: the folder for %1 cannot be made.</source>
@@ -311,6 +397,22 @@
     <message>
         <source>Plain Output</source>
         <translation>Unverarbeitete Ausgabe</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>Verlauf</translation>
+    </message>
+    <message>
+        <source>Open Session</source>
+        <translation>Sitzung öffnen</translation>
+    </message>
+    <message>
+        <source>This session is no longer in the history.</source>
+        <translation>Diese Sitzung ist nicht mehr im Verlauf.</translation>
+    </message>
+    <message>
+        <source>Brevane was started with --no-history.</source>
+        <translation>Brevane wurde mit --no-history gestartet.</translation>
     </message>
 </context>
 <context>

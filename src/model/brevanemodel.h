@@ -77,6 +77,9 @@ public:
     // later turn of this window.
     bool canTrustFolderAndRetry(qsizetype index) const;
     void trustFolderAndRetry(qsizetype index);
+    // The folders trusted so far, as the user's settings keep them.
+    const QList<QByteArray>& trustedFolders() const { return m_trustedFolders; }
+    void setTrustedFolders(const QList<QByteArray>& folders) { m_trustedFolders = folders; }
 
     bool anyRunning() const;
     bool anyInstalled() const;

@@ -69,6 +69,9 @@ public:
     {
         return m_rawOutput[0].view().toByteArray() + m_rawOutput[1].view().toByteArray();
     }
+    // The same bytes of one stream (0 standard output, 1 standard error),
+    // valid until the next change of output.
+    QByteArrayView rawBytes(int channel) const { return m_rawOutput[channel & 1].view(); }
     // The transcript with its style runs and turns, for reading only.
     const TranscriptDocument& transcript() const { return m_output; }
 

@@ -133,7 +133,7 @@ ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
     m_trust = new QPushButton(tr("Trust Folder and Retry"), this);
     m_trust->setObjectName(QStringLiteral("trustButton"));
     m_trust->setToolTip(tr("Run this turn again, letting the tool trust the session's folder "
-                           "while this window is open"));
+                           "from now on"));
     m_trust->hide();
     connect(m_trust, &QPushButton::clicked, this, &ColumnView::trustFolderRequested);
     column->addWidget(m_trust, 0, Qt::AlignLeft);

@@ -19,6 +19,11 @@ void addCommandLineOptions(QCommandLineParser& parser)
         QCoreApplication::translate("CommandLine", "The folder the tools work in (default: the "
                                                    "current folder, or home when that is /)."),
         QStringLiteral("[FOLDER]"));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("no-history"),
+        QCoreApplication::translate("CommandLine",
+                                    "Keep no history of sessions: nothing is read from it or "
+                                    "written to it.")));
 }
 
 QByteArray startFolder(const QCommandLineParser& parser, const QList<QByteArray>& arguments,

@@ -512,6 +512,7 @@ void ContentView::setTranscriptPointSize(qreal size)
         font.setPointSizeF(size);
         column->transcript()->setFont(font);
     }
+    Q_EMIT zoomChanged();
 }
 
 void ContentView::handleModelChanged()

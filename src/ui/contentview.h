@@ -83,10 +83,14 @@ public:
     qreal transcriptPointSize() const { return m_pointSize; }
     void zoomBy(int steps);
     void resetZoom();
+    // Points added to the transcripts' default size (negative: smaller).
+    qreal zoom() const { return m_pointSize - m_defaultPointSize; }
+    void setZoom(qreal points) { setTranscriptPointSize(m_defaultPointSize + points); }
 
 Q_SIGNALS:
     // title() is different from what it was at the previous render.
     void titleChanged(const QString& title);
+    void zoomChanged();
     // A save started by saveTranscriptsTo() has ended, written or not (the
     // user has been told why).
     void transcriptsSaved(const QString& path, bool saved);

@@ -1,4 +1,8 @@
+#include "catalog/runstate.h"
+#include "platform/files.h"
 #include "platform/processowner.h"
+#include "store/historystore.h"
+#include "store/instancelock.h"
 #include "ui/commandline.h"
 #include "ui/mainwindow.h"
 #include "ui/translations.h"
@@ -8,8 +12,12 @@
 #include <QIcon>
 #include <QLocale>
 #include <QPointer>
+#include <QSettings>
+#include <QStandardPaths>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -41,7 +49,33 @@ int main(int argc, char** argv)
     // after the windows, it kills the groups of tools the user stopped and
     // joins its threads; tools never stopped are left running.
     ProcessOwner processes;
-    MainWindow::open(processes, folder);
+    // ~/.config/Brevane/Brevane.conf on Linux.
+    QSettings settings(QStringLiteral("Brevane"), QStringLiteral("Brevane"));
+    AppServices services{processes, nullptr, &settings};
+    // The history lives in the data folder; each running Brevane holds a
+    // lock there, so that the next one can tell whose turns a crash ended.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString instances = data + QStringLiteral("/instances");
+    std::optional<InstanceLock> instance;
+    std::unique_ptr<HistoryStore> history;
+    if (!parser.isSet(QStringLiteral("no-history"))) {
+        instance.emplace(instances);
+        history = std::make_unique<HistoryStore>(
+            processes, data + QStringLiteral("/history.sqlite3"), instance->id());
+        history->markInterrupted(
+            [instances](const QString& id) { return InstanceLock::isLive(instances, id); },
+            int(RunState::Case::Interrupted), [](int) {});
+        services.history = history.get();
+    }
+    // Started from the desktop (from / or home): where the user last worked.
+    QByteArray start = folder;
+    if (start.isEmpty()) {
+        const QByteArray here = currentDirectory();
+        const QByteArray last = MainWindow::lastFolder(services);
+        if ((here == "/" || here == homeDirectory()) && isDirectory(last))
+            start = last;
+    }
+    MainWindow::open(services, start);
     const int status = QApplication::exec();
 
     // Windows still open go before the owner their models use.
@@ -52,5 +86,7 @@ int main(int argc, char** argv)
     }
     for (const QPointer<MainWindow>& window : std::as_const(windows))
         delete window.data();
+    // The history commits what the windows left it before the owner goes.
+    history.reset();
     return status;
 }

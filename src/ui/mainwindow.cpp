@@ -1,12 +1,21 @@
 #include "ui/mainwindow.h"
 
 #include "model/brevanemodel.h"
+#include "store/historystore.h"
+#include "store/sessionrecorder.h"
 #include "ui/contentview.h"
+#include "ui/historypanel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -19,27 +28,238 @@ QList<QKeySequence> bindingsWith(QKeySequence::StandardKey key, const QKeySequen
     return keys;
 }
 
+// The user's settings: kept apart from the history, so that they outlive a
+// broken database and hold with history off. Folders stay bytes.
+const QString folderKey = QStringLiteral("folder");
+const QString plainOutputKey = QStringLiteral("plainOutput");
+const QString zoomKey = QStringLiteral("zoom");
+const QString historyVisibleKey = QStringLiteral("historyVisible");
+const QString trustedFoldersKey = QStringLiteral("trustedFolders");
+
+QList<QByteArray> byteList(const QVariant& value)
+{
+    QList<QByteArray> list;
+    for (const QVariant& item : value.toList())
+        list << item.toByteArray();
+    return list;
+}
+
+QVariantList variantList(const QList<QByteArray>& list)
+{
+    QVariantList out;
+    for (const QByteArray& item : list)
+        out << item;
+    return out;
+}
+
+QList<MainWindow*> allWindows()
+{
+    QList<MainWindow*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<MainWindow*>(widget))
+            windows << window;
+    }
+    return windows;
+}
+
 } // namespace
 
-MainWindow::MainWindow(ProcessOwner& owner, const QByteArray& workingFolder, QWidget* parent)
+QByteArray MainWindow::lastFolder(const AppServices& app)
+{
+    return app.settings ? app.settings->value(folderKey).toByteArray() : QByteArray();
+}
+
+MainWindow::MainWindow(const AppServices& app, const QByteArray& workingFolder, QWidget* parent)
     : QMainWindow(parent)
-    , m_owner(owner)
-    , m_content(new ContentView(owner, workingFolder))
+    , m_app(app)
+    , m_content(new ContentView(app.owner, workingFolder))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(m_content->title());
     connect(m_content, &ContentView::titleChanged, this, &QWidget::setWindowTitle);
-    setCentralWidget(m_content);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_historyBar = new QLabel;
+    m_historyBar->setWordWrap(true);
+    m_historyBar->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_historyBar->setContentsMargins(14, 8, 14, 8);
+    m_historyBar->setAutoFillBackground(true);
+    QPalette barColours = m_historyBar->palette();
+    barColours.setColor(QPalette::Window, QColor(255, 204, 0, 70));
+    m_historyBar->setPalette(barColours);
+    m_historyBar->hide();
+    layout->addWidget(m_historyBar);
+    layout->addWidget(m_content, 1);
+    setCentralWidget(central);
+    if (m_app.history)
+        buildHistory();
     buildMenus();
+    restoreSettings();
 }
 
-MainWindow::~MainWindow() = default;
-
-MainWindow* MainWindow::open(ProcessOwner& owner, const QByteArray& workingFolder)
+MainWindow::~MainWindow()
 {
-    auto* window = new MainWindow(owner, workingFolder);
+    // Before the model it watches, which goes with the central widget.
+    delete m_recorder;
+}
+
+MainWindow* MainWindow::open(const AppServices& app, const QByteArray& workingFolder)
+{
+    auto* window = new MainWindow(app, workingFolder);
     window->show();
     return window;
+}
+
+void MainWindow::buildHistory()
+{
+    HistoryStore& store = *m_app.history;
+    BrevaneModel* model = m_content->model();
+    m_recorder = new SessionRecorder(*model, store, this);
+    connect(&store, &HistoryStore::opened, this, &MainWindow::updateHistoryBar);
+    connect(&store, &HistoryStore::turnedOff, this, &MainWindow::updateHistoryBar);
+    updateHistoryBar();
+
+    m_historyPanel = new HistoryPanel(store);
+    m_historyDock = new QDockWidget(tr("History"), this);
+    m_historyDock->setObjectName(QStringLiteral("history"));
+    m_historyDock->setWidget(m_historyPanel);
+    m_historyDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    addDockWidget(Qt::LeftDockWidgetArea, m_historyDock);
+    m_historyDock->hide();
+    connect(m_historyPanel, &HistoryPanel::openRequested, this,
+            [this](const QString& id) { openSession(id); });
+    // A session shown in a window and deleted goes from the window too, so
+    // that nothing is written for it again.
+    connect(m_historyPanel, &HistoryPanel::deleting, this, [](const QStringList& ids) {
+        for (MainWindow* window : allWindows()) {
+            BrevaneModel* shown = window->m_content->model();
+            if (ids.contains(shown->sessionId()) && shown->canStartNewSession()) {
+                if (window->m_recorder)
+                    window->m_recorder->flush();
+                shown->newSession();
+            }
+        }
+    });
+    // What this window records shows in its list once a turn begins or ends.
+    connect(model, &BrevaneModel::allEnded, m_historyPanel, [this] {
+        m_recorder->flush();
+        m_historyPanel->refresh();
+    });
+}
+
+void MainWindow::updateHistoryBar()
+{
+    const HistoryStore* store = m_app.history;
+    const bool off = store && !store->isOn();
+    // While on, the store may still have something to tell (a damaged file
+    // it moved aside).
+    const QString text = !store ? QString() : off ? store->whyOff() : store->note();
+    m_historyBar->setText(text);
+    m_historyBar->setVisible(!text.isEmpty());
+    if (m_historyDock) {
+        if (off)
+            m_historyDock->hide();
+        m_historyDock->toggleViewAction()->setEnabled(!off);
+    }
+}
+
+void MainWindow::restoreSettings()
+{
+    QSettings* settings = m_app.settings;
+    if (!settings)
+        return;
+    BrevaneModel* model = m_content->model();
+    model->setPlainOutput(settings->value(plainOutputKey, model->plainOutput()).toBool());
+    m_content->setZoom(settings->value(zoomKey, 0.0).toDouble());
+    model->setTrustedFolders(byteList(settings->value(trustedFoldersKey)));
+    if (m_historyDock)
+        m_historyDock->setVisible(settings->value(historyVisibleKey, false).toBool() &&
+                                  m_app.history->isOn());
+
+    connect(m_content, &ContentView::zoomChanged, this,
+            [this, settings] { settings->setValue(zoomKey, m_content->zoom()); });
+    connect(model, &BrevaneModel::changed, this, [model, settings] {
+        if (model->plainOutput() != settings->value(plainOutputKey, false).toBool())
+            settings->setValue(plainOutputKey, model->plainOutput());
+        const QByteArray folder = model->workingFolder();
+        if (!folder.isEmpty() && folder != settings->value(folderKey).toByteArray())
+            settings->setValue(folderKey, folder);
+        // Folders trusted in other windows count here too.
+        QList<QByteArray> trusted = byteList(settings->value(trustedFoldersKey));
+        const qsizetype known = trusted.size();
+        for (const QByteArray& folder : model->trustedFolders()) {
+            if (!trusted.contains(folder))
+                trusted << folder;
+        }
+        if (trusted.size() != known)
+            settings->setValue(trustedFoldersKey, variantList(trusted));
+        if (trusted.size() != model->trustedFolders().size())
+            model->setTrustedFolders(trusted);
+    });
+    if (m_historyDock) {
+        connect(m_historyDock->toggleViewAction(), &QAction::toggled, this,
+                [this, settings](bool visible) {
+                    // Not as the window itself goes, taking the panel with it.
+                    if (isVisible())
+                        settings->setValue(historyVisibleKey, visible);
+                });
+    }
+}
+
+void MainWindow::openSession(const QString& id, std::function<void(MainWindow*)> opened)
+{
+    for (MainWindow* window : allWindows()) {
+        if (window->m_content->model()->sessionId() == id) {
+            window->raise();
+            window->activateWindow();
+            if (opened)
+                opened(window);
+            return;
+        }
+    }
+    if (!m_app.history)
+        return;
+    QPointer<MainWindow> self(this);
+    m_app.history->loadSession(id, [self, opened](std::optional<StoredSession> session) {
+        if (!self)
+            return;
+        if (!session) {
+            QMessageBox::information(self, tr("Open Session"),
+                                     tr("This session is no longer in the history."));
+            if (opened)
+                opened(nullptr);
+            return;
+        }
+        MainWindow* target = self;
+        if (self->m_content->model()->anyRunning())
+            target = MainWindow::open(self->m_app, session->session.baseFolder);
+        target->showSession(*session);
+        target->raise();
+        target->activateWindow();
+        if (opened)
+            opened(target);
+    });
+}
+
+void MainWindow::showSession(const StoredSession& session)
+{
+    if (m_recorder)
+        m_recorder->flush();
+    m_content->model()->restoreSession(session.session.id, session.session.baseFolder,
+                                       session.session.createdAt, keptAgents(session));
+    if (m_recorder)
+        m_recorder->adoptSession();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Turns still running are kept as Interrupted now: nothing of this
+    // window will record their end.
+    if (m_recorder)
+        m_recorder->interruptRunning();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::buildMenus()
@@ -47,7 +267,7 @@ void MainWindow::buildMenus()
     QMenu* file = menuBar()->addMenu(tr("&File"));
     // A new window starts where this one works.
     QAction* newWindow = file->addAction(tr("New Window"), this, [this] {
-        MainWindow::open(m_owner, m_content->model()->workingFolder());
+        MainWindow::open(m_app, m_content->model()->workingFolder());
     });
     newWindow->setShortcut(QKeySequence::New);
     file->addAction(m_content->newSessionAction());
@@ -121,6 +341,17 @@ void MainWindow::buildMenus()
     zoomOut->setShortcut(QKeySequence::ZoomOut);
     QAction* actualSize = view->addAction(tr("Actual Size"), m_content, &ContentView::resetZoom);
     actualSize->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    view->addSeparator();
+    if (m_historyDock) {
+        QAction* history = m_historyDock->toggleViewAction();
+        history->setText(tr("History"));
+        history->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+        view->addAction(history);
+    } else {
+        QAction* history = view->addAction(tr("History"));
+        history->setEnabled(false);
+        history->setToolTip(tr("Brevane was started with --no-history."));
+    }
 }
 
 void MainWindow::invokeOnFocus(const char* slot)

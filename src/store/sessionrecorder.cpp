@@ -1,0 +1,260 @@
+#include "store/sessionrecorder.h"
+
+#include "model/brevanemodel.h"
+#include "store/historystore.h"
+
+#include <algorithm>
+
+namespace {
+
+// How long changes gather before they go to the store: the store batches
+// again, so this only spares it a call per slice of output.
+constexpr int gatherMs = 200;
+
+QString firstLine(const QString& text)
+{
+    const qsizetype end = text.indexOf(QLatin1Char('\n'));
+    return end < 0 ? text : text.first(end);
+}
+
+} // namespace
+
+TurnRow turnRow(const QString& sessionId, const AgentSession& agent, qsizetype index,
+                const QString& instance)
+{
+    const Turn& turn = agent.turns().at(index);
+    TurnRow row;
+    row.sessionId = sessionId;
+    row.tool = agent.id();
+    row.index = int(index);
+    row.prompt = turn.prompt;
+    row.stateCase = int(turn.state.kind());
+    row.stateValue = turn.state.value();
+    row.startedAt = turn.startedWall;
+    row.endedAt = turn.endedWall;
+    row.usage = turn.usage;
+    row.conversationId = turn.conversation.id;
+    row.resumed = turn.conversation.resume;
+    row.newConversation = turn.newConversation;
+    row.start = turn.start;
+    row.outputStart = turn.outputStart;
+    row.outputEnd = turn.outputEnd;
+    if (turn.state.isRunning())
+        row.instance = instance;
+    return row;
+}
+
+QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session)
+{
+    QMap<QString, AgentSession::Kept> agents;
+    for (const StoredAgent& stored : session.agents) {
+        AgentSession::Kept kept;
+        for (const TurnRow& row : stored.turns) {
+            Turn turn;
+            turn.prompt = row.prompt;
+            turn.state = RunState::fromParts(row.stateCase, row.stateValue);
+            turn.startedWall = row.startedAt;
+            turn.endedWall = row.endedAt;
+            turn.usage = row.usage;
+            turn.conversation = {row.conversationId, row.resumed};
+            turn.newConversation = row.newConversation;
+            turn.start = row.start;
+            turn.outputStart = row.outputStart;
+            turn.outputEnd = row.outputEnd;
+            const qsizetype end = row.outputEnd < 0 ? stored.transcript.size() : row.outputEnd;
+            turn.wroteAnything = end > row.outputStart;
+            kept.turns.append(turn);
+        }
+        kept.transcript = stored.transcript;
+        kept.runs = stored.runs;
+        kept.conversationId = stored.agent.conversationId;
+        kept.canResume = stored.agent.canResume;
+        kept.rawOutput[0] = stored.rawOutput[0];
+        kept.rawOutput[1] = stored.rawOutput[1];
+        agents.insert(stored.agent.tool, kept);
+    }
+    return agents;
+}
+
+SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObject* parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_store(store)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(gatherMs);
+    connect(&m_timer, &QTimer::timeout, this, &SessionRecorder::flush);
+    connect(&m_model, &BrevaneModel::changed, this, &SessionRecorder::schedule);
+    for (AgentSession* agent : m_model.runners())
+        connect(agent, &AgentSession::changed, this, &SessionRecorder::schedule);
+}
+
+SessionRecorder::~SessionRecorder()
+{
+    interruptRunning();
+}
+
+void SessionRecorder::schedule()
+{
+    if (!m_timer.isActive())
+        m_timer.start();
+}
+
+void SessionRecorder::adoptSession()
+{
+    m_timer.stop();
+    m_sessionId = m_model.sessionId();
+    m_createdAt = m_model.sessionCreatedAt();
+    m_marks.clear();
+    for (const AgentSession* agent : m_model.runners())
+        m_marks.insert(agent->id(), markAtEnd(*agent));
+}
+
+SessionRecorder::Mark SessionRecorder::markAtEnd(const AgentSession& agent) const
+{
+    Mark mark;
+    mark.generation = agent.outputGeneration();
+    mark.transcript = agent.output().size();
+    mark.settledTurns = agent.turns().size();
+    mark.writtenRunning = QList<bool>(agent.turns().size(), false);
+    mark.rawTurn = agent.turns().size() - 1;
+    mark.raw[0] = agent.rawBytes(0).size();
+    mark.raw[1] = agent.rawBytes(1).size();
+    mark.conversationId = agent.lastConversationId();
+    mark.canResume = agent.canResume();
+    mark.agentWritten = !agent.turns().isEmpty();
+    return mark;
+}
+
+void SessionRecorder::flush()
+{
+    m_timer.stop();
+    const QString& sessionId = m_model.sessionId();
+    if (sessionId != m_sessionId) {
+        m_sessionId = sessionId;
+        m_createdAt = m_model.sessionCreatedAt();
+        m_marks.clear();
+        if (!m_sessionId.isEmpty())
+            writeSession();
+    }
+    if (m_sessionId.isEmpty())
+        return;
+    bool turnsChanged = false;
+    for (const AgentSession* agent : m_model.runners()) {
+        if (!agent->turns().isEmpty())
+            flushAgent(*agent, m_marks[agent->id()], &turnsChanged);
+    }
+    if (turnsChanged)
+        writeSession();
+}
+
+void SessionRecorder::writeSession()
+{
+    SessionRow row;
+    row.id = m_sessionId;
+    row.baseFolder = m_model.sessionFolder();
+    row.createdAt = m_createdAt.isValid() ? m_createdAt : QDateTime::currentDateTimeUtc();
+    row.updatedAt = QDateTime::currentDateTimeUtc();
+    for (const AgentSession* agent : m_model.runners()) {
+        if (!agent->turns().isEmpty()) {
+            row.title = firstLine(agent->turns().front().prompt);
+            break;
+        }
+    }
+    m_store.write(row);
+}
+
+void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* turnsChanged)
+{
+    if (mark.generation != agent.outputGeneration()) {
+        mark = Mark();
+        mark.generation = agent.outputGeneration();
+    }
+    if (!mark.agentWritten || mark.conversationId != agent.lastConversationId() ||
+        mark.canResume != agent.canResume()) {
+        AgentRow row;
+        row.sessionId = m_sessionId;
+        row.tool = agent.id();
+        row.conversationId = agent.lastConversationId();
+        row.canResume = agent.canResume();
+        row.workspaceFolder = m_model.sessionFolder();
+        m_store.write(row);
+        mark.agentWritten = true;
+        mark.conversationId = row.conversationId;
+        mark.canResume = row.canResume;
+    }
+
+    // The text first, so that a turn's row never points past what is kept.
+    const QStringView text = agent.output();
+    if (text.size() > mark.transcript) {
+        TranscriptChunk chunk;
+        chunk.sessionId = m_sessionId;
+        chunk.tool = agent.id();
+        chunk.offset = mark.transcript;
+        chunk.text = text.sliced(mark.transcript).toString();
+        for (StyleRun run : agent.transcript().runsIn(mark.transcript, text.size())) {
+            run.start = std::max(run.start, mark.transcript);
+            chunk.runs.push_back(run);
+        }
+        m_store.append(chunk);
+        mark.transcript = text.size();
+    }
+
+    const QList<Turn>& turns = agent.turns();
+    const qsizetype latest = turns.size() - 1;
+    // A turn's end in the transcript is fixed only once the next begins.
+    if (turns.size() > mark.writtenRunning.size() && !mark.writtenRunning.isEmpty())
+        m_store.write(
+            turnRow(m_sessionId, agent, mark.writtenRunning.size() - 1, m_store.instance()));
+    mark.writtenRunning.resize(turns.size(), false);
+    for (qsizetype i = mark.settledTurns; i < turns.size(); ++i) {
+        const bool running = turns[i].state.isRunning();
+        // A running turn's row changes only when it ends.
+        if (running && mark.writtenRunning[i])
+            continue;
+        m_store.write(turnRow(m_sessionId, agent, i, m_store.instance()));
+        *turnsChanged = *turnsChanged || !running || !mark.writtenRunning[i];
+        if (!running)
+            m_store.indexTurn(m_sessionId, agent.id(), int(i));
+        mark.writtenRunning[i] = running;
+    }
+    while (mark.settledTurns < turns.size() && !turns[mark.settledTurns].state.isRunning())
+        ++mark.settledTurns;
+
+    // The raw bytes after their turn's row, which they belong to.
+    if (mark.rawTurn != latest) {
+        mark.rawTurn = latest;
+        mark.raw[0] = mark.raw[1] = 0;
+    }
+    for (int channel = 0; channel < 2; ++channel) {
+        const QByteArrayView bytes = agent.rawBytes(channel);
+        if (bytes.size() > mark.raw[channel]) {
+            m_store.append(RawChunk{m_sessionId, agent.id(), int(latest), channel,
+                                    bytes.sliced(mark.raw[channel]).toByteArray()});
+            mark.raw[channel] = bytes.size();
+        }
+    }
+}
+
+void SessionRecorder::interruptRunning()
+{
+    flush();
+    if (m_sessionId.isEmpty())
+        return;
+    bool any = false;
+    for (const AgentSession* agent : m_model.runners()) {
+        if (!agent->state().isRunning())
+            continue;
+        TurnRow row = turnRow(m_sessionId, *agent, agent->turns().size() - 1, QString());
+        row.stateCase = int(RunState::Case::Interrupted);
+        row.stateValue = 0;
+        row.endedAt = QDateTime::currentDateTimeUtc();
+        m_store.write(row);
+        m_store.indexTurn(m_sessionId, agent->id(), row.index);
+        any = true;
+    }
+    if (any) {
+        writeSession();
+        m_store.commitNow([](bool) {});
+    }
+}

@@ -1,0 +1,240 @@
+#include "ui/historypanel.h"
+
+#include "catalog/runstate.h"
+#include "store/historystore.h"
+#include "ui/painting.h"
+#include "ui/statusdot.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// How long typing may pause before the filter is asked for.
+constexpr int typingPauseMs = 150;
+
+enum Column { TitleColumn, AgentsColumn, FolderColumn, WhenColumn };
+
+QColor stateColor(int stateCase)
+{
+    switch (RunState::Case(stateCase)) {
+    case RunState::Case::Done:
+        return QColor(52, 199, 89);
+    case RunState::Case::Running:
+        return QColor(0, 122, 255);
+    case RunState::Case::Killed:
+    case RunState::Case::Failed:
+        return destructiveRed;
+    case RunState::Case::Stopped:
+    case RunState::Case::Interrupted:
+        return QColor(255, 149, 0);
+    case RunState::Case::Idle:
+        break;
+    }
+    return QColor(142, 142, 147);
+}
+
+QString stateName(int stateCase)
+{
+    switch (RunState::Case(stateCase)) {
+    case RunState::Case::Done:
+        return HistoryPanel::tr("done");
+    case RunState::Case::Running:
+        return HistoryPanel::tr("running");
+    case RunState::Case::Killed:
+        return HistoryPanel::tr("killed");
+    case RunState::Case::Failed:
+        return HistoryPanel::tr("failed");
+    case RunState::Case::Stopped:
+        return HistoryPanel::tr("stopped");
+    case RunState::Case::Interrupted:
+        return HistoryPanel::tr("interrupted");
+    case RunState::Case::Idle:
+        break;
+    }
+    return QString();
+}
+
+// One dot per agent, in the agents' order.
+QPixmap dots(const QList<std::pair<QString, int>>& states, qreal ratio)
+{
+    constexpr int gap = 4;
+    const int d = StatusDot::diameter;
+    const int width = std::max<int>(1, int(states.size()) * (d + gap));
+    QPixmap pixmap(QSize(width, d) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < states.size(); ++i) {
+        painter.setBrush(stateColor(states[i].second));
+        painter.drawEllipse(QRectF(i * (d + gap), 0, d, d));
+    }
+    return pixmap;
+}
+
+} // namespace
+
+HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
+    : QWidget(parent)
+    , m_store(store)
+    , m_filter(new QLineEdit)
+    , m_transcripts(new QCheckBox(tr("Search transcripts")))
+    , m_list(new QTreeWidget)
+    , m_open(new QPushButton(tr("Open")))
+    , m_delete(new QPushButton(tr("Delete…")))
+{
+    auto* layout = new QVBoxLayout(this);
+    m_filter->setPlaceholderText(tr("Filter sessions"));
+    m_filter->setClearButtonEnabled(true);
+    layout->addWidget(m_filter);
+    layout->addWidget(m_transcripts);
+    m_list->setColumnCount(4);
+    m_list->setHeaderLabels({tr("Session"), tr("Agents"), tr("Folder"), tr("When")});
+    m_list->setRootIsDecorated(false);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setUniformRowHeights(true);
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionResizeMode(TitleColumn, QHeaderView::Stretch);
+    layout->addWidget(m_list, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_open);
+    buttons->addStretch(1);
+    buttons->addWidget(m_delete);
+    layout->addLayout(buttons);
+
+    m_debounce.setSingleShot(true);
+    m_debounce.setInterval(typingPauseMs);
+    connect(&m_debounce, &QTimer::timeout, this, &HistoryPanel::ask);
+    connect(m_filter, &QLineEdit::textChanged, this, &HistoryPanel::refresh);
+    connect(m_transcripts, &QCheckBox::toggled, this, &HistoryPanel::refresh);
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, &HistoryPanel::updateButtons);
+    connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+        if (!item->data(TitleColumn, Qt::UserRole + 1).toBool())
+            Q_EMIT openRequested(item->data(TitleColumn, Qt::UserRole).toString());
+    });
+    connect(m_open, &QPushButton::clicked, this, [this] {
+        const QStringList ids = selectedIds();
+        if (ids.size() == 1)
+            Q_EMIT openRequested(ids.front());
+    });
+    connect(m_delete, &QPushButton::clicked, this, [this] { deleteSelected(); });
+    updateButtons();
+}
+
+void HistoryPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    refresh();
+}
+
+void HistoryPanel::refresh()
+{
+    m_debounce.start();
+}
+
+void HistoryPanel::ask()
+{
+    const quint64 asked = ++m_asked;
+    QPointer<HistoryPanel> self(this);
+    m_store.listSessions(m_filter->text(), m_transcripts->isChecked(),
+                         [self, asked](const QList<SessionSummary>& sessions) {
+                             if (self && self->m_asked == asked)
+                                 self->showSessions(sessions);
+                         });
+}
+
+void HistoryPanel::showSessions(const QList<SessionSummary>& sessions)
+{
+    const QStringList selected = selectedIds();
+    m_sessions = sessions;
+    m_list->clear();
+    const qreal ratio = devicePixelRatioF();
+    QList<QTreeWidgetItem*> items;
+    for (const SessionSummary& session : sessions) {
+        auto* item = new QTreeWidgetItem;
+        item->setText(TitleColumn, session.title);
+        item->setData(TitleColumn, Qt::UserRole, session.id);
+        item->setData(TitleColumn, Qt::UserRole + 1, session.running);
+        item->setToolTip(TitleColumn, session.title);
+        item->setData(AgentsColumn, Qt::DecorationRole, dots(session.lastStates, ratio));
+        QStringList states;
+        for (const auto& [tool, state] : session.lastStates)
+            states << tool + QStringLiteral(": ") + stateName(state);
+        item->setToolTip(AgentsColumn, states.join(QLatin1Char('\n')));
+        const QString folder = QFile::decodeName(session.baseFolder);
+        const QString name = QFileInfo(folder).fileName();
+        item->setText(FolderColumn, name.isEmpty() ? folder : name);
+        item->setToolTip(FolderColumn, folder);
+        const QDateTime when = session.updatedAt.toLocalTime();
+        item->setText(WhenColumn, QLocale().toString(when, QLocale::ShortFormat));
+        items << item;
+    }
+    m_list->addTopLevelItems(items);
+    for (QTreeWidgetItem* item : std::as_const(items)) {
+        if (selected.contains(item->data(TitleColumn, Qt::UserRole).toString()))
+            item->setSelected(true);
+    }
+    for (int column : {AgentsColumn, FolderColumn, WhenColumn})
+        m_list->resizeColumnToContents(column);
+    updateButtons();
+    Q_EMIT listed();
+}
+
+QStringList HistoryPanel::selectedIds() const
+{
+    QStringList ids;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = m_list->topLevelItem(i);
+        if (item->isSelected())
+            ids << item->data(TitleColumn, Qt::UserRole).toString();
+    }
+    return ids;
+}
+
+void HistoryPanel::updateButtons()
+{
+    bool anyRunning = false;
+    const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+    for (const QTreeWidgetItem* item : selected)
+        anyRunning = anyRunning || item->data(TitleColumn, Qt::UserRole + 1).toBool();
+    m_open->setEnabled(selected.size() == 1 && !anyRunning);
+    m_delete->setEnabled(!selected.isEmpty() && !anyRunning);
+    const QString runningTip = tr("A session still running cannot be opened or deleted.");
+    m_open->setToolTip(anyRunning ? runningTip : QString());
+    m_delete->setToolTip(anyRunning ? runningTip : QString());
+}
+
+void HistoryPanel::deleteSelected(bool confirm)
+{
+    if (!m_delete->isEnabled())
+        return;
+    const QStringList ids = selectedIds();
+    if (confirm) {
+        QMessageBox box(QMessageBox::Warning, tr("Delete Sessions"),
+                        tr("Delete %n session(s) from the history?", nullptr, int(ids.size())),
+                        QMessageBox::Cancel, this);
+        box.setInformativeText(tr("Their turns and transcripts are removed for good."));
+        QPushButton* remove = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.exec();
+        if (box.clickedButton() != remove)
+            return;
+    }
+    Q_EMIT deleting(ids);
+    m_store.deleteSessions(ids);
+    refresh();
+}

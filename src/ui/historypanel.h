@@ -1,0 +1,66 @@
+#pragma once
+
+#include "store/historyrecords.h"
+
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+class HistoryStore;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+// The sessions the history keeps, newest first: each one's title, its
+// agents' last states as dots, its folder and when it was last worked on.
+// A filter searches titles and prompts, and transcripts when asked to.
+class HistoryPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit HistoryPanel(HistoryStore& store, QWidget* parent = nullptr);
+
+    // Asks the store again, soon: several calls in a row ask once.
+    void refresh();
+
+    QLineEdit* filterField() const { return m_filter; }
+    QCheckBox* transcriptsBox() const { return m_transcripts; }
+    QTreeWidget* list() const { return m_list; }
+    QPushButton* openButton() const { return m_open; }
+    QPushButton* deleteButton() const { return m_delete; }
+    // The sessions listed, in order, as the store last answered.
+    const QList<SessionSummary>& sessions() const { return m_sessions; }
+    // The ids of the sessions selected, in the list's order.
+    QStringList selectedIds() const;
+
+    // Deletes the sessions selected, none of them running, once the user
+    // has confirmed it; `confirm` false: without asking (tests).
+    void deleteSelected(bool confirm = true);
+
+Q_SIGNALS:
+    // The user asked to open this session.
+    void openRequested(const QString& id);
+    // The sessions are about to be deleted from the history.
+    void deleting(const QStringList& ids);
+    // The list shows the store's latest answer.
+    void listed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void ask();
+    void showSessions(const QList<SessionSummary>& sessions);
+    void updateButtons();
+
+    HistoryStore& m_store;
+    QLineEdit* m_filter;
+    QCheckBox* m_transcripts;
+    QTreeWidget* m_list;
+    QPushButton* m_open;
+    QPushButton* m_delete;
+    QTimer m_debounce;
+    QList<SessionSummary> m_sessions;
+    // Answers to older questions are dropped.
+    quint64 m_asked = 0;
+};
