@@ -3,7 +3,8 @@
 // every column shows its whole transcript, throughput, the worst GUI-thread
 // stall (largest gap of a 5 ms heartbeat), and peak resident memory. Each
 // measured run is a process of its own, so that its peak memory is its own.
-// Cases: flood (ASCII-heavy lines), prose (long English lines that wrap at
+// Cases: flood (ASCII-heavy lines), history (the flood, each session kept
+// in the history), json (the tools' own JSON lines), prose (long English lines that wrap at
 // words), wide (CJK, emoji sequences, flags, marks), newlines (one tool
 // writing 20 MiB of "\n"), drizzle, idle, quiet (nothing running), first
 // output, resize (the longest the GUI thread is blocked re-wrapping 3 x 20 MiB
@@ -19,6 +20,8 @@
 #include "agent/streamparser.h"
 #include "model/brevanemodel.h"
 #include "platform/processowner.h"
+#include "store/historystore.h"
+#include "store/sessionrecorder.h"
 #include "text/escapes.h"
 #include "text/utf8.h"
 #include "ui/columnview.h"
@@ -696,6 +699,16 @@ int runCase(const QString& name, const QList<qsizetype>& expected)
     view.resize(1500, 900);
     view.show();
     BrevaneModel* model = view.model();
+    // The history case keeps the session as a window does, in a database of
+    // its own.
+    QTemporaryDir historyFolder;
+    std::optional<HistoryStore> history;
+    std::optional<SessionRecorder> recorder;
+    if (name == QLatin1String("history")) {
+        history.emplace(owner, historyFolder.filePath(QStringLiteral("history.sqlite3")),
+                        QStringLiteral("bench"));
+        recorder.emplace(*model, *history);
+    }
     // A tool that never prints (a login profile that exits, say) must not
     // hang the whole benchmark.
     QTimer::singleShot(caseDeadline, qApp, [name] {
@@ -994,10 +1007,20 @@ int orchestrate(const QString& self, int runs, const QStringList& only)
     const QByteArray flood = floodData();
     // The json case is measured against the flood of this run.
     std::optional<Row> floodRow;
-    if (wanted("flood") || wanted("json")) {
+    if (wanted("flood") || wanted("json") || wanted("history")) {
         const auto [file, row] = stream("flood", flood);
         againstTmux.append({"flood", file, row.wall});
         floodRow = row;
+    }
+    if (wanted("history")) {
+        // The flood again, each window's session kept in the history.
+        const auto [file, row] = stream("history", flood);
+        if (floodRow)
+            std::printf("history: against the flood: wall %.2f x, worst stall %.1f ms (flood "
+                        "%.1f ms), peak RSS %.2f x\n",
+                        row.wall / floodRow->wall, row.stall, floodRow->stall,
+                        row.rss / floodRow->rss);
+        std::fflush(stdout);
     }
     if (wanted("json")) {
         // claude and gemini each write their own JSON lines; hermes, which
