@@ -809,6 +809,16 @@ std::optional<StoredSession> HistoryDatabase::loadSession(const QString& id)
         }
         query->finish();
 
+        // Sized once: growing a transcript of many megabytes chunk by chunk
+        // costs several times the reading.
+        query = run("SELECT SUM(text_length) FROM transcript_chunks WHERE session_id = ?"
+                    " AND tool = ?",
+                    {id, tool});
+        if (!query)
+            return std::nullopt;
+        if (query->next())
+            agent.transcript.reserve(query->value(0).toLongLong());
+        query->finish();
         query = run("SELECT text, runs FROM transcript_chunks WHERE session_id = ? AND tool = ?"
                     " ORDER BY text_offset, id",
                     {id, tool});

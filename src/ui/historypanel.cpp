@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QLocale>
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -109,6 +112,14 @@ HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
     m_list->setUniformRowHeights(true);
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionResizeMode(TitleColumn, QHeaderView::Stretch);
+    // Sized by what they usually hold, not by measuring every row.
+    const QFontMetrics metrics(m_list->font());
+    m_list->header()->resizeSection(AgentsColumn, 3 * (StatusDot::diameter + 4) + 12);
+    m_list->header()->resizeSection(FolderColumn, metrics.horizontalAdvance(u"brevane-project"_s));
+    m_list->header()->resizeSection(
+        WhenColumn, metrics.horizontalAdvance(QLocale().toString(
+                        QDateTime(QDate(2026, 12, 30), QTime(23, 59)), QLocale::ShortFormat)) +
+                        16);
     layout->addWidget(m_list, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_open);
@@ -138,7 +149,9 @@ HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
 void HistoryPanel::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    refresh();
+    // Nothing to wait for: the user is not typing.
+    m_debounce.stop();
+    ask();
 }
 
 void HistoryPanel::refresh()
@@ -163,6 +176,8 @@ void HistoryPanel::showSessions(const QList<SessionSummary>& sessions)
     m_sessions = sessions;
     m_list->clear();
     const qreal ratio = devicePixelRatioF();
+    // Sessions share a few combinations of states: each is painted once.
+    QHash<QString, QPixmap> painted;
     QList<QTreeWidgetItem*> items;
     for (const SessionSummary& session : sessions) {
         auto* item = new QTreeWidgetItem;
@@ -170,10 +185,16 @@ void HistoryPanel::showSessions(const QList<SessionSummary>& sessions)
         item->setData(TitleColumn, Qt::UserRole, session.id);
         item->setData(TitleColumn, Qt::UserRole + 1, session.running);
         item->setToolTip(TitleColumn, session.title);
-        item->setData(AgentsColumn, Qt::DecorationRole, dots(session.lastStates, ratio));
         QStringList states;
-        for (const auto& [tool, state] : session.lastStates)
+        QString key;
+        for (const auto& [tool, state] : session.lastStates) {
             states << tool + QStringLiteral(": ") + stateName(state);
+            key += QChar(u'0' + state);
+        }
+        auto found = painted.find(key);
+        if (found == painted.end())
+            found = painted.insert(key, dots(session.lastStates, ratio));
+        item->setData(AgentsColumn, Qt::DecorationRole, *found);
         item->setToolTip(AgentsColumn, states.join(QLatin1Char('\n')));
         const QString folder = QFile::decodeName(session.baseFolder);
         const QString name = QFileInfo(folder).fileName();
@@ -188,8 +209,6 @@ void HistoryPanel::showSessions(const QList<SessionSummary>& sessions)
         if (selected.contains(item->data(TitleColumn, Qt::UserRole).toString()))
             item->setSelected(true);
     }
-    for (int column : {AgentsColumn, FolderColumn, WhenColumn})
-        m_list->resizeColumnToContents(column);
     updateButtons();
     Q_EMIT listed();
 }
