@@ -1,87 +1,26 @@
 #include "platform/capture.h"
 
 #include "platform/fd.h"
+#include "platform/reaping.h"
 #include "platform/spawn.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <memory>
 #include <optional>
 #include <poll.h>
-#include <sys/wait.h>
 #include <vector>
 
 // Process discipline, as for ChildProcess: the child leads its own group, so
 // one SIGKILL also reaches what it started (a background job holding the
-// pipe). It is reaped by its exact pid only, and the group is signalled only
-// while that pid is unreaped, so the group id cannot have been reused.
-//
-// There is no portable waitpid() with a time limit, so the exit is awaited by
-// looking with WNOHANG between short pauses, each cut short by a cancel. The
-// child normally exits right after its output ends, so the first pauses are
-// tiny.
+// pipe); see GroupLeader.
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr qsizetype readChunkSize = 16 * 1024;
-constexpr std::chrono::microseconds firstExitPause{50};
-constexpr std::chrono::microseconds longestExitPause{10'000};
-
-// The child, killed with its group and reaped if still unreaped when this goes.
-class Child {
-public:
-    explicit Child(pid_t pid)
-        : m_pid(pid)
-    {
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() { killGroupAndReap(); }
-
-    // True once the child is reaped; false if `deadline` or a cancel came first.
-    bool reapBefore(Clock::time_point deadline, int cancelFd)
-    {
-        auto pause = firstExitPause;
-        for (;;) {
-            const pid_t r = ::waitpid(m_pid, nullptr, WNOHANG);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r != 0) {
-                // Reaped, or (ECHILD) not ours to wait for: never signal it again.
-                m_pid = -1;
-                return true;
-            }
-            const auto now = Clock::now();
-            if (now >= deadline)
-                return false;
-            const auto wait = std::min<Clock::duration>(pause, deadline - now);
-            pollfd entry{cancelFd, POLLIN, 0};
-            if (::poll(&entry, 1, int(std::chrono::ceil<std::chrono::milliseconds>(wait).count())) >
-                0)
-                return false;
-            pause = std::min(pause * 2, longestExitPause);
-        }
-    }
-
-    void killGroupAndReap()
-    {
-        if (m_pid <= 0)
-            return;
-        ::kill(-m_pid, SIGKILL);
-        pid_t r;
-        do {
-            r = ::waitpid(m_pid, nullptr, 0);
-        } while (r < 0 && errno == EINTR);
-        m_pid = -1;
-    }
-
-private:
-    pid_t m_pid;
-};
 
 // Milliseconds left until `deadline` for poll(), rounded up so that an
 // early wake-up does not turn into a busy loop.
@@ -95,7 +34,7 @@ int pollTimeout(Clock::time_point deadline)
 struct Capture {
     CaptureResult* result;
     UniqueFd read;
-    std::unique_ptr<Child> child;
+    std::unique_ptr<GroupLeader> child;
 };
 
 // Starts `request` with its output on a new pipe; fills in `result` when that fails.
@@ -123,7 +62,7 @@ std::optional<Capture> startCapture(const CaptureRequest& request, CaptureResult
         return std::nullopt;
     }
     result.started = true;
-    return Capture{&result, std::move(pipe.read), std::make_unique<Child>(spawned.pid)};
+    return Capture{&result, std::move(pipe.read), std::make_unique<GroupLeader>(spawned.pid)};
 }
 
 // Reads every pipe until end of file, the deadline or a cancel. A pipe that

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 // The current user's home directory, as bytes: $HOME when it is set and not
 // empty, otherwise the user's entry in the password database; empty when
 // neither gives one.
@@ -26,3 +28,21 @@ bool isExecutableFile(const QByteArray& path);
 // 0 when `path` is a folder the current user may enter; otherwise why not, as
 // an errno value: ENOENT, ENOTDIR, EACCES and the like.
 int folderError(const QByteArray& path);
+
+// The first "DIR/name" that is an executable file, DIR taken in turn from the
+// absolute entries of $PATH (a relative one would depend on the current
+// directory). None for a name holding a '/'.
+std::optional<QByteArray> findInPath(const QByteArray& name);
+
+// Copies the file `from` to the new file `to` (which must not exist), with
+// its permission bits and times; a symbolic link is copied as a link. The copy shares
+// the original's blocks where the file system can (a clone), else the bytes
+// are copied. 0 on success, otherwise an errno value; a failed copy leaves
+// nothing behind.
+int copyFile(const QByteArray& from, const QByteArray& to);
+
+// Makes every folder of `relative` (a '/'-separated path) that is missing
+// under `root`, which must exist. An existing component must be a real
+// folder: a symbolic link, even to a folder, is refused (ENOTDIR), so that
+// nothing made below it lands outside `root`. 0 or an errno value.
+int makeFolders(const QByteArray& root, const QByteArray& relative);
