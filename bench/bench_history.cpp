@@ -86,7 +86,7 @@ void writeSession(HistoryStore& store, const QString& id, qsizetype chars, int s
         const QString body =
             QStringLiteral("> ") + turn.prompt + QLatin1Char('\n') + text(chars / 3, seed);
         for (qsizetype at = 0; at < body.size(); at += chunkChars) {
-            TranscriptChunk chunk{id, tool, at, body.mid(at, chunkChars), {}};
+            TranscriptChunk chunk{id, tool, at, body.mid(at, chunkChars), {}, {}};
             chunk.runs.push_back({at, at == 0 ? TextRole::Prompt : TextRole::Normal});
             if (at == 0)
                 chunk.runs.push_back({turn.prompt.size() + 3, TextRole::Normal});
@@ -181,7 +181,8 @@ int main(int argc, char** argv)
             listMs << double(clock.nsecsElapsed()) / 1e6;
             clock.start();
             bool answered = false;
-            store.listSessions(QString(), false, [&](const QList<SessionSummary>&) { answered = true; });
+            store.listSessions(QString(), false,
+                               [&](const QList<SessionSummary>&) { answered = true; });
             waitUntil([&] { return answered; });
             listStoreMs << double(clock.nsecsElapsed()) / 1e6;
         }
@@ -198,9 +199,8 @@ int main(int argc, char** argv)
             QElapsedTimer clock;
             clock.start();
             double restoredMs = 0;
-            window.openSession(bigId, [&](MainWindow*) {
-                restoredMs = double(clock.nsecsElapsed()) / 1e6;
-            });
+            window.openSession(
+                bigId, [&](MainWindow*) { restoredMs = double(clock.nsecsElapsed()) / 1e6; });
             if (!waitUntil([&] {
                     return std::all_of(columns.begin(), columns.end(), [](ColumnView* column) {
                         const qsizetype length = column->runner()->output().size();
@@ -210,7 +210,8 @@ int main(int argc, char** argv)
                 }))
                 return 1;
             openMs << double(clock.nsecsElapsed()) / 1e6;
-            std::fprintf(stderr, "restored at %.0f ms, shown at %.0f ms\n", restoredMs, openMs.back());
+            std::fprintf(stderr, "restored at %.0f ms, shown at %.0f ms\n", restoredMs,
+                         openMs.back());
             clock.start();
             bool answered = false;
             store.loadSession(bigId, [&](const std::optional<StoredSession>&) { answered = true; });

@@ -152,7 +152,7 @@ void writeAgent(HistoryStore& store, const QString& id, const QString& tool, con
     row.outputStart = promptLine.size();
     row.instance = instance;
     store.write(row);
-    store.append(TranscriptChunk{id, tool, 0, promptLine + output, {{0, TextRole::Prompt}}});
+    store.append(TranscriptChunk{id, tool, 0, promptLine + output, {{0, TextRole::Prompt}}, {}});
     if (instance.isEmpty())
         store.indexTurn(id, tool, 0);
 }
@@ -208,13 +208,18 @@ private Q_SLOTS:
                 rig.store->write(row);
                 agent.turns << row;
                 for (int i = 0; i < pieces.size(); ++i) {
+                    // Every other piece as a window hands it over: shared
+                    // with its transcript, copied by the writer.
+                    const bool shared = i % 2;
                     const TranscriptChunk chunk{u"s1"_s,
                                                 tool,
                                                 agent.transcript.size(),
-                                                pieces[i],
-                                                {{agent.transcript.size(), TextRole((i + 2) % 5)}}};
+                                                shared ? QString() : pieces[i],
+                                                {{agent.transcript.size(), TextRole((i + 2) % 5)}},
+                                                shared ? TranscriptText::Snapshot::of(pieces[i])
+                                                       : TranscriptText::Snapshot{}};
                     rig.store->append(chunk);
-                    agent.transcript += chunk.text;
+                    agent.transcript += chunk.view();
                     agent.runs.insert(agent.runs.end(), chunk.runs.begin(), chunk.runs.end());
                     if (commitEachChunk)
                         QVERIFY(rig.commit());
@@ -428,7 +433,7 @@ private Q_SLOTS:
             ::setrlimit(RLIMIT_FSIZE, &old);
             std::signal(SIGXFSZ, oldSignal);
         });
-        rig.store->append(TranscriptChunk{u"s1"_s, u"claude"_s, 0, QString(1 << 20, u'z'), {}});
+        rig.store->append(TranscriptChunk{u"s1"_s, u"claude"_s, 0, QString(1 << 20, u'z'), {}, {}});
         QVERIFY(!rig.commit());
         QCOMPARE(turnedOff.size(), 1);
         QVERIFY(!rig.store->isOn());
@@ -485,7 +490,7 @@ private Q_SLOTS:
         QString expected;
         for (int i = 0; i < chunks; ++i) {
             const QString text(chunkSize, QChar(u'a' + i % 26));
-            rig.store->append(TranscriptChunk{u"s1"_s, u"claude"_s, expected.size(), text, {}});
+            rig.store->append(TranscriptChunk{u"s1"_s, u"claude"_s, expected.size(), text, {}, {}});
             expected += text;
         }
         // No commitNow: the batch's own time or size commits it.

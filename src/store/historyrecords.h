@@ -70,8 +70,18 @@ struct TranscriptChunk {
     qint64 offset = 0;
     QString text;
     std::vector<StyleRun> runs;
+    // Instead of `text`, the characters as the transcript holds them: the
+    // writer thread copies them out, so the GUI thread never does.
+    TranscriptText::Snapshot shared;
 
-    friend bool operator==(const TranscriptChunk&, const TranscriptChunk&) = default;
+    // The characters, wherever they are held.
+    QStringView view() const { return text.isEmpty() ? shared.text : QStringView(text); }
+
+    friend bool operator==(const TranscriptChunk& a, const TranscriptChunk& b)
+    {
+        return a.sessionId == b.sessionId && a.tool == b.tool && a.offset == b.offset &&
+               a.view() == b.view() && a.runs == b.runs;
+    }
 };
 
 // Bytes a turn's tool wrote on one stream, appended in order.

@@ -2,6 +2,7 @@
 
 #include "platform/mainthread.h"
 #include "platform/processowner.h"
+#include "platform/threadpriority.h"
 #include "store/historydatabase.h"
 
 #include <QDir>
@@ -68,6 +69,17 @@ template <typename... Fs> Overloaded(Fs...) -> Overloaded<Fs...>;
 // else must see them or the batch ends.
 class ChunkMerger {
 public:
+    // The chunk with its characters copied out of the transcript they were
+    // shared with, which may then go.
+    static TranscriptChunk owned(const TranscriptChunk& chunk)
+    {
+        TranscriptChunk copy = chunk;
+        if (copy.text.isEmpty())
+            copy.text = chunk.shared.text.toString();
+        copy.shared = {};
+        return copy;
+    }
+
     bool add(HistoryDatabase& db, const TranscriptChunk& chunk)
     {
         for (TranscriptChunk& held : m_texts) {
@@ -75,15 +87,15 @@ public:
                 continue;
             if (held.offset + held.text.size() == chunk.offset &&
                 held.text.size() < mergedChunkSize) {
-                held.text += chunk.text;
+                held.text += chunk.view();
                 held.runs.insert(held.runs.end(), chunk.runs.begin(), chunk.runs.end());
                 return true;
             }
             const bool ok = db.append(held);
-            held = chunk;
+            held = owned(chunk);
             return ok;
         }
-        m_texts.push_back(chunk);
+        m_texts.push_back(owned(chunk));
         return true;
     }
 
@@ -260,6 +272,8 @@ bool HistoryStoreShared::keepWaiting()
 // Writer thread.
 void HistoryStoreShared::runWriter()
 {
+    // During a flood the history may lag behind; the columns may not.
+    yieldToOtherThreads();
     HistoryDatabase db(connectionName(u"writer"_s), [this] { return keepWaiting(); });
     const HistoryDatabase::Opened opened = db.openForWriting(path);
     bool on = opened.off == HistoryDatabase::OffReason::None;
@@ -533,7 +547,7 @@ void HistoryStore::write(const TurnRow& row)
 void HistoryStore::append(const TranscriptChunk& chunk)
 {
     if (m_shared->on)
-        m_shared->enqueue(chunk, chunk.text.size(), false);
+        m_shared->enqueue(chunk, chunk.view().size(), false);
 }
 
 void HistoryStore::append(const RawChunk& chunk)

@@ -191,7 +191,8 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
         chunk.sessionId = m_sessionId;
         chunk.tool = agent.id();
         chunk.offset = mark.transcript;
-        chunk.text = text.sliced(mark.transcript).toString();
+        TranscriptText::Snapshot all = agent.outputSnapshot();
+        chunk.shared = {std::move(all.keepAlive), all.text.sliced(mark.transcript)};
         for (StyleRun run : agent.transcript().runsIn(mark.transcript, text.size())) {
             run.start = std::max(run.start, mark.transcript);
             chunk.runs.push_back(run);
