@@ -89,10 +89,14 @@ bool commit(HistoryStore& store)
 // returns early).
 void deleteWindows()
 {
+    // Deleting a window deletes other top-level widgets (its menus) too.
+    QList<QPointer<MainWindow>> windows;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<MainWindow*>(widget))
-            delete widget;
+        if (auto* window = qobject_cast<MainWindow*>(widget))
+            windows << window;
     }
+    for (const QPointer<MainWindow>& window : std::as_const(windows))
+        delete window.data();
 }
 
 // Asks the panel for its list again and again until `condition` holds.
@@ -222,6 +226,9 @@ private Q_SLOTS:
         QCOMPARE(panel->list()->topLevelItemCount(), 1);
         panel->list()->topLevelItem(0)->setSelected(true);
         QVERIFY(!panel->deleteButton()->isEnabled() && !panel->openButton()->isEnabled());
+        // Nor does the store delete it, whoever asks.
+        store.deleteSessions({id});
+        QVERIFY(load(store, id));
 
         running->close();
         QVERIFY(waitFor([&] { return !running; }));
@@ -279,7 +286,36 @@ private Q_SLOTS:
                 titles << session.title;
             QCOMPARE(titles, c.titles);
         }
+
         delete window.data();
+    }
+
+    // Output a job of the tool wrote after the turn ended, then New Session
+    // at once, before the recorder's own time: the history has it all.
+    void lateOutputIsKeptAtNewSession()
+    {
+        FakeHome home;
+        const QString fifo = home.makeFifo(u"fifo"_s);
+        home.writeStandin(u".local/bin/claude"_s,
+                          {u"{"_s, u"wait="_s + fifo, u"out=late\\n"_s, u"}"_s, u"out=early\\n"_s});
+        ProcessOwner owner;
+        HistoryStore store(owner, home.filePath(u"history.sqlite3"_s), u"me"_s);
+        const auto closeWindows = qScopeGuard(deleteWindows);
+        QPointer<MainWindow> window =
+            MainWindow::open(AppServices{owner, &store}, QFile::encodeName(home.path()));
+        QVERIFY(waitForScan(window));
+        BrevaneModel* model = window->contentView()->model();
+        model->setPlainOutput(true);
+        QVERIFY(runAll(window, u"go"_s));
+        AgentSession* claude = model->runners()[0];
+        QVERIFY(home.release(fifo));
+        QVERIFY(waitFor([&] { return claude->output().endsWith(u"late\n"_s); }));
+        const QString id = model->sessionId();
+        const QString shown = claude->output().toString();
+        model->newSession();
+        const std::optional<StoredSession> kept = load(store, id);
+        QVERIFY(kept && !kept->agents.isEmpty());
+        QCOMPARE(kept->agents[0].transcript, shown);
     }
 
     // A history that cannot be kept leaves the app working and says why,
@@ -368,7 +404,7 @@ private Q_SLOTS:
             const std::optional<StoredSession> kept = load(*reader, id);
             return kept && kept->agents.size() == 3 &&
                    std::all_of(kept->agents.begin(), kept->agents.end(), [](const auto& agent) {
-                       return agent.transcript.size() > (1 << 20);
+                       return agent.transcript.size() > (256 << 10);
                    });
         }));
         ::kill(pid_t(child.processId()), SIGKILL);

@@ -62,6 +62,7 @@ void BrevaneModel::newSession()
 {
     if (!canStartNewSession())
         return;
+    Q_EMIT sessionEnding();
     for (AgentSession* runner : std::as_const(m_runners))
         runner->clearSession();
     m_sessionFolder.clear();
@@ -76,6 +77,8 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
 {
     if (anyRunning())
         return false;
+    if (sessionStarted())
+        Q_EMIT sessionEnding();
     for (AgentSession* runner : std::as_const(m_runners)) {
         runner->clearSession();
         if (const auto kept = agents.find(runner->id()); kept != agents.end())

@@ -111,6 +111,9 @@ public:
 
 Q_SIGNALS:
     void changed();
+    // The session is about to be emptied or replaced: what it shows now is
+    // its last word.
+    void sessionEnding();
     // The last tool still running in a run started by start() has ended
     // (finished, stopped or failed): once per run, after its state changed.
     void allEnded();

@@ -633,7 +633,10 @@ bool HistoryDatabase::indexTurn(const QString& sessionId, const QString& tool, i
 bool HistoryDatabase::deleteSessions(const QStringList& ids)
 {
     for (const QString& id : ids) {
-        if (!run("DELETE FROM sessions WHERE id = ?", {id}))
+        // A session still running somewhere goes on being written.
+        if (!run("DELETE FROM sessions WHERE id = ? AND NOT EXISTS"
+                 " (SELECT 1 FROM turns WHERE session_id = sessions.id AND instance <> '')",
+                 {id}))
             return false;
     }
     return true;

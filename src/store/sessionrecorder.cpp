@@ -85,6 +85,7 @@ SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObje
     m_timer.setInterval(gatherMs);
     connect(&m_timer, &QTimer::timeout, this, &SessionRecorder::flush);
     connect(&m_model, &BrevaneModel::changed, this, &SessionRecorder::schedule);
+    connect(&m_model, &BrevaneModel::sessionEnding, this, &SessionRecorder::flush);
     for (AgentSession* agent : m_model.runners())
         connect(agent, &AgentSession::changed, this, &SessionRecorder::schedule);
 }
@@ -203,10 +204,13 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
 
     const QList<Turn>& turns = agent.turns();
     const qsizetype latest = turns.size() - 1;
-    // A turn's end in the transcript is fixed only once the next begins.
-    if (turns.size() > mark.writtenRunning.size() && !mark.writtenRunning.isEmpty())
-        m_store.write(
-            turnRow(m_sessionId, agent, mark.writtenRunning.size() - 1, m_store.instance()));
+    // A turn's end in the transcript is fixed only once the next begins;
+    // what arrived after it ended is searchable from then on too.
+    if (turns.size() > mark.writtenRunning.size() && !mark.writtenRunning.isEmpty()) {
+        const qsizetype previous = mark.writtenRunning.size() - 1;
+        m_store.write(turnRow(m_sessionId, agent, previous, m_store.instance()));
+        m_store.indexTurn(m_sessionId, agent.id(), int(previous));
+    }
     mark.writtenRunning.resize(turns.size(), false);
     for (qsizetype i = mark.settledTurns; i < turns.size(); ++i) {
         const bool running = turns[i].state.isRunning();

@@ -21,6 +21,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -242,6 +244,12 @@ void HistoryPanel::deleteSelected(bool confirm)
     if (!m_delete->isEnabled())
         return;
     const QStringList ids = selectedIds();
+    if (m_runningHere && std::any_of(ids.begin(), ids.end(), m_runningHere)) {
+        QMessageBox::information(this, tr("Delete Sessions"),
+                                 tr("A session still running cannot be opened or deleted."));
+        refresh();
+        return;
+    }
     if (confirm) {
         QMessageBox box(QMessageBox::Warning, tr("Delete Sessions"),
                         tr("Delete %n session(s) from the history?", nullptr, int(ids.size())),

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class HistoryStore;
 class QCheckBox;
 class QLineEdit;
@@ -36,6 +38,12 @@ public:
     // Deletes the sessions selected, none of them running, once the user
     // has confirmed it; `confirm` false: without asking (tests).
     void deleteSelected(bool confirm = true);
+    // Tells whether a session runs here now, which the list may not know
+    // yet: such a session is neither deleted nor opened.
+    void setRunningHere(std::function<bool(const QString& id)> runningHere)
+    {
+        m_runningHere = std::move(runningHere);
+    }
 
 Q_SIGNALS:
     // The user asked to open this session.
@@ -61,6 +69,7 @@ private:
     QPushButton* m_delete;
     QTimer m_debounce;
     QList<SessionSummary> m_sessions;
+    std::function<bool(const QString&)> m_runningHere;
     // Answers to older questions are dropped.
     quint64 m_asked = 0;
 };

@@ -17,6 +17,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // The platform's keys for `key`, and `also` where it has not got it.
@@ -95,8 +97,8 @@ MainWindow::MainWindow(const AppServices& app, const QByteArray& workingFolder, 
     setCentralWidget(central);
     if (m_app.history)
         buildHistory();
-    buildMenus();
     restoreSettings();
+    buildMenus();
 }
 
 MainWindow::~MainWindow()
@@ -130,6 +132,22 @@ void MainWindow::buildHistory()
     m_historyDock->hide();
     connect(m_historyPanel, &HistoryPanel::openRequested, this,
             [this](const QString& id) { openSession(id); });
+    m_historyPanel->setRunningHere([](const QString& id) {
+        const QList<MainWindow*> windows = allWindows();
+        return std::any_of(windows.begin(), windows.end(), [&id](MainWindow* window) {
+            const BrevaneModel* shown = window->m_content->model();
+            return shown->sessionId() == id && shown->anyRunning();
+        });
+    });
+    // Whether a session of this window runs shows in the list at once.
+    connect(model, &BrevaneModel::changed, m_historyPanel,
+            [this, model, running = false]() mutable {
+                if (model->anyRunning() != running) {
+                    running = model->anyRunning();
+                    if (m_historyDock->isVisible())
+                        m_historyPanel->refresh();
+                }
+            });
     // A session shown in a window and deleted goes from the window too, so
     // that nothing is written for it again.
     connect(m_historyPanel, &HistoryPanel::deleting, this, [](const QStringList& ids) {
@@ -180,29 +198,37 @@ void MainWindow::restoreSettings()
 
     connect(m_content, &ContentView::zoomChanged, this,
             [this, settings] { settings->setValue(zoomKey, m_content->zoom()); });
-    connect(model, &BrevaneModel::changed, this, [model, settings] {
-        if (model->plainOutput() != settings->value(plainOutputKey, false).toBool())
-            settings->setValue(plainOutputKey, model->plainOutput());
-        const QByteArray folder = model->workingFolder();
-        if (!folder.isEmpty() && folder != settings->value(folderKey).toByteArray())
-            settings->setValue(folderKey, folder);
-        // Folders trusted in other windows count here too.
-        QList<QByteArray> trusted = byteList(settings->value(trustedFoldersKey));
-        const qsizetype known = trusted.size();
-        for (const QByteArray& folder : model->trustedFolders()) {
-            if (!trusted.contains(folder))
-                trusted << folder;
-        }
-        if (trusted.size() != known)
-            settings->setValue(trustedFoldersKey, variantList(trusted));
-        if (trusted.size() != model->trustedFolders().size())
-            model->setTrustedFolders(trusted);
-    });
+    // Output changes the model many times a second: only what differs from
+    // what was last seen goes to the settings.
+    connect(model, &BrevaneModel::changed, this,
+            [model, settings, plain = model->plainOutput(), folder = QByteArray(),
+             trustedSeen = model->trustedFolders().size()]() mutable {
+                if (model->plainOutput() != plain) {
+                    plain = model->plainOutput();
+                    settings->setValue(plainOutputKey, plain);
+                }
+                if (!model->workingFolder().isEmpty() && model->workingFolder() != folder) {
+                    folder = model->workingFolder();
+                    settings->setValue(folderKey, folder);
+                }
+                if (model->trustedFolders().size() == trustedSeen)
+                    return;
+                // Folders trusted in other windows count here too.
+                QList<QByteArray> trusted = byteList(settings->value(trustedFoldersKey));
+                for (const QByteArray& each : model->trustedFolders()) {
+                    if (!trusted.contains(each))
+                        trusted << each;
+                }
+                settings->setValue(trustedFoldersKey, variantList(trusted));
+                model->setTrustedFolders(trusted);
+                trustedSeen = trusted.size();
+            });
     if (m_historyDock) {
         connect(m_historyDock->toggleViewAction(), &QAction::toggled, this,
                 [this, settings](bool visible) {
-                    // Not as the window itself goes, taking the panel with it.
-                    if (isVisible())
+                    // Not as the window itself goes, taking the panel with
+                    // it, nor as history turning off hides it.
+                    if (isVisible() && m_app.history->isOn())
                         settings->setValue(historyVisibleKey, visible);
                 });
     }
@@ -231,6 +257,16 @@ void MainWindow::openSession(const QString& id, std::function<void(MainWindow*)>
             if (opened)
                 opened(nullptr);
             return;
+        }
+        // Another Open may have shown it meanwhile: one window per session.
+        for (MainWindow* window : allWindows()) {
+            if (window->m_content->model()->sessionId() == session->session.id) {
+                window->raise();
+                window->activateWindow();
+                if (opened)
+                    opened(window);
+                return;
+            }
         }
         MainWindow* target = self;
         if (self->m_content->model()->anyRunning())
@@ -331,6 +367,11 @@ void MainWindow::buildMenus()
     plainOutput->setCheckable(true);
     plainOutput->setChecked(m_content->model()->plainOutput());
     connect(plainOutput, &QAction::toggled, m_content->model(), &BrevaneModel::setPlainOutput);
+    connect(m_content->model(), &BrevaneModel::changed, plainOutput,
+            [plainOutput, model = m_content->model()] {
+                if (plainOutput->isChecked() != model->plainOutput())
+                    plainOutput->setChecked(model->plainOutput());
+            });
     view->addSeparator();
     QAction* zoomIn = view->addAction(tr("Zoom In"), m_content, [this] { m_content->zoomBy(1); });
     // Ctrl+= is Ctrl++ without Shift on most keyboards.
