@@ -3,6 +3,7 @@
 #include "git/gitparsers.h"
 #include "git/repository.h"
 #include "git/worktrees.h"
+#include "gitsupport.h"
 #include "testsupport.h"
 
 #include <QSet>
@@ -23,64 +24,6 @@ namespace {
 using Paths = QList<QByteArray>;
 using Kind = GitFileChange::Kind;
 
-QByteArray bytes(const QString& path)
-{
-    return QFile::encodeName(path);
-}
-
-QByteArray canonical(const QByteArray& path)
-{
-    char resolved[PATH_MAX];
-    return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : path;
-}
-
-// git for the test's own steps, with an identity of its own; a step meant
-// to fail says so with `quiet`.
-bool git(const QByteArray& folder, const Paths& arguments, QByteArray* out = nullptr,
-         bool quiet = false)
-{
-    const Paths options{"-c", "user.name=Test",         "-c", "user.email=test@example.com",
-                        "-c", "init.defaultBranch=main"};
-    const CommandResult result = runCommand({*Git::program({}), options + arguments, folder},
-                                            std::chrono::milliseconds(deadline));
-    if (out)
-        *out = result.output;
-    if (!result.succeeded() && !quiet)
-        qWarning() << "git" << arguments << "failed:" << result.errorOutput;
-    return result.succeeded();
-}
-
-QByteArray gitOutput(const QByteArray& folder, const Paths& arguments)
-{
-    QByteArray out;
-    return git(folder, arguments, &out) ? out.trimmed() : QByteArray("(failed)");
-}
-
-bool writeFile(const QByteArray& path, const QByteArray& content, mode_t mode = 0644)
-{
-    for (qsizetype slash = path.indexOf('/', 1); slash > 0; slash = path.indexOf('/', slash + 1))
-        ::mkdir(path.first(slash).constData(), 0755);
-    ::unlink(path.constData());
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
-    ::close(fd);
-    return ok && ::chmod(path.constData(), mode) == 0;
-}
-
-QByteArray readFile(const QByteArray& path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    QByteArray content;
-    char buffer[4096];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, n);
-    if (fd >= 0)
-        ::close(fd);
-    return content;
-}
-
 // Sets the modification time, to the second.
 bool setTime(const QByteArray& path, time_t seconds)
 {
@@ -97,75 +40,6 @@ bool overwrite(const QByteArray& path, const QByteArray& content)
     if (fd >= 0)
         ::close(fd);
     return ok;
-}
-
-mode_t modeOf(const QByteArray& path)
-{
-    struct stat info {};
-    return ::lstat(path.constData(), &info) == 0 ? info.st_mode : 0;
-}
-
-// Every entry below `folder` but .git: its path, mode and content (a
-// link's target), sorted, as one text.
-QByteArray folderState(const QByteArray& folder, const QByteArray& relative = {})
-{
-    QList<QByteArray> entries;
-    const QByteArray here = relative.isEmpty() ? folder : folder + '/' + relative;
-    if (DIR* dir = ::opendir(here.constData())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray name = entry->d_name;
-            if (name == "." || name == ".." || (relative.isEmpty() && name == ".git"))
-                continue;
-            const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
-            const QByteArray full = folder + '/' + path;
-            const mode_t mode = modeOf(full);
-            QByteArray line = path + ' ' + QByteArray::number(mode, 8) + ' ';
-            if (S_ISDIR(mode)) {
-                line += '\n' + folderState(folder, path);
-            } else if (S_ISLNK(mode)) {
-                char target[PATH_MAX];
-                const ssize_t n = ::readlink(full.constData(), target, sizeof target);
-                line += QByteArray(target, std::max<ssize_t>(n, 0));
-            } else {
-                line += readFile(full);
-            }
-            entries.push_back(line);
-        }
-        ::closedir(dir);
-    }
-    std::sort(entries.begin(), entries.end());
-    return entries.join('\n');
-}
-
-// Removes `path` and all below it. QTemporaryDir cannot: it loses names
-// that are not UTF-8.
-void removeTree(const QByteArray& path)
-{
-    if (!S_ISDIR(modeOf(path))) {
-        ::unlink(path.constData());
-        return;
-    }
-    if (DIR* dir = ::opendir(path.constData())) {
-        QList<QByteArray> names;
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(dir);
-        for (const QByteArray& name : names)
-            removeTree(path + '/' + name);
-    }
-    ::rmdir(path.constData());
-}
-
-// All of a repository that is the user's besides the files: HEAD, the
-// index, every ref, the stash.
-QByteArray repositoryState(const QByteArray& top)
-{
-    return readFile(top + "/.git/HEAD") + '\n' + readFile(top + "/.git/index") + '\n' +
-           gitOutput(top, {"for-each-ref", "--format=%(refname) %(objectname)"}) + '\n' +
-           gitOutput(top, {"stash", "list"});
 }
 
 // The files of `commit`, sorted.
@@ -285,11 +159,7 @@ private:
 void TestGit::initTestCase()
 {
     // No setting and no identity of the developer's may reach git.
-    qputenv("GIT_CONFIG_NOSYSTEM", "1");
-    for (const char* name : {"XDG_CONFIG_HOME", "GIT_CONFIG_GLOBAL", "GIT_AUTHOR_NAME",
-                             "GIT_AUTHOR_EMAIL", "GIT_COMMITTER_NAME", "GIT_COMMITTER_EMAIL",
-                             "EMAIL", "GIT_DIR", "GIT_WORK_TREE", "GIT_INDEX_FILE"})
-        qunsetenv(name);
+    isolateGit();
     QVERIFY(Git::program({}).ok());
     QVERIFY(!git(bytes(m_home.path()), {"config", "--global", "user.name"}, nullptr, true));
 

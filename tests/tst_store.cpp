@@ -249,27 +249,34 @@ private Q_SLOTS:
         QVERIFY(!rig.load(u"nothing"_s));
     }
 
-    // A file of version 1, made with its own statements, is brought to the
-    // current version with its rows kept, and what it held is searchable.
-    void migratesFromVersion1_data()
+    // A file of each earlier version, made with its own statements, is
+    // brought to the current version with its rows kept; what it held is
+    // searchable, and the tables of later versions are there to be written.
+    void migratesFromEarlierVersions_data()
     {
+        QTest::addColumn<int>("version");
         QTest::addColumn<QString>("filter");
         QTest::addColumn<bool>("transcripts");
-        QTest::newRow("title") << u"old task"_s << false;
-        QTest::newRow("prompt") << u"renamed"_s << false;
-        QTest::newRow("output") << u"lexer"_s << true;
+        QTest::newRow("1, title") << 1 << u"old task"_s << false;
+        QTest::newRow("1, prompt") << 1 << u"renamed"_s << false;
+        QTest::newRow("1, output") << 1 << u"lexer"_s << true;
+        QTest::newRow("2, title") << 2 << u"old task"_s << false;
+        QTest::newRow("2, output") << 2 << u"lexer"_s << true;
     }
-    void migratesFromVersion1()
+    void migratesFromEarlierVersions()
     {
+        QFETCH(int, version);
         QFETCH(QString, filter);
         QFETCH(bool, transcripts);
         Rig rig;
         QVERIFY(QDir().mkpath(QFileInfo(rig.path).path()));
         {
             RawConnection raw(rig.path);
-            for (const char* statement : HistorySchema::stepTo(1))
-                QVERIFY(raw.exec(QString::fromUtf8(statement)));
-            QVERIFY(raw.exec(u"PRAGMA user_version = 1"_s));
+            for (int step = 1; step <= version; ++step) {
+                for (const char* statement : HistorySchema::stepTo(step))
+                    QVERIFY(raw.exec(QString::fromUtf8(statement)));
+            }
+            QVERIFY(raw.exec(u"PRAGMA user_version = "_s + QString::number(version)));
             QVERIFY(raw.exec(
                 u"INSERT INTO sessions VALUES ('s1', x'2f746d70', 1, 2, 'The old task')"_s));
             QVERIFY(raw.exec(u"INSERT INTO agents VALUES ('s1', 'claude', 'c1', 1, x'2f')"_s));
@@ -282,17 +289,79 @@ private Q_SLOTS:
             QVERIFY(
                 raw.exec(u"INSERT INTO transcript_chunks (session_id, tool, text_offset,"
                          " text_length, text) VALUES ('s1', 'claude', 17, 10, ' lexer ok\n')"_s));
+            // A file of version 2 had its text indexed as it was written.
+            if (version == 2) {
+                QVERIFY(raw.exec(u"INSERT INTO search_rows VALUES (1, 's1', '', -1, 0),"
+                                 " (2, 's1', 'claude', 0, 2)"_s));
+                QVERIFY(raw.exec(u"INSERT INTO search_text (rowid, body) VALUES"
+                                 " (1, 'The old task'), (2, 'the lexer ok')"_s));
+            }
         }
         QVERIFY(rig.open());
         QVERIFY2(rig.store->isOn(), qPrintable(rig.store->whyOff()));
         QCOMPARE(rig.list(filter, transcripts), QStringList{u"s1"_s});
+        const WorktreeRow worktree{
+            u"s1"_s, u"claude"_s, "/r", "/w", "abc", {}, WorktreeRow::State::Ready};
+        rig.store->write(worktree);
+        QVERIFY(rig.commit());
         const std::optional<StoredSession> loaded = rig.load(u"s1"_s);
         QVERIFY(loaded);
         QCOMPARE(loaded->session.title, u"The old task"_s);
+        QCOMPARE(loaded->session.baseFolder, QByteArray("/tmp"));
+        QCOMPARE(loaded->agents.value(0).agent.conversationId, u"c1"_s);
+        QCOMPARE(loaded->agents.value(0).turns.value(0).prompt, u"renamed it"_s);
         QCOMPARE(loaded->agents.value(0).transcript, u"> renamed it\nthe lexer ok\n"_s);
+        QVERIFY(loaded->worktrees == QList<WorktreeRow>{worktree});
         rig.store.reset();
         QCOMPARE(RawConnection(rig.path).value(u"PRAGMA user_version"_s).toInt(),
                  HistorySchema::current);
+    }
+
+    // Worktree rows come back as written, with folders that are not UTF-8:
+    // a session has all of its own, removed ones too; the list has those
+    // of every session that are not removed. A row replaces the one of its
+    // agent, and one without its session is dropped.
+    void worktreesRoundTrip()
+    {
+        Rig rig;
+        QVERIFY(rig.open());
+        using State = WorktreeRow::State;
+        rig.store->write(session(u"a"_s, u"A"_s));
+        rig.store->write(session(u"b"_s, u"B"_s));
+        const QByteArray top = "/home/me/caf\xe9 repo";
+        const QByteArray data = "/home/me/.local/share/Brevane/worktrees/caf\xe9 repo-";
+        QList<WorktreeRow> rows;
+        for (const QString& id : {u"a"_s, u"b"_s}) {
+            for (const QString& tool : {u"claude"_s, u"gemini"_s, u"hermes"_s}) {
+                rows << WorktreeRow{id,
+                                    tool,
+                                    top,
+                                    data + id.toUtf8() + '/' + tool.toUtf8(),
+                                    "0123456789abcdef0123456789abcdef01234567",
+                                    tool == u"hermes"_s ? QByteArray() : "sub/\xff dir",
+                                    State::Creating};
+                rig.store->write(rows.back());
+            }
+        }
+        rig.store->write(WorktreeRow{u"none"_s, u"claude"_s, top, "/x", "1", {}, State::Ready});
+        QVERIFY(rig.commit());
+        rows[1].state = State::Ready;
+        rows[2].state = State::Removed;
+        rows[3].state = State::Ready;
+        for (int i : {1, 2, 3})
+            rig.store->write(rows[i]);
+        QVERIFY(rig.commit());
+
+        const std::optional<StoredSession> a = rig.load(u"a"_s);
+        QVERIFY(a);
+        QVERIFY(a->worktrees == rows.mid(0, 3));
+        std::optional<QList<WorktreeRow>> listed;
+        rig.store->listWorktrees([&](QList<WorktreeRow> worktrees) { listed = worktrees; });
+        QVERIFY(waitFor([&] { return listed.has_value(); }));
+        QCOMPARE(listed->size(), 5);
+        QVERIFY(!listed->contains(rows[2]));
+        for (int i : {0, 1, 3, 4, 5})
+            QVERIFY2(listed->contains(rows[i]), qPrintable(QString::number(i)));
     }
 
     // A file that is not a database, or one cut short, is moved aside with
@@ -552,6 +621,8 @@ private Q_SLOTS:
             rig.store->write(session(id, u"Title "_s + id));
             writeAgent(*rig.store, id, u"claude"_s, u"prompt "_s + id, u"output "_s + id);
             rig.store->append(RawChunk{id, u"claude"_s, 0, 0, "raw"});
+            rig.store->write(WorktreeRow{
+                id, u"claude"_s, "/repo", "/w/" + id.toUtf8(), "1", {}, WorktreeRow::State::Ready});
         }
         rig.store->deleteSessions({u"a"_s, u"c"_s});
         QVERIFY(rig.commit());
@@ -559,14 +630,15 @@ private Q_SLOTS:
         QCOMPARE(rig.list(u"title"_s), QStringList{u"b"_s});
         QVERIFY(!rig.load(u"a"_s));
         RawConnection raw(rig.path);
-        for (const QString& table :
-             {u"agents"_s, u"turns"_s, u"transcript_chunks"_s, u"raw_chunks"_s, u"search_rows"_s}) {
+        for (const QString& table : {u"agents"_s, u"turns"_s, u"transcript_chunks"_s,
+                                     u"raw_chunks"_s, u"search_rows"_s, u"worktrees"_s}) {
             QCOMPARE(raw.value(u"SELECT count(*) FROM "_s + table + u" WHERE session_id <> 'b'"_s)
                          .toInt(),
                      0);
         }
         // Title, prompt and output of b.
         QCOMPARE(raw.value(u"SELECT count(*) FROM search_text"_s).toInt(), 3);
+        QCOMPARE(raw.value(u"SELECT count(*) FROM worktrees"_s).toInt(), 1);
     }
 
     // Turns left running by a Brevane that is gone become Interrupted, with

@@ -538,6 +538,18 @@ bool HistoryDatabase::write(const TurnRow& row)
                 row.instance});
 }
 
+bool HistoryDatabase::write(const WorktreeRow& row)
+{
+    return run("INSERT INTO worktrees (session_id, tool, repository_top, path, base_commit,"
+               " subfolder, state) VALUES (?, ?, ?, ?, ?, ?, ?)"
+               " ON CONFLICT (session_id, tool) DO UPDATE SET"
+               " repository_top = excluded.repository_top, path = excluded.path,"
+               " base_commit = excluded.base_commit, subfolder = excluded.subfolder,"
+               " state = excluded.state",
+               {row.sessionId, row.tool, row.repositoryTop, row.path,
+                QString::fromLatin1(row.baseCommit), row.subfolder, int(row.state)});
+}
+
 bool HistoryDatabase::append(const TranscriptChunk& chunk)
 {
     if (chunk.text.isEmpty() && chunk.runs.empty())
@@ -760,6 +772,11 @@ std::optional<StoredSession> HistoryDatabase::loadSession(const QString& id)
     stored.session.title = query->value(3).toString();
     query->finish();
 
+    std::optional<QList<WorktreeRow>> worktrees = this->worktrees(id, true);
+    if (!worktrees)
+        return std::nullopt;
+    stored.worktrees = std::move(*worktrees);
+
     query = run("SELECT tool, conversation_id, can_resume, workspace_folder FROM agents"
                 " WHERE session_id = ? ORDER BY rowid",
                 {id});
@@ -848,4 +865,39 @@ std::optional<StoredSession> HistoryDatabase::loadSession(const QString& id)
         query->finish();
     }
     return stored;
+}
+
+QList<WorktreeRow> HistoryDatabase::listWorktrees()
+{
+    return worktrees(QString(), false).value_or(QList<WorktreeRow>());
+}
+
+std::optional<QList<WorktreeRow>> HistoryDatabase::worktrees(const QString& sessionId, bool removed)
+{
+    // A state no row has: keeps every row.
+    const int left = removed ? -1 : int(WorktreeRow::State::Removed);
+    QSqlQuery* query = sessionId.isNull()
+                           ? run("SELECT session_id, tool, repository_top, path, base_commit,"
+                                 " subfolder, state FROM worktrees WHERE state <> ?"
+                                 " ORDER BY rowid",
+                                 {left})
+                           : run("SELECT session_id, tool, repository_top, path, base_commit,"
+                                 " subfolder, state FROM worktrees"
+                                 " WHERE session_id = ? AND state <> ? ORDER BY rowid",
+                                 {sessionId, left});
+    if (!query)
+        return std::nullopt;
+    QList<WorktreeRow> rows;
+    while (query->next()) {
+        WorktreeRow& row = rows.emplace_back();
+        row.sessionId = query->value(0).toString();
+        row.tool = query->value(1).toString();
+        row.repositoryTop = query->value(2).toByteArray();
+        row.path = query->value(3).toByteArray();
+        row.baseCommit = query->value(4).toString().toLatin1();
+        row.subfolder = query->value(5).toByteArray();
+        row.state = WorktreeRow::State(query->value(6).toInt());
+    }
+    query->finish();
+    return rows;
 }

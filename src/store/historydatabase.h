@@ -69,6 +69,7 @@ public:
     bool write(const SessionRow& row);
     bool write(const AgentRow& row);
     bool write(const TurnRow& row);
+    bool write(const WorktreeRow& row);
     bool append(const TranscriptChunk& chunk);
     bool append(const RawChunk& chunk);
     bool indexTurn(const QString& sessionId, const QString& tool, int index);
@@ -80,6 +81,8 @@ public:
     // Reads; empty when a statement failed.
     QList<SessionSummary> listSessions(const QString& filter, bool transcripts);
     std::optional<StoredSession> loadSession(const QString& id);
+    // Every worktree not removed, of every session.
+    QList<WorktreeRow> listWorktrees();
 
     Failure failure() const { return m_failure; }
     // SQLite's words for the failure.
@@ -101,6 +104,9 @@ private:
     QSqlQuery* runWaiting(const char* sql);
     bool runOnceWaiting(const QString& sql, QVariant* firstValue = nullptr);
     void fail(const QSqlError& error);
+    // The worktrees of `sessionId`, or of every session when it is null;
+    // removed ones only with `removed`.
+    std::optional<QList<WorktreeRow>> worktrees(const QString& sessionId, bool removed);
     bool setSearchText(const QString& sessionId, const QString& tool, int turn, int kind,
                        const QString& body);
 

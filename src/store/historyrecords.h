@@ -95,6 +95,23 @@ struct RawChunk {
     friend bool operator==(const RawChunk&, const RawChunk&) = default;
 };
 
+// A git worktree made for one agent of a session; (sessionId, tool) names
+// it. Written before the worktree is made, so that a crash in between
+// leaves a row to find it by.
+struct WorktreeRow {
+    enum class State { Creating = 0, Ready = 1, Removed = 2 };
+
+    QString sessionId;
+    QString tool;
+    QByteArray repositoryTop; // the repository it belongs to
+    QByteArray path;
+    QByteArray baseCommit; // the snapshot it was made at
+    QByteArray subfolder;  // where in it the agent runs; empty at its top
+    State state = State::Creating;
+
+    friend bool operator==(const WorktreeRow&, const WorktreeRow&) = default;
+};
+
 // A session as the history panel lists it.
 struct SessionSummary {
     QString id;
@@ -123,6 +140,7 @@ struct StoredAgent {
 struct StoredSession {
     SessionRow session;
     QList<StoredAgent> agents;
+    QList<WorktreeRow> worktrees; // removed ones too
 
     friend bool operator==(const StoredSession&, const StoredSession&) = default;
 };

@@ -89,6 +89,22 @@ const std::array version2{
     " BEGIN DELETE FROM search_text WHERE rowid = old.id; END",
 };
 
+// The git worktrees Brevane makes for a session's agents, so that each can
+// be removed again, also after a crash: a row is written before its
+// worktree is made (state 0, creating), marked ready (1) once it is, and
+// removed (2) once it is gone. Folders and the repository's top are bytes.
+const std::array version3{
+    "CREATE TABLE worktrees ("
+    " session_id TEXT NOT NULL REFERENCES sessions (id) ON DELETE CASCADE,"
+    " tool TEXT NOT NULL,"
+    " repository_top BLOB NOT NULL,"
+    " path BLOB NOT NULL,"
+    " base_commit TEXT,"
+    " subfolder BLOB,"
+    " state INTEGER NOT NULL DEFAULT 0,"
+    " PRIMARY KEY (session_id, tool))",
+};
+
 } // namespace
 
 std::span<const char* const> HistorySchema::stepTo(int version)
@@ -98,6 +114,8 @@ std::span<const char* const> HistorySchema::stepTo(int version)
         return version1;
     case 2:
         return version2;
+    case 3:
+        return version3;
     default:
         return {};
     }

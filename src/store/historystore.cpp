@@ -56,8 +56,8 @@ struct CommitOp {
 struct ReadOp {
     std::function<std::function<void()>(HistoryDatabase*)> read;
 };
-using WriterOp = std::variant<SessionRow, AgentRow, TurnRow, TranscriptChunk, RawChunk, IndexTurnOp,
-                              DeleteSessionsOp, MarkInterruptedOp, CommitOp, ReadOp>;
+using WriterOp = std::variant<SessionRow, AgentRow, TurnRow, WorktreeRow, TranscriptChunk, RawChunk,
+                              IndexTurnOp, DeleteSessionsOp, MarkInterruptedOp, CommitOp, ReadOp>;
 
 template <typename... Fs> struct Overloaded : Fs... {
     using Fs::operator()...;
@@ -373,6 +373,7 @@ bool HistoryStoreShared::applyBatch(HistoryDatabase& db, const std::deque<Writer
                 [&](const SessionRow& row) { return went(db.write(row)); },
                 [&](const AgentRow& row) { return went(db.write(row)); },
                 [&](const TurnRow& row) { return went(db.write(row)); },
+                [&](const WorktreeRow& row) { return went(db.write(row)); },
                 [&](const TranscriptChunk& chunk) { return went(merger.add(db, chunk)); },
                 [&](const RawChunk& chunk) { return went(merger.add(db, chunk)); },
                 [&](const IndexTurnOp& index) {
@@ -544,6 +545,12 @@ void HistoryStore::write(const TurnRow& row)
         m_shared->enqueue(row, row.prompt.size(), false);
 }
 
+void HistoryStore::write(const WorktreeRow& row)
+{
+    if (m_shared->on)
+        m_shared->enqueue(row, 0, false);
+}
+
 void HistoryStore::append(const TranscriptChunk& chunk)
 {
     if (m_shared->on)
@@ -600,6 +607,17 @@ void HistoryStore::loadSession(const QString& id,
         if (db)
             session = db->loadSession(id);
         return std::function<void()>([done, session] { done(session); });
+    }};
+    m_shared->enqueue(std::move(read), 0, true);
+}
+
+void HistoryStore::listWorktrees(std::function<void(QList<WorktreeRow>)> done)
+{
+    ReadOp read{[done = std::move(done)](HistoryDatabase* db) {
+        QList<WorktreeRow> worktrees;
+        if (db)
+            worktrees = db->listWorktrees();
+        return std::function<void()>([done, worktrees] { done(worktrees); });
     }};
     m_shared->enqueue(std::move(read), 0, true);
 }

@@ -57,6 +57,9 @@ public:
     void write(const SessionRow& row);
     void write(const AgentRow& row);
     void write(const TurnRow& row);
+    // A worktree's row goes first, committed (commitNow), and only then is
+    // the worktree made: a crash in between leaves a row to find it by.
+    void write(const WorktreeRow& row);
     void append(const TranscriptChunk& chunk);
     void append(const RawChunk& chunk);
     // Makes the text of the turn searchable: called when a turn ends.
@@ -77,7 +80,10 @@ public:
     // through FTS5's trigram index.
     void listSessions(const QString& filter, bool transcripts,
                       std::function<void(QList<SessionSummary>)> done);
-    // The whole session; none if it is not there (or history is off).
+    // Every worktree not yet removed, of every session, oldest first.
+    void listWorktrees(std::function<void(QList<WorktreeRow>)> done);
+    // The whole session, its worktrees too (removed ones included); none if
+    // it is not there (or history is off).
     void loadSession(const QString& id, std::function<void(std::optional<StoredSession>)> done);
 
 Q_SIGNALS:
