@@ -68,7 +68,7 @@ QByteArray obstacle(const QByteArray& top, const Change& change, const QSet<QByt
 
 QByteArray temporaryName(const QByteArray& target)
 {
-    const quint64 random = QRandomGenerator::system()->generate64();
+    const quint64 random = QRandomGenerator::global()->generate64();
     return parentOf(target) + "/.brevane-" + QByteArray::number(random, 16) + ".tmp";
 }
 
