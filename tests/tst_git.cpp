@@ -70,13 +70,6 @@ QByteArray describe(const GitFileChange& c)
                            QByteArray::number(c.removedLines));
 }
 
-QByteArray describe(const GitWorktree& w)
-{
-    return w.path + " | " + w.head + " | " + w.branch + " |" + (w.bare ? " bare" : "") +
-           (w.detached ? " detached" : "") + (w.locked ? " locked:" + w.lockReason : "") +
-           (w.prunable ? " prunable:" + w.prunableReason : "");
-}
-
 // A repository whose folder name has a blank, with three commits' worth of
 // files, an ignore file and a stash entry, its work tree clean.
 struct Repo {
@@ -130,15 +123,7 @@ private Q_SLOTS:
     void snapshot();
     void snapshotOfAnEmptyRepository();
     void refs();
-    void worktrees_data();
-    void worktrees();
-    void removingKeepsOtherWorktrees();
-    void worktreeInclude();
 
-    void parseWorktreeList_data();
-    void parseWorktreeList();
-    void parseMergeTree_data();
-    void parseMergeTree();
     void parseRawNumstat_data();
     void parseRawNumstat();
     void changes_data();
@@ -404,184 +389,6 @@ void TestGit::refs()
     QVERIFY(Git::deleteRefs(repo.top, "refs/brevane/none").ok());
     QCOMPARE(gitOutput(repo.top, {"for-each-ref", "--format=%(refname)", "refs/"}),
              QByteArray("refs/brevane/s10/base\nrefs/heads/main\nrefs/stash"));
-}
-
-void TestGit::worktrees_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::newRow("plain") << QByteArray("tree");
-    QTest::newRow("blanks") << QByteArray("my tree ");
-    QTest::newRow("line break") << QByteArray("line\nbreak");
-    QTest::newRow("not UTF-8") << QByteArray("caf\xe9 \xff\xfe");
-    QTest::newRow("quotes and tab") << QByteArray("\"q\"\t'x'");
-}
-
-void TestGit::worktrees()
-{
-    QFETCH(QByteArray, name);
-
-    Repo repo;
-    QVERIFY(repo.create());
-    const QByteArray path = repo.outside(name);
-    const QByteArray files0 = folderState(repo.top);
-    const QByteArray state0 = repositoryState(repo.top);
-
-    const GitResult<void> added = Git::addWorktree(repo.top, path, repo.head);
-    QVERIFY2(added.ok(), qPrintable(added.error()));
-    QCOMPARE(readFile(path + "/a.txt"), repo.read("a.txt"));
-    GitResult<QList<GitWorktree>> list = Git::listWorktrees(repo.top);
-    QVERIFY2(list.ok(), qPrintable(list.error()));
-    QCOMPARE(list->size(), 2);
-    QCOMPARE(describe(list->at(0)), repo.top + " | " + repo.head + " | refs/heads/main |");
-    QCOMPARE(describe(list->at(1)), path + " | " + repo.head + " |  | detached");
-    QCOMPARE(repositoryState(repo.top), state0);
-
-    const GitResult<void> removed = Git::removeWorktree(repo.top, path);
-    QVERIFY2(removed.ok(), qPrintable(removed.error()));
-    QCOMPARE(modeOf(path), mode_t(0));
-    list = Git::listWorktrees(repo.top);
-    QVERIFY(list.ok());
-    QCOMPARE(list->size(), 1);
-    QCOMPARE(folderState(repo.top), files0);
-    QCOMPARE(repositoryState(repo.top), state0);
-
-    QVERIFY(!Git::addWorktree(repo.top, "relative", repo.head).ok());
-    QVERIFY(!Git::addWorktree(repo.top, path, "--orphan").ok());
-}
-
-void TestGit::removingKeepsOtherWorktrees()
-{
-    Repo repo;
-    QVERIFY(repo.create());
-    const QByteArray kept = repo.outside("kept"), gone = repo.outside("gone");
-    QVERIFY(Git::addWorktree(repo.top, kept, repo.head).ok());
-    QVERIFY(Git::addWorktree(repo.top, gone, repo.head).ok());
-    QVERIFY(QDir(QFile::decodeName(gone)).removeRecursively());
-
-    // A worktree whose folder went away stays listed until the user prunes.
-    QVERIFY(Git::removeWorktree(repo.top, kept).ok());
-    const GitResult<QList<GitWorktree>> list = Git::listWorktrees(repo.top);
-    QVERIFY(list.ok());
-    QCOMPARE(list->size(), 2);
-    QCOMPARE(list->at(1).path, gone);
-    QVERIFY(list->at(1).prunable);
-}
-
-void TestGit::worktreeInclude()
-{
-    Repo repo;
-    QVERIFY(repo.create());
-    QVERIFY(repo.write(".gitignore", "*.log\nbuild/\n.env\nsecret dir/\n"));
-    QVERIFY(repo.write(".env", "TOKEN=1\n", 0600) && repo.write("secret dir/key", "k\n", 0755) &&
-            repo.write("secret dir/deeper/more", "m\n") && repo.write("build/out.o", "o\n") &&
-            repo.write("x.log", "l\n") && repo.write("notes.cfg", "untracked\n"));
-    const GitResult<QByteArray> snap = Git::snapshot(repo.top, repo.head);
-    QVERIFY(snap.ok());
-    const QByteArray tree = repo.outside("agent tree");
-    QVERIFY(Git::addWorktree(repo.top, tree, *snap).ok());
-
-    GitResult<Paths> copied = Git::copyWorktreeIncludes(repo.top, tree);
-    QVERIFY2(copied.ok(), qPrintable(copied.error()));
-    QCOMPARE(*copied, Paths{});
-
-    QVERIFY(repo.write(".worktreeinclude", ".env\nsecret dir/\n*.cfg\n"));
-    const QByteArray before = folderState(tree);
-    copied = Git::copyWorktreeIncludes(repo.top, tree);
-    QVERIFY2(copied.ok(), qPrintable(copied.error()));
-    Paths sorted = *copied;
-    std::sort(sorted.begin(), sorted.end());
-    QCOMPARE(sorted, (Paths{".env", "secret dir/deeper/more", "secret dir/key"}));
-    QCOMPARE(readFile(tree + "/.env"), QByteArray("TOKEN=1\n"));
-    QCOMPARE(modeOf(tree + "/.env") & 07777, mode_t(0600));
-    QCOMPARE(modeOf(tree + "/secret dir/key") & 07777, mode_t(0755));
-    QCOMPARE(readFile(tree + "/secret dir/deeper/more"), QByteArray("m\n"));
-    // Ignored but not listed, and listed but in the snapshot already.
-    QCOMPARE(modeOf(tree + "/build"), mode_t(0));
-    QCOMPARE(modeOf(tree + "/x.log"), mode_t(0));
-    QCOMPARE(readFile(tree + "/notes.cfg"), QByteArray("untracked\n"));
-    QVERIFY(folderState(tree) != before);
-
-    // What is there already is kept.
-    QVERIFY(writeFile(tree + "/.env", "edited by the agent\n"));
-    QVERIFY(Git::copyWorktreeIncludes(repo.top, tree).ok());
-    QCOMPARE(readFile(tree + "/.env"), QByteArray("edited by the agent\n"));
-}
-
-void TestGit::parseWorktreeList_data()
-{
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<QList<QByteArray>>("worktrees");
-
-    const QByteArray id(40, 'a');
-    QTest::newRow("none") << QByteArray() << QList<QByteArray>{};
-    QTest::newRow("main and detached")
-        << fields({"worktree /r", "HEAD " + id, "branch refs/heads/main", "", "worktree /w x",
-                   "HEAD " + id, "detached", ""})
-        << QList<QByteArray>{"/r | " + id + " | refs/heads/main |",
-                             "/w x | " + id + " |  | detached"};
-    QTest::newRow("bare, locked, prunable")
-        << fields({"worktree /b", "bare", "", "worktree /l", "HEAD 1", "detached", "locked why\nso",
-                   "", "worktree /p", "HEAD 2", "detached", "locked", "prunable gone", ""})
-        << QList<QByteArray>{"/b |  |  | bare", "/l | 1 |  | detached locked:why\nso",
-                             "/p | 2 |  | detached locked: prunable:gone"};
-    QTest::newRow("unknown attributes pass")
-        << fields({"worktree /n", "HEAD 3", "future thing", "lockedness", "detached", ""})
-        << QList<QByteArray>{"/n | 3 |  | detached"};
-    QTest::newRow("cut short") << fields({"worktree /a", "HEAD 4", "", "worktree /c"}) + "HEA"
-                               << QList<QByteArray>{"/a | 4 |  |", "/c |  |  |"};
-    QTest::newRow("not a list") << QByteArray("fatal: no\n") << QList<QByteArray>{};
-}
-
-void TestGit::parseWorktreeList()
-{
-    QFETCH(QByteArray, output);
-    QFETCH(QList<QByteArray>, worktrees);
-    QList<QByteArray> parsed;
-    for (const GitWorktree& worktree : ::parseWorktreeList(output))
-        parsed << describe(worktree);
-    QCOMPARE(parsed, worktrees);
-}
-
-void TestGit::parseMergeTree_data()
-{
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<QByteArray>("tree");
-    QTest::addColumn<Paths>("conflicts");
-    QTest::addColumn<QList<QByteArray>>("messages");
-
-    QTest::newRow("clean") << fields({"t1"}) << QByteArray("t1") << Paths{} << QList<QByteArray>{};
-    // As git 2.39 writes it for one conflicting file.
-    QTest::newRow("conflict")
-        << fields({"t2", "a b.txt", "", "1", "a b.txt", "Auto-merging", "Auto-merging a b.txt\n",
-                   "1", "a b.txt", "CONFLICT (contents)",
-                   "CONFLICT (content): Merge conflict in a b.txt\n"})
-        << QByteArray("t2") << Paths{"a b.txt"}
-        << QList<QByteArray>{"a b.txt: Auto-merging: Auto-merging a b.txt\n",
-                             "a b.txt: CONFLICT (contents): CONFLICT (content): Merge conflict "
-                             "in a b.txt\n"};
-    QTest::newRow("two paths") << fields({"t3", "x", "y", "x", "", "2", "x", "y",
-                                          "CONFLICT (rename/delete)", "both"})
-                               << QByteArray("t3") << Paths{"x", "y"}
-                               << QList<QByteArray>{"x y: CONFLICT (rename/delete): both"};
-    QTest::newRow("message cut short") << fields({"t4", "x", "", "3", "x", "CONFLICT"})
-                                       << QByteArray("t4") << Paths{"x"} << QList<QByteArray>{};
-    QTest::newRow("nothing") << QByteArray() << QByteArray() << Paths{} << QList<QByteArray>{};
-}
-
-void TestGit::parseMergeTree()
-{
-    QFETCH(QByteArray, output);
-    QFETCH(QByteArray, tree);
-    QFETCH(Paths, conflicts);
-    QFETCH(QList<QByteArray>, messages);
-
-    const GitMergeOutput merge = ::parseMergeTree(output);
-    QCOMPARE(merge.tree, tree);
-    QCOMPARE(merge.conflicts, conflicts);
-    QList<QByteArray> parsed;
-    for (const GitMergeMessage& message : merge.messages)
-        parsed << message.paths.join(' ') + ": " + message.type + ": " + message.text;
-    QCOMPARE(parsed, messages);
 }
 
 void TestGit::parseRawNumstat_data()

@@ -250,46 +250,6 @@ private Q_SLOTS:
         delete other.data();
     }
 
-    // Titles and prompts are searched; transcripts only when asked to.
-    void theFilterSearchesWhatItSays()
-    {
-        FakeHome home;
-        home.writeStandin(u".local/bin/claude"_s, {u"out=a zebra crossed\\n"_s});
-        ProcessOwner owner;
-        HistoryStore store(owner, home.filePath(u"history.sqlite3"_s), u"me"_s);
-        const auto closeWindows = qScopeGuard(deleteWindows);
-        QPointer<MainWindow> window =
-            MainWindow::open(AppServices{owner, &store}, QFile::encodeName(home.path()));
-        QVERIFY(waitForScan(window));
-        BrevaneModel* model = window->contentView()->model();
-        QVERIFY(runAll(window, u"paint the fence"_s));
-        QVERIFY(runAll(window, u"then the gate"_s));
-        model->newSession();
-        QVERIFY(runAll(window, u"wash the car"_s));
-        QVERIFY(commit(store));
-
-        const struct {
-            QString filter;
-            bool transcripts;
-            QStringList titles;
-        } cases[] = {
-            {QString(), false, {u"wash the car"_s, u"paint the fence"_s}},
-            {u"fence"_s, false, {u"paint the fence"_s}},
-            {u"gate"_s, false, {u"paint the fence"_s}},
-            {u"zebra"_s, false, {}},
-            {u"zebra"_s, true, {u"wash the car"_s, u"paint the fence"_s}},
-            {u"WASH"_s, false, {u"wash the car"_s}},
-        };
-        for (const auto& c : cases) {
-            QStringList titles;
-            for (const SessionSummary& session : list(store, c.filter, c.transcripts))
-                titles << session.title;
-            QCOMPARE(titles, c.titles);
-        }
-
-        delete window.data();
-    }
-
     // Output a job of the tool wrote after the turn ended, then New Session
     // at once, before the recorder's own time: the history has it all.
     void lateOutputIsKeptAtNewSession()
