@@ -8,7 +8,8 @@
 // is deliberately no equality or text form.
 class RunState {
 public:
-    enum class Case { Done, Killed, Idle, Running, Stopped, Failed, Interrupted };
+    // Kept in the history by number: new cases go at the end.
+    enum class Case { Done, Killed, Idle, Running, Stopped, Failed, Interrupted, Preparing };
 
     static constexpr RunState done(std::int32_t status) { return RunState(Case::Done, status); }
     static constexpr RunState killed(std::int32_t signal) { return RunState(Case::Killed, signal); }
@@ -18,11 +19,13 @@ public:
     static constexpr RunState failed() { return RunState(Case::Failed); }
     // The Brevane that ran it ended, or its window closed, before the turn did.
     static constexpr RunState interrupted() { return RunState(Case::Interrupted); }
+    // Its worktree is being made (or set up) before the tool starts.
+    static constexpr RunState preparing() { return RunState(Case::Preparing); }
     // From the case and number kept for it (in the history).
     static constexpr RunState fromParts(int kind, std::int32_t value)
     {
-        return kind >= 0 && kind <= int(Case::Interrupted) ? RunState(Case(kind), value)
-                                                           : RunState(Case::Interrupted);
+        return kind >= 0 && kind <= int(Case::Preparing) ? RunState(Case(kind), value)
+                                                         : RunState(Case::Interrupted);
     }
     constexpr std::int32_t value() const { return m_status; }
 
@@ -36,6 +39,9 @@ public:
     constexpr bool isStopped() const { return m_case == Case::Stopped; }
     constexpr bool isFailed() const { return m_case == Case::Failed; }
     constexpr bool isInterrupted() const { return m_case == Case::Interrupted; }
+    constexpr bool isPreparing() const { return m_case == Case::Preparing; }
+    // The turn has not reached one of its ends yet.
+    constexpr bool isActive() const { return isRunning() || isPreparing(); }
     // The exit code carried by `done`; 0 for every other case.
     constexpr std::int32_t status() const { return isDone() ? m_status : 0; }
     // The signal carried by `killed`; 0 for every other case.

@@ -1,5 +1,7 @@
 #include "model/brevanemodel.h"
 
+#include "platform/command.h"
+#include "platform/fd.h"
 #include "platform/files.h"
 #include "platform/processowner.h"
 #include "platform/spawn.h"
@@ -9,6 +11,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <future>
 
 BrevaneModel::BrevaneModel(ProcessOwner& owner, QObject* parent)
     : BrevaneModel(owner, defaultWorkingFolder(), parent)
@@ -27,6 +30,7 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
         m_runners.push_back(runner);
         m_included.push_back(true);
     }
+    checkRepository();
 }
 
 QByteArray BrevaneModel::defaultWorkingFolder()
@@ -44,6 +48,8 @@ void BrevaneModel::setWorkingFolder(const QByteArray& folder)
     m_workingFolder = folder;
     if (moved && canStartNewSession())
         newSession();
+    if (moved)
+        checkRepository();
     Q_EMIT changed();
 }
 
@@ -68,6 +74,9 @@ void BrevaneModel::newSession()
     m_sessionFolder.clear();
     m_sessionId.clear();
     m_sessionCreatedAt = QDateTime();
+    m_sessionWorktrees = false;
+    m_worktreesDiscarded = false;
+    m_baseCommit.clear();
     Q_EMIT changed();
 }
 
@@ -84,10 +93,22 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
         if (const auto kept = agents.find(runner->id()); kept != agents.end())
             runner->restore(*kept);
     }
+    const bool moved = folder != m_workingFolder;
     m_workingFolder = folder;
     m_sessionFolder = folder;
     m_sessionId = id;
     m_sessionCreatedAt = createdAt;
+    m_sessionWorktrees = false;
+    m_worktreesDiscarded = false;
+    m_baseCommit.clear();
+    for (const AgentSession* runner : std::as_const(m_runners)) {
+        if (runner->worktree()) {
+            m_sessionWorktrees = true;
+            m_baseCommit = runner->worktree()->baseCommit;
+        }
+    }
+    if (moved)
+        checkRepository();
     Q_EMIT changed();
     return true;
 }
@@ -96,7 +117,7 @@ bool BrevaneModel::canTrustFolderAndRetry(qsizetype index) const
 {
     const AgentSession* runner = m_runners.value(index);
     return runner && runner->refusedUntrustedFolder() && runner->path() &&
-           !runner->state().isRunning();
+           !runner->state().isActive();
 }
 
 void BrevaneModel::trustFolderAndRetry(qsizetype index)
@@ -106,7 +127,12 @@ void BrevaneModel::trustFolderAndRetry(qsizetype index)
     if (!m_trustedFolders.contains(m_sessionFolder))
         m_trustedFolders.push_back(m_sessionFolder);
     AgentSession* runner = m_runners[index];
-    runner->run(runner->task(), m_sessionFolder, m_plainOutput, true);
+    if (!runner->path())
+        return;
+    runner->beginTurn(runner->task());
+    AgentSession::TurnOptions options = turnOptions(*runner);
+    options.trustFolder = true;
+    runner->launch(options);
     m_runActive = anyRunning();
 }
 
@@ -123,7 +149,12 @@ void BrevaneModel::setIncluded(qsizetype index, bool included)
     Q_EMIT changed();
 }
 
-BrevaneModel::~BrevaneModel() = default;
+BrevaneModel::~BrevaneModel()
+{
+    // A preparation waiting for its record gives up: nobody is left to make it.
+    if (m_prepareCancel)
+        m_prepareCancel->raise();
+}
 
 void BrevaneModel::setPlainOutput(bool plain)
 {
@@ -146,7 +177,7 @@ void BrevaneModel::setScanning(bool scanning)
 bool BrevaneModel::anyRunning() const
 {
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const AgentSession* r) { return r->state().isRunning(); });
+                       [](const AgentSession* r) { return r->state().isActive(); });
 }
 
 bool BrevaneModel::anyInstalled() const
@@ -166,7 +197,8 @@ bool BrevaneModel::anyIncludedInstalled() const
 
 bool BrevaneModel::canRun() const
 {
-    return !holdsOnlyBlanksAndLineBreaks(m_task) && anyIncludedInstalled() && !anyRunning();
+    return !holdsOnlyBlanksAndLineBreaks(m_task) && anyIncludedInstalled() && !anyRunning() &&
+           !m_discarding && !(m_worktreesDiscarded && m_sessionFolder == m_workingFolder);
 }
 
 bool BrevaneModel::canStop() const
@@ -229,26 +261,296 @@ void BrevaneModel::start()
         m_sessionFolder = m_workingFolder;
         m_sessionId = QUuid::createUuid().toString(QUuid::WithoutBraces);
         m_sessionCreatedAt = QDateTime::currentDateTimeUtc();
+        m_sessionWorktrees = m_separateWorktrees && worktreesUnavailable().isEmpty();
     }
     // Checked once for all: either every included tool starts here or none does.
     const int error = folderError(m_sessionFolder);
-    const bool trusted = m_trustedFolders.contains(m_sessionFolder);
+    QList<AgentSession*> toPrepare;
     for (qsizetype i = 0; i < m_runners.size(); ++i) {
         AgentSession* runner = m_runners[i];
         if (!m_included[i] || !runner->path())
             continue;
+        runner->beginTurn(task);
         if (error) {
-            runner->beginTurn(task);
             runner->failLaunch(QString::fromUtf8(m_sessionFolder) + QStringLiteral(": ") +
                                systemErrorText(error));
+        } else if (m_sessionWorktrees && !runner->worktree()) {
+            runner->setPreparing();
+            toPrepare.push_back(runner);
         } else {
-            runner->run(task, m_sessionFolder, m_plainOutput, trusted);
+            runner->launch(turnOptions(*runner));
         }
     }
+    if (!toPrepare.isEmpty())
+        prepareWorktrees(toPrepare);
     m_runActive = anyRunning();
     // A task is sent once: the field is ready for the follow-up, and a
     // second Return does not send it again.
     setTask(QString());
+}
+
+AgentSession::TurnOptions BrevaneModel::turnOptions(const AgentSession& agent) const
+{
+    AgentSession::TurnOptions options;
+    options.plainOutput = m_plainOutput;
+    options.trustFolder = m_trustedFolders.contains(m_sessionFolder);
+    if (const std::optional<PlannedWorktree>& worktree = agent.worktree()) {
+        options.folder = worktree->runFolder();
+        options.access = {worktree->path, true, m_allowCommands};
+    } else {
+        options.folder = m_sessionFolder;
+    }
+    return options;
+}
+
+void BrevaneModel::prepareWorktrees(const QList<AgentSession*>& agents)
+{
+    WorktreePlan plan;
+    plan.folder = m_sessionFolder;
+    plan.sessionId = m_sessionId;
+    plan.dataFolder = m_dataFolder;
+    plan.baseCommit = m_baseCommit;
+    // The word that lets a tool run commands, where its versions differ:
+    // asked of its help at the place the word goes.
+    struct HelpQuestion {
+        QList<QByteArray> command;
+        QByteArray word;
+    };
+    QMap<QString, HelpQuestion> helpCommands;
+    for (const AgentSession* agent : agents) {
+        plan.tools.push_back(agent->id());
+        const ToolSpec& spec = agent->spec();
+        if (!spec.commandsNeedHelpWord.isEmpty()) {
+            QList<QByteArray> words;
+            for (const QString& word :
+                 spec.args.first(std::min(spec.accessArgsAt, spec.args.size())))
+                words.push_back(word.toUtf8());
+            words.push_back("--help");
+            helpCommands.insert(agent->id(), {QList<QByteArray>{*agent->path()} + words,
+                                              spec.commandsNeedHelpWord.toUtf8()});
+        }
+    }
+    if (m_prepareCancel)
+        m_prepareCancel->raise();
+    auto cancel = std::make_shared<WakeUpFd>();
+    m_prepareCancel = cancel;
+    const quint64 preparation = ++m_preparationId;
+    QPointer<BrevaneModel> self(this);
+    ProcessOwner* owner = &m_owner;
+    // Put on record by the GUI thread, committed, before git makes them;
+    // the worker waits for that, or for a Stop.
+    auto record = [self, owner, cancel](const QList<PlannedWorktree>& planned) {
+        auto promise = std::make_shared<std::promise<bool>>();
+        std::future<bool> recorded = promise->get_future();
+        owner->handOver([self, planned, promise] {
+            if (!self || !self->m_recordWorktrees) {
+                promise->set_value(false);
+                return;
+            }
+            self->m_recordWorktrees(planned, [promise](bool ok) { promise->set_value(ok); });
+        });
+        while (recorded.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            if (cancel->raised())
+                return false;
+        }
+        return recorded.get() && !cancel->raised();
+    };
+    owner->startThread([plan, record, cancel, self, owner, preparation,
+                        helpCommands](const WakeUpFd& quit) {
+        if (quit.raised())
+            return;
+        GitContext context;
+        context.cancel = cancel.get();
+        GitResult<QList<PreparedWorktree>> result = ::prepareWorktrees(plan, record, context);
+        QMap<QString, bool> supported;
+        for (auto it = helpCommands.begin(); it != helpCommands.end(); ++it) {
+            // Through the login shell, as the tool runs, its path an
+            // argument the shell only passes on.
+            const CommandRequest request{QByteArrayLiteral("/bin/zsh"),
+                                         QList<QByteArray>{"-lc", "exec \"$0\" \"$@\""} +
+                                             it->command};
+            const CommandResult help = runCommand(request, std::chrono::seconds(20), cancel.get());
+            const QByteArray listed = ' ' + it->word;
+            supported.insert(it.key(),
+                             help.output.contains(listed) || help.errorOutput.contains(listed));
+        }
+        owner->handOver([self, preparation, result = std::move(result), supported] {
+            if (self)
+                self->applyPrepared(preparation, result, supported);
+        });
+    });
+}
+
+void BrevaneModel::applyPrepared(quint64 preparation,
+                                 const GitResult<QList<PreparedWorktree>>& result,
+                                 const QMap<QString, bool>& commandsSupported)
+{
+    if (preparation == m_preparationId)
+        m_prepareCancel.reset();
+    auto agent = [this](const QString& tool) -> AgentSession* {
+        for (AgentSession* runner : std::as_const(m_runners)) {
+            if (runner->id() == tool)
+                return runner;
+        }
+        return nullptr;
+    };
+    for (auto it = commandsSupported.begin(); it != commandsSupported.end(); ++it) {
+        if (AgentSession* runner = agent(it.key()))
+            runner->setCommandsSupported(it.value());
+    }
+    if (!result) {
+        for (AgentSession* runner : std::as_const(m_runners)) {
+            if (runner->state().isPreparing() && !runner->worktree())
+                runner->fail(tr("Could not make a worktree: %1").arg(result.error()));
+        }
+        return;
+    }
+    const QString setup = m_setupCommands ? m_setupCommands(m_repositoryTop) : QString();
+    for (const PreparedWorktree& prepared : result.value()) {
+        AgentSession* runner = agent(prepared.worktree.tool);
+        if (!runner)
+            continue;
+        // Made is made, even for a turn stopped meanwhile: Discard finds it.
+        if (prepared.created) {
+            runner->setWorktree(prepared.worktree);
+            m_baseCommit = prepared.worktree.baseCommit;
+        }
+        if (!runner->state().isPreparing())
+            continue;
+        if (!prepared.error.isEmpty()) {
+            runner->fail(tr("Could not make a worktree: %1").arg(prepared.error));
+        } else if (!setup.trimmed().isEmpty()) {
+            runner->runSetup(setup.toUtf8(), prepared.worktree.path, turnOptions(*runner));
+        } else {
+            runner->launch(turnOptions(*runner));
+        }
+    }
+}
+
+void BrevaneModel::setSeparateWorktrees(bool on)
+{
+    if (sessionStarted() || on == m_separateWorktrees)
+        return;
+    m_separateWorktrees = on;
+    Q_EMIT changed();
+}
+
+void BrevaneModel::setAllowCommands(bool allow)
+{
+    if (allow == m_allowCommands)
+        return;
+    m_allowCommands = allow;
+    Q_EMIT changed();
+}
+
+void BrevaneModel::setWorktreeStorage(const QByteArray& dataFolder, WorktreeRecorder record)
+{
+    m_dataFolder = dataFolder;
+    m_recordWorktrees = std::move(record);
+    Q_EMIT changed();
+}
+
+void BrevaneModel::setSetupCommands(std::function<QString(const QByteArray&)> lookup)
+{
+    m_setupCommands = std::move(lookup);
+}
+
+QString BrevaneModel::worktreesUnavailable() const
+{
+    if (m_dataFolder.isEmpty() || !m_recordWorktrees)
+        return tr("History is off: without it, nothing could find the worktrees again");
+    if (!m_repository.done)
+        return tr("Looking for a git repository\u2026");
+    if (!m_repository.error.isEmpty())
+        return m_repository.error;
+    const GitRepository& repository = m_repository.repository;
+    if (!repository.found)
+        return tr("%1 is not in a git repository").arg(workingFolderText());
+    if (repository.bare || repository.topLevel.isEmpty())
+        return tr("The repository has no work tree: it is bare");
+    switch (repository.inProgress) {
+    case GitRepository::Operation::None:
+        break;
+    case GitRepository::Operation::Merge:
+        return tr("The repository is in the middle of a merge");
+    case GitRepository::Operation::Rebase:
+        return tr("The repository is in the middle of a rebase");
+    case GitRepository::Operation::CherryPick:
+        return tr("The repository is in the middle of a cherry-pick");
+    case GitRepository::Operation::Revert:
+        return tr("The repository is in the middle of a revert");
+    }
+    return QString();
+}
+
+void BrevaneModel::checkRepository()
+{
+    QPointer<BrevaneModel> self(this);
+    const quint64 checkId = ++m_repositoryCheckId;
+    m_repository = {};
+    ProcessOwner* owner = &m_owner;
+    owner->startThread([folder = m_workingFolder, self, checkId, owner](const WakeUpFd& quit) {
+        GitContext context;
+        context.cancel = &quit;
+        context.timeout = std::chrono::seconds(30);
+        GitResult<GitRepository> found = Git::discover(folder, context);
+        if (quit.raised())
+            return;
+        owner->handOver([self, checkId, found = std::move(found)] {
+            if (!self || checkId != self->m_repositoryCheckId)
+                return;
+            RepositoryCheck& check = self->m_repository;
+            check.done = true;
+            check.error = found ? QString() : found.error();
+            check.repository = found ? *found : GitRepository();
+            self->m_repositoryTop = check.repository.topLevel;
+            Q_EMIT self->changed();
+        });
+    });
+}
+
+bool BrevaneModel::canDiscardWorktrees() const
+{
+    return m_sessionWorktrees && !m_worktreesDiscarded && !m_discarding && !anyRunning() &&
+           std::any_of(m_runners.begin(), m_runners.end(),
+                       [](const AgentSession* r) { return r->worktree().has_value(); });
+}
+
+void BrevaneModel::discardWorktrees()
+{
+    if (!canDiscardWorktrees())
+        return;
+    QByteArray top;
+    QList<QByteArray> paths;
+    for (const AgentSession* runner : std::as_const(m_runners)) {
+        if (const std::optional<PlannedWorktree>& worktree = runner->worktree()) {
+            top = worktree->repositoryTop;
+            paths.push_back(worktree->path);
+        }
+    }
+    m_discarding = true;
+    Q_EMIT changed();
+    QPointer<BrevaneModel> self(this);
+    ProcessOwner* owner = &m_owner;
+    owner->startThread([top, paths, sessionId = m_sessionId, self, owner](const WakeUpFd& quit) {
+        GitContext context;
+        context.cancel = &quit;
+        const DiscardedWorktrees discarded = ::discardWorktrees(top, sessionId, paths, context);
+        owner->handOver([self, sessionId, discarded] {
+            if (!self)
+                return;
+            self->m_discarding = false;
+            if (sessionId == self->m_sessionId) {
+                for (AgentSession* runner : std::as_const(self->m_runners)) {
+                    if (runner->worktree() && discarded.removed.contains(runner->worktree()->path))
+                        runner->setWorktree(std::nullopt);
+                }
+                self->m_worktreesDiscarded = true;
+            }
+            Q_EMIT self->worktreesRemoved(sessionId, discarded.removed, discarded.errors);
+            Q_EMIT self->changed();
+        });
+    });
 }
 
 void BrevaneModel::handleRunEnded()
@@ -263,6 +565,8 @@ void BrevaneModel::handleRunEnded()
 
 void BrevaneModel::stopAll()
 {
+    if (m_prepareCancel)
+        m_prepareCancel->raise();
     for (AgentSession* runner : std::as_const(m_runners))
         runner->stop();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/detector.h"
+#include "git/repository.h"
 #include "runner/agentsession.h"
 
 #include <QDateTime>
@@ -10,8 +11,11 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 
 class ProcessOwner;
+class WakeUpFd;
 
 // The one model behind a window: a runner per catalogue tool, the task being
 // typed, the folder the tools run in, which tools the next run includes, and
@@ -81,6 +85,47 @@ public:
     const QList<QByteArray>& trustedFolders() const { return m_trustedFolders; }
     void setTrustedFolders(const QList<QByteArray>& folders) { m_trustedFolders = folders; }
 
+    // Separate worktrees: in a git work tree, each agent of a session works
+    // in a worktree of its own, made at its first turn from the folder as
+    // the user sees it. The user's choice, which takes effect for a session
+    // only when worktreesUnavailable() is empty at its first turn.
+    bool separateWorktrees() const { return m_separateWorktrees; }
+    void setSeparateWorktrees(bool on);
+    // Why the working folder cannot have worktrees now (no repository, a
+    // bare one, git missing, a merge under way, no history to keep them);
+    // empty when it can.
+    QString worktreesUnavailable() const;
+    // Whether the session's agents work in worktrees of their own.
+    bool sessionHasWorktrees() const { return m_sessionWorktrees; }
+    // The top of the working folder's repository, once looked up; empty
+    // when it is in none.
+    const QByteArray& repositoryTop() const { return m_repositoryTop; }
+    // Looks up the working folder's repository again (a merge may have
+    // ended); changed() follows.
+    void checkRepository();
+
+    // Agents in worktrees may run commands (besides editing files) from
+    // their next turn on.
+    bool allowCommands() const { return m_allowCommands; }
+    void setAllowCommands(bool allow);
+
+    // Where worktrees are made, and how they are put on record before
+    // they are: `record` runs on the GUI thread and calls its `done` once
+    // they are committed (or could not be). Without both, no worktrees.
+    using WorktreeRecorder =
+        std::function<void(const QList<PlannedWorktree>&, std::function<void(bool ok)> done)>;
+    void setWorktreeStorage(const QByteArray& dataFolder, WorktreeRecorder record);
+    // The command that sets up each new worktree of a repository (its top
+    // given), as the user keeps it; empty: none.
+    void setSetupCommands(std::function<QString(const QByteArray& repositoryTop)> lookup);
+
+    // Removes the session's worktrees and refs, once nothing runs; its
+    // transcripts stay. worktreesDiscarded() follows.
+    bool canDiscardWorktrees() const;
+    void discardWorktrees();
+    // The worktrees were discarded: no follow-up can continue their work.
+    bool worktreesDiscarded() const { return m_worktreesDiscarded; }
+
     bool anyRunning() const;
     bool anyInstalled() const;
     // Whether some included tool is installed: what a run needs besides a task.
@@ -117,11 +162,19 @@ Q_SIGNALS:
     // The last tool still running in a run started by start() has ended
     // (finished, stopped or failed): once per run, after its state changed.
     void allEnded();
+    // The worktrees at `paths` of session `sessionId` are gone; `errors`
+    // says what could not be removed.
+    void worktreesRemoved(const QString& sessionId, const QList<QByteArray>& paths,
+                          const QStringList& errors);
 
 private:
     void setScanning(bool scanning);
     void applyScan(const QList<Discovery>& found);
     void handleRunEnded();
+    void prepareWorktrees(const QList<AgentSession*>& agents);
+    void applyPrepared(quint64 preparation, const GitResult<QList<PreparedWorktree>>& result,
+                       const QMap<QString, bool>& commandsSupported);
+    AgentSession::TurnOptions turnOptions(const AgentSession& agent) const;
 
     ProcessOwner& m_owner;
     QList<AgentSession*> m_runners;
@@ -135,6 +188,27 @@ private:
     bool m_scanning = true;
     bool m_plainOutput = false;
     bool m_runActive = false; // a run started by start() has a tool still running
+
+    struct RepositoryCheck {
+        bool done = false;
+        QString error; // git could not tell (or is missing)
+        GitRepository repository;
+    };
+    RepositoryCheck m_repository;
+    QByteArray m_repositoryTop;
+    quint64 m_repositoryCheckId = 0;
+    bool m_separateWorktrees = true;
+    bool m_sessionWorktrees = false;
+    bool m_worktreesDiscarded = false;
+    bool m_discarding = false;
+    bool m_allowCommands = false;
+    QByteArray m_baseCommit;
+    QByteArray m_dataFolder;
+    WorktreeRecorder m_recordWorktrees;
+    std::function<QString(const QByteArray&)> m_setupCommands;
+    // The preparation under way: raised by Stop and when the model goes.
+    std::shared_ptr<WakeUpFd> m_prepareCancel;
+    quint64 m_preparationId = 0;
     quint64 m_scanId = 0;
     std::chrono::milliseconds m_shellTimeout = Detector::defaultShellTimeout;
 };

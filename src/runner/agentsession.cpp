@@ -93,7 +93,7 @@ void AgentSession::appendOutput(const QString& text, TextRole role)
 void AgentSession::setState(RunState state)
 {
     Turn& turn = m_turns.back();
-    const bool ends = turn.state.isRunning() && !state.isRunning();
+    const bool ends = turn.state.isActive() && !state.isActive();
     turn.state = state;
     if (ends) {
         // A turn refused before it started ends where it began.
@@ -170,17 +170,25 @@ void AgentSession::beginTurn(const QString& prompt)
 
 void AgentSession::failLaunch(const QString& reason)
 {
-    m_output.append(QStringLiteral("Failed to launch: ") + reason, TextRole::Error);
+    fail(QStringLiteral("Failed to launch: ") + reason);
+}
+
+void AgentSession::fail(const QString& reason)
+{
+    if (m_turns.isEmpty() || !state().isActive())
+        return;
+    m_output.append(reason, TextRole::Error);
     setState(RunState::failed());
 }
 
 void AgentSession::clearSession()
 {
-    if (state().isRunning())
+    if (state().isActive())
         return;
     releaseProcess();
     ++m_runId;
     m_turns.clear();
+    m_worktree.reset();
     m_conversationId.clear();
     m_canResume = false;
     m_output.clear();
@@ -190,7 +198,7 @@ void AgentSession::clearSession()
 
 void AgentSession::restore(const Kept& kept)
 {
-    if (state().isRunning())
+    if (state().isActive())
         return;
     releaseProcess();
     ++m_runId;
@@ -202,7 +210,7 @@ void AgentSession::restore(const Kept& kept)
     std::vector<qsizetype> starts;
     for (Turn& turn : m_turns) {
         // Nothing runs it here: a turn that was running did not end.
-        if (turn.state.isRunning() || turn.state.isIdle())
+        if (turn.state.isActive() || turn.state.isIdle())
             turn.state = RunState::interrupted();
         turn.startedAt = now - std::chrono::milliseconds(turn.startedWall.msecsTo(wallNow));
         if (!turn.endedWall)
@@ -212,6 +220,7 @@ void AgentSession::restore(const Kept& kept)
     }
     m_conversationId = kept.conversationId;
     m_canResume = kept.canResume;
+    m_worktree = kept.worktree;
     for (int channel = 0; channel < 2; ++channel)
         m_rawOutput[channel].append(kept.rawOutput[channel]);
     m_output.restore(kept.transcript, kept.runs, starts);
@@ -225,8 +234,55 @@ void AgentSession::run(const QString& prompt, const QByteArray& folder, bool pla
     if (!path())
         return;
     beginTurn(prompt);
-    const quint64 runId = m_runId;
+    launch({folder, plainOutput, trustFolder});
+}
 
+void AgentSession::setPreparing()
+{
+    if (m_turns.isEmpty() || !m_turns.back().state.isRunning() || m_process)
+        return;
+    m_turns.back().state = RunState::preparing();
+    Q_EMIT changed();
+}
+
+void AgentSession::launch(const TurnOptions& options)
+{
+    if (!path() || m_turns.isEmpty() || !m_turns.back().state.isActive())
+        return;
+    TurnProcess::Launch launch;
+    launch.toolPath = *path();
+    const QString& prompt = m_turns.back().prompt;
+    const bool structured = !options.plainOutput && m_spec.canStructure();
+    TurnAccess access = options.access;
+    if (!m_commandsSupported && !m_spec.commandsNeedHelpWord.isEmpty())
+        access.commands = false;
+    launch.arguments = m_spec.turnArguments(prompt, structured, m_turns.back().conversation,
+                                            options.trustFolder, access);
+    if (structured) {
+        launch.makeOutputReader = TurnProcess::structuredReader(*m_spec.format);
+        launch.keepRaw = true;
+    }
+    launch.prompt = prompt.toUtf8();
+    launch.folder = options.folder;
+    startProcess(std::move(launch), std::nullopt);
+}
+
+void AgentSession::runSetup(const QByteArray& command, const QByteArray& folder,
+                            const TurnOptions& then)
+{
+    if (!state().isPreparing() || m_process)
+        return;
+    m_output.append(tr("Setting up: %1\n").arg(QString::fromUtf8(command)), TextRole::Dim);
+    Q_EMIT changed();
+    TurnProcess::Launch launch;
+    launch.userCommand = command;
+    launch.folder = folder;
+    startProcess(std::move(launch), then);
+}
+
+void AgentSession::startProcess(TurnProcess::Launch launch, const std::optional<TurnOptions>& then)
+{
+    const quint64 runId = m_runId;
     // The GUI-thread handlers reach the runner only through a QPointer.
     QPointer<AgentSession> self(this);
     TurnProcess::Handlers handlers;
@@ -244,35 +300,58 @@ void AgentSession::run(const QString& prompt, const QByteArray& folder, bool pla
         self->m_turns.back().usage = usage;
         Q_EMIT self->changed();
     };
-    handlers.ended = [self, runId](ChildExit exit, bool outputOpen) {
-        if (self)
-            self->handleEnd(runId, exit, outputOpen);
-    };
-    handlers.outputEnded = [self, runId] {
-        if (self)
-            self->handleOutputEnded(runId);
-    };
-    QString error;
-    TurnProcess::Launch launch;
-    launch.toolPath = *path();
-    const bool structured = !plainOutput && m_spec.canStructure();
-    launch.arguments =
-        m_spec.turnArguments(prompt, structured, m_turns.back().conversation, trustFolder);
-    if (structured) {
-        launch.makeOutputReader = TurnProcess::structuredReader(*m_spec.format);
-        launch.keepRaw = true;
+    if (then) {
+        handlers.ended = [self, runId, then = *then](ChildExit exit, bool) {
+            if (self)
+                self->handleSetupEnd(runId, exit, then);
+        };
+        handlers.outputEnded = [] {};
+    } else {
+        handlers.ended = [self, runId](ChildExit exit, bool outputOpen) {
+            if (self)
+                self->handleEnd(runId, exit, outputOpen);
+        };
+        handlers.outputEnded = [self, runId] {
+            if (self)
+                self->handleOutputEnded(runId);
+        };
     }
-    launch.prompt = prompt.toUtf8();
-    launch.folder = folder;
+    QString error;
     std::unique_ptr<TurnProcess> process =
         TurnProcess::start(m_owner, launch, std::move(handlers), &error);
     if (!process) {
-        failLaunch(error);
+        if (then)
+            fail(tr("The setup command could not start: %1").arg(error));
+        else
+            failLaunch(error);
         return;
     }
     // Running only now that there is a process to stop: whoever reacts to
     // the change may stop it at once.
     m_process = std::move(process);
+    if (!then)
+        m_turns.back().state = RunState::running();
+    Q_EMIT changed();
+}
+
+void AgentSession::handleSetupEnd(quint64 runId, ChildExit exit, const TurnOptions& then)
+{
+    if (runId != m_runId || !state().isPreparing())
+        return;
+    // What a job of the setup still writes is not the tool's.
+    m_process->closeOutput();
+    m_process.reset();
+    if (exit.signal || exit.code != 0) {
+        fail(exit.signal ? tr("The setup command was killed by signal %1").arg(exit.signal)
+                         : tr("The setup command failed with exit status %1").arg(exit.code));
+        return;
+    }
+    launch(then);
+}
+
+void AgentSession::setWorktree(std::optional<PlannedWorktree> worktree)
+{
+    m_worktree = std::move(worktree);
     Q_EMIT changed();
 }
 
@@ -281,8 +360,9 @@ void AgentSession::stop()
     if (!canStop())
         return;
     // Kept until the next turn, so that closing the window can still kill it.
-    m_process->stop();
-    if (state().isRunning()) {
+    if (m_process)
+        m_process->stop();
+    if (state().isActive()) {
         m_outputStillArriving = false;
         setState(RunState::stopped());
     } else {
@@ -303,7 +383,7 @@ void AgentSession::handleOutput(quint64 runId, const QString& text, TextRole rol
     if (runId != m_runId)
         return;
     const RunState now = state();
-    if (!now.isRunning() && !now.hasEnded())
+    if (!now.isActive() && !now.hasEnded())
         return;
     if (!text.isEmpty())
         m_turns.back().wroteAnything = true;

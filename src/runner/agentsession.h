@@ -4,6 +4,8 @@
 #include "catalog/runstate.h"
 #include "catalog/toolspec.h"
 #include "runner/turn.h"
+#include "runner/turnprocess.h"
+#include "session/worktreeplan.h"
 #include "transcript/transcriptdocument.h"
 
 #include <QList>
@@ -14,7 +16,6 @@
 #include <optional>
 #include <vector>
 
-class TurnProcess;
 struct ChildExit;
 class ProcessOwner;
 
@@ -111,9 +112,31 @@ public:
     // that trusts the folder for this turn.
     void run(const QString& prompt, const QByteArray& folder = QByteArray(),
              bool plainOutput = true, bool trustFolder = false);
+    // How a turn's tool runs: where, how its output is read, what it may do.
+    struct TurnOptions {
+        QByteArray folder; // empty: Brevane's own
+        bool plainOutput = true;
+        bool trustFolder = false;
+        TurnAccess access = {};
+    };
+    // The latest turn, just begun, waits for its worktree: Preparing.
+    void setPreparing();
+    // Starts the tool for the latest turn, just begun or Preparing.
+    void launch(const TurnOptions& options);
+    // While Preparing: runs the user's own `command` through the login
+    // shell in `folder`, its output in the transcript, then launch(then)
+    // if it succeeds; otherwise the turn fails and says why.
+    void runSetup(const QByteArray& command, const QByteArray& folder, const TurnOptions& then);
+    // Ends the latest turn, Preparing or just begun, as Failed, `reason`
+    // in the transcript.
+    void fail(const QString& reason);
     // True while a turn can be stopped: it has started and not yet ended, or
     // its output is still arriving.
-    bool canStop() const { return m_process && (state().isRunning() || m_outputStillArriving); }
+    bool canStop() const
+    {
+        return state().isPreparing() ||
+               (m_process && (state().isRunning() || m_outputStillArriving));
+    }
     // Stops at once: SIGTERM to the tool's process group now and SIGKILL
     // after the grace period (or when the app quits or the runner goes
     // first), and nothing more is read. A running turn ends Stopped; one
@@ -129,6 +152,7 @@ public:
         QString conversationId;
         bool canResume = false;
         QByteArray rawOutput[2];
+        std::optional<PlannedWorktree> worktree;
     };
     // Replaces the session by one kept earlier, ready for a follow-up. A
     // turn kept as running is Interrupted: nothing here runs it. Only while
@@ -142,6 +166,14 @@ public:
     // Only while no turn runs; what a job of the last one still writes is
     // no longer read.
     void clearSession();
+
+    // The worktree of its own the agent works in; none: the session's folder.
+    const std::optional<PlannedWorktree>& worktree() const { return m_worktree; }
+    void setWorktree(std::optional<PlannedWorktree> worktree);
+    // Whether the tool's help lists the word that lets it run commands, for
+    // a tool whose versions differ in that.
+    bool commandsSupported() const { return m_commandsSupported; }
+    void setCommandsSupported(bool supported) { m_commandsSupported = supported; }
 
     void setDiscovery(Discovery discovery);
     // Records a new turn asking `prompt` and when it starts, with its prompt
@@ -164,6 +196,10 @@ private:
     void releaseProcess();
     void handleOutput(quint64 runId, const QString& text, TextRole role);
     void handleEnd(quint64 runId, ChildExit exit, bool outputOpen);
+    void handleSetupEnd(quint64 runId, ChildExit exit, const TurnOptions& then);
+    // Starts `launch` for the latest turn; `then`: it is the setup, which
+    // the tool follows.
+    void startProcess(TurnProcess::Launch launch, const std::optional<TurnOptions>& then);
     void handleOutputEnded(quint64 runId);
     void setOutputStillArriving(bool arriving);
 
@@ -178,6 +214,8 @@ private:
     // the tool has it, so that the next turn may continue it.
     QString m_conversationId;
     bool m_canResume = false;
+    std::optional<PlannedWorktree> m_worktree;
+    bool m_commandsSupported = true;
     // The latest turn's process, from its start until its output has ended
     // and, once stopped, until the next turn; and earlier stopped ones still
     // in their grace period. Destroying the runner closes every output and

@@ -108,7 +108,7 @@ std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launc
     // shortened prompt without a word: refuse to launch instead.
     const bool nul = std::any_of(launch.arguments.begin(), launch.arguments.end(),
                                  [](const QByteArray& arg) { return arg.contains('\0'); });
-    if (nul || launch.prompt.contains('\0')) {
+    if (nul || launch.prompt.contains('\0') || launch.userCommand.contains('\0')) {
         *error = QStringLiteral("The task contains a NUL character, which no program can receive");
         return nullptr;
     }
@@ -116,7 +116,9 @@ std::unique_ptr<TurnProcess> TurnProcess::start(ProcessOwner& owner, const Launc
     ChildProcess::Options options;
     options.program = shellProgram;
     options.arguments =
-        QList<QByteArray>{QByteArrayLiteral("-lc"), toolScript, scriptName} + launch.arguments;
+        launch.userCommand.isEmpty()
+            ? QList<QByteArray>{QByteArrayLiteral("-lc"), toolScript, scriptName} + launch.arguments
+            : QList<QByteArray>{QByteArrayLiteral("-lc"), launch.userCommand};
     options.environment = environmentFor(launch);
     options.workingDirectory = launch.folder;
 

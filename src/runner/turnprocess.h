@@ -37,8 +37,11 @@ public:
     struct Launch {
         QByteArray toolPath;
         QList<QByteArray> arguments; // the tool's own
-        QByteArray prompt;           // also in the environment, as BV_TASK
-        QByteArray folder;           // empty: Brevane's own
+        // Instead of the tool: a command of the user's own, which the
+        // login shell runs as written (no tool, no arguments).
+        QByteArray userCommand;
+        QByteArray prompt; // also in the environment, as BV_TASK
+        QByteArray folder; // empty: Brevane's own
         // Standard output read apart from standard error (shown dim) by a
         // reader this makes; none: both on one pipe, shown as text.
         std::function<std::unique_ptr<OutputReader>()> makeOutputReader;

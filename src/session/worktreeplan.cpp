@@ -149,12 +149,16 @@ prepareWorktrees(const WorktreePlan& plan,
     while (subfolder.endsWith('/'))
         subfolder.chop(1);
 
-    const GitResult<QByteArray> base = Git::snapshot(top, repository->head, context);
+    const QByteArray refs = sessionRefs(plan.sessionId);
+    const GitResult<QByteArray> base = plan.baseCommit.isEmpty()
+                                           ? Git::snapshot(top, repository->head, context)
+                                           : GitResult<QByteArray>(plan.baseCommit);
     if (!base)
         return GitError{base.error()};
-    const QByteArray refs = sessionRefs(plan.sessionId);
-    if (const GitResult<void> set = Git::setRef(top, refs + "base", *base, context); !set)
-        return GitError{set.error()};
+    if (plan.baseCommit.isEmpty()) {
+        if (const GitResult<void> set = Git::setRef(top, refs + "base", *base, context); !set)
+            return GitError{set.error()};
+    }
 
     const QByteArray sessionFolder =
         *home + '/' + lastComponent(top) + '-' + plan.sessionId.toUtf8();
@@ -163,8 +167,10 @@ prepareWorktrees(const WorktreePlan& plan,
         planned.push_back({tool, top, sessionFolder + '/' + tool.toUtf8(), *base, subfolder});
 
     if (!recordBeforeCreating(planned)) {
-        // Nothing on record would lead to the refs: they go too.
-        (void)Git::deleteRefs(top, refs, context);
+        // Nothing on record would lead to the refs: they go too, unless
+        // earlier worktrees of the session hold them.
+        if (plan.baseCommit.isEmpty())
+            (void)Git::deleteRefs(top, refs, context);
         return GitError{QStringLiteral("The worktrees could not be recorded, so none was made")};
     }
 

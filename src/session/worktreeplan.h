@@ -28,6 +28,9 @@ struct WorktreePlan {
     QString sessionId;     // names the session's refs and folder: letters, digits, '-', '_', '.'
     QStringList tools;     // one worktree each; named like the session
     QByteArray dataFolder; // Brevane's own, absolute
+    // A base made earlier for the session (under its refs): the worktrees
+    // start there instead of at a new snapshot. Empty: snapshot the folder.
+    QByteArray baseCommit = {};
 };
 
 // One worktree of the plan, as the history records it before it is made.

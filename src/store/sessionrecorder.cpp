@@ -3,6 +3,9 @@
 #include "model/brevanemodel.h"
 #include "store/historystore.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace {
@@ -39,7 +42,7 @@ TurnRow turnRow(const QString& sessionId, const AgentSession& agent, qsizetype i
     row.start = turn.start;
     row.outputStart = turn.outputStart;
     row.outputEnd = turn.outputEnd;
-    if (turn.state.isRunning())
+    if (turn.state.isActive())
         row.instance = instance;
     return row;
 }
@@ -71,6 +74,11 @@ QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session)
         kept.canResume = stored.agent.canResume;
         kept.rawOutput[0] = stored.rawOutput[0];
         kept.rawOutput[1] = stored.rawOutput[1];
+        for (const WorktreeRow& row : session.worktrees) {
+            if (row.tool == stored.agent.tool && row.state == WorktreeRow::State::Ready)
+                kept.worktree = PlannedWorktree{row.tool, row.repositoryTop, row.path,
+                                                row.baseCommit, row.subfolder};
+        }
         agents.insert(stored.agent.tool, kept);
     }
     return agents;
@@ -88,6 +96,52 @@ SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObje
     connect(&m_model, &BrevaneModel::sessionEnding, this, &SessionRecorder::flush);
     for (AgentSession* agent : m_model.runners())
         connect(agent, &AgentSession::changed, this, &SessionRecorder::schedule);
+    // Worktrees live beside the history, which is what finds them again.
+    m_model.setWorktreeStorage(
+        QFile::encodeName(QFileInfo(m_store.path()).absolutePath()),
+        [this](const QList<PlannedWorktree>& planned, std::function<void(bool)> done) {
+            recordWorktrees(planned, std::move(done));
+        });
+    connect(&m_model, &BrevaneModel::worktreesRemoved, this,
+            [this](const QString& sessionId, const QList<QByteArray>& paths) {
+                if (sessionId != m_sessionId)
+                    return;
+                for (const AgentSession* agent : m_model.runners()) {
+                    Mark& mark = m_marks[agent->id()];
+                    if (mark.worktree && paths.contains(mark.worktree->path)) {
+                        writeWorktree(*mark.worktree, WorktreeRow::State::Removed);
+                        mark.worktree.reset();
+                    }
+                }
+                m_store.commitNow([](bool) {});
+            });
+}
+
+WorktreeRow worktreeRow(const QString& sessionId, const PlannedWorktree& worktree,
+                        WorktreeRow::State state)
+{
+    return {sessionId,     worktree.tool,       worktree.repositoryTop,
+            worktree.path, worktree.baseCommit, worktree.subfolder,
+            state};
+}
+
+void SessionRecorder::writeWorktree(const PlannedWorktree& worktree, WorktreeRow::State state)
+{
+    m_store.write(worktreeRow(m_sessionId, worktree, state));
+}
+
+void SessionRecorder::recordWorktrees(const QList<PlannedWorktree>& planned,
+                                      std::function<void(bool)> done)
+{
+    if (!m_store.isOn()) {
+        done(false);
+        return;
+    }
+    // The session's rows go first: a worktree's row belongs to them.
+    flush();
+    for (const PlannedWorktree& worktree : planned)
+        writeWorktree(worktree, WorktreeRow::State::Creating);
+    m_store.commitNow(std::move(done));
 }
 
 SessionRecorder::~SessionRecorder()
@@ -124,6 +178,7 @@ SessionRecorder::Mark SessionRecorder::markAtEnd(const AgentSession& agent) cons
     mark.conversationId = agent.lastConversationId();
     mark.canResume = agent.canResume();
     mark.agentWritten = !agent.turns().isEmpty();
+    mark.worktree = agent.worktree();
     return mark;
 }
 
@@ -184,6 +239,10 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
         mark.conversationId = row.conversationId;
         mark.canResume = row.canResume;
     }
+    if (agent.worktree() && agent.worktree() != mark.worktree) {
+        writeWorktree(*agent.worktree(), WorktreeRow::State::Ready);
+        mark.worktree = agent.worktree();
+    }
 
     // The text first, so that a turn's row never points past what is kept.
     const QStringView text = agent.output();
@@ -213,7 +272,7 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
     }
     mark.writtenRunning.resize(turns.size(), false);
     for (qsizetype i = mark.settledTurns; i < turns.size(); ++i) {
-        const bool running = turns[i].state.isRunning();
+        const bool running = turns[i].state.isActive();
         // A running turn's row changes only when it ends.
         if (running && mark.writtenRunning[i])
             continue;
@@ -223,7 +282,7 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
             m_store.indexTurn(m_sessionId, agent.id(), int(i));
         mark.writtenRunning[i] = running;
     }
-    while (mark.settledTurns < turns.size() && !turns[mark.settledTurns].state.isRunning())
+    while (mark.settledTurns < turns.size() && !turns[mark.settledTurns].state.isActive())
         ++mark.settledTurns;
 
     // The raw bytes after their turn's row, which they belong to.
@@ -248,7 +307,7 @@ void SessionRecorder::interruptRunning()
         return;
     bool any = false;
     for (const AgentSession* agent : m_model.runners()) {
-        if (!agent->state().isRunning())
+        if (!agent->state().isActive())
             continue;
         TurnRow row = turnRow(m_sessionId, *agent, agent->turns().size() - 1, QString());
         row.stateCase = int(RunState::Case::Interrupted);

@@ -48,9 +48,13 @@ private:
         QString conversationId;
         bool canResume = false;
         bool agentWritten = false;
+        std::optional<PlannedWorktree> worktree; // the one recorded ready
     };
 
     void schedule();
+    // Puts worktrees about to be made on record, committed; then `done`.
+    void recordWorktrees(const QList<PlannedWorktree>& planned, std::function<void(bool)> done);
+    void writeWorktree(const PlannedWorktree& worktree, WorktreeRow::State state);
     void flushAgent(const AgentSession& agent, Mark& mark, bool* turnsChanged);
     void writeSession();
     Mark markAtEnd(const AgentSession& agent) const;
@@ -63,6 +67,9 @@ private:
     QHash<QString, Mark> m_marks;
 };
 
+// A worktree as the history keeps it.
+WorktreeRow worktreeRow(const QString& sessionId, const PlannedWorktree& worktree,
+                        WorktreeRow::State state);
 // The row kept for turn `index` of `agent` in session `sessionId`;
 // `instance` names this Brevane on a turn that runs.
 TurnRow turnRow(const QString& sessionId, const AgentSession& agent, qsizetype index,

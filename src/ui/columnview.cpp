@@ -114,6 +114,11 @@ ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
     m_pathLine->setObjectName(QStringLiteral("pathLine"));
     m_pathLine->setFont(caption);
     column->addWidget(m_pathLine);
+    m_worktreeLine = new ElidedLabel(this);
+    m_worktreeLine->setObjectName(QStringLiteral("worktreeLine"));
+    m_worktreeLine->setFont(caption);
+    m_worktreeLine->hide();
+    column->addWidget(m_worktreeLine);
 
     // The status text keeps its exact words; the elapsed time stands apart.
     auto* statusRow = new QHBoxLayout;
@@ -324,9 +329,9 @@ void ColumnView::render()
     m_include->setVisible(installed);
     m_include->setToolTip(tr("Include %1 in the next run").arg(name));
     m_include->setAccessibleName(m_include->toolTip());
-    m_spinner->setVisible(state.isRunning());
+    m_spinner->setVisible(state.isActive());
     // The elapsed time ticks on the window's clock only while the tool runs.
-    if (state.isRunning()) {
+    if (state.isActive()) {
         m_clock = FrameClock::of(this);
         m_clock->addTimedColumn(this);
     } else if (m_clock) {
@@ -339,6 +344,19 @@ void ColumnView::render()
     setTextIfChanged(m_pathLine, installed ? shownPath : QStringLiteral("\u2014"));
     m_pathLine->setToolTip(installed ? shownPath : reason);
     setTextIfChanged(m_noticeReason, reason);
+    const std::optional<PlannedWorktree> worktree =
+        runner ? runner->worktree() : std::optional<PlannedWorktree>();
+    m_worktreeLine->setVisible(worktree.has_value());
+    if (worktree) {
+        // Its folder's name says whose it is: <repository>-<session>/<tool>.
+        const QByteArray& path = worktree->path;
+        const qsizetype nameStart = path.lastIndexOf('/', path.lastIndexOf('/') - 1) + 1;
+        setTextIfChanged(m_worktreeLine,
+                         tr("Worktree %1").arg(displayPath(path.sliced(nameStart))));
+        m_worktreeLine->setToolTip(
+            tr("%1\nBase commit %2")
+                .arg(displayPath(path), QString::fromLatin1(worktree->baseCommit)));
+    }
     setTextIfChanged(m_statusLine,
                      statusLabel(path, state, runner && runner->outputStillArriving()));
     renderElapsed();
@@ -376,8 +394,8 @@ void ColumnView::renderTranscript(bool installed)
 void ColumnView::applyColours()
 {
     const QColor secondary = palette().color(QPalette::PlaceholderText);
-    for (QWidget* widget :
-         std::initializer_list<QWidget*>{m_pathLine, m_statusLine, m_usage, m_notice, m_matches}) {
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_pathLine, m_worktreeLine, m_statusLine,
+                                                           m_usage, m_notice, m_matches}) {
         QPalette colours = widget->palette();
         colours.setColor(QPalette::WindowText, secondary);
         widget->setPalette(colours);

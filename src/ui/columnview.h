@@ -111,6 +111,7 @@ private:
     // Runs only for the second after a click.
     QTimer m_copyFeedback;
     ElidedLabel* m_pathLine = nullptr;
+    ElidedLabel* m_worktreeLine = nullptr;
     QLabel* m_statusLine = nullptr;
     QLabel* m_elapsed = nullptr;
     ElidedLabel* m_usage = nullptr;

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -164,6 +165,28 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
         controls->addWidget(button, 0, Qt::AlignTop);
     root->addLayout(controls);
 
+    // How the session's agents work: chosen before its first turn.
+    m_separateWorktrees = new QCheckBox(tr("Separate worktrees"));
+    m_allowCommands = new QCheckBox(tr("Allow commands"));
+    m_allowCommands->setToolTip(
+        tr("Let the agents in worktrees run commands, not only edit files"));
+    m_commandsWarning = new QLabel(tr("The agents may run any command as you, and worktrees share "
+                                      "the repository's refs and stash."));
+    m_commandsWarning->setForegroundRole(QPalette::PlaceholderText);
+    m_commandsWarning->setWordWrap(true);
+    m_commandsWarning->hide();
+    auto* options = new QHBoxLayout;
+    options->setSpacing(controlSpacing * 2);
+    options->addWidget(m_separateWorktrees);
+    options->addWidget(m_allowCommands);
+    options->addWidget(m_commandsWarning, 1);
+    options->addStretch();
+    root->addLayout(options);
+    m_discardWorktrees = new QAction(tr("Discard Worktrees…"), this);
+    connect(m_discardWorktrees, &QAction::triggered, this, &ContentView::discardWorktrees);
+    connect(m_separateWorktrees, &QCheckBox::clicked, m_model, &BrevaneModel::setSeparateWorktrees);
+    connect(m_allowCommands, &QCheckBox::clicked, m_model, &BrevaneModel::setAllowCommands);
+
     m_findBar = new FindBar;
     m_findBar->hide();
     root->addWidget(m_findBar);
@@ -284,9 +307,8 @@ QString ContentView::title() const
     const QString name = QFileInfo(folder).fileName();
     const QString title =
         tr("%1 — Brevane").arg(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
-    const auto running =
-        std::count_if(m_model->runners().begin(), m_model->runners().end(),
-                      [](const AgentSession* r) { return r->state().isRunning(); });
+    const auto running = std::count_if(m_model->runners().begin(), m_model->runners().end(),
+                                       [](const AgentSession* r) { return r->state().isActive(); });
     return running ? tr("%n running — ", nullptr, int(running)) + title : title;
 }
 
@@ -539,6 +561,45 @@ void ContentView::updateButtons()
     m_run->setEnabled(m_model->canRun());
     m_stop->setEnabled(m_model->canStop());
     m_rescan->setEnabled(m_model->canRescan());
+    m_discardWorktrees->setEnabled(m_model->canDiscardWorktrees());
+
+    // Before the first turn the switch is the user's choice where worktrees
+    // can be made; from then on it shows what the session has.
+    const QString unavailable = m_model->worktreesUnavailable();
+    const bool started = m_model->sessionStarted();
+    const bool worktrees = started ? m_model->sessionHasWorktrees()
+                                   : m_model->separateWorktrees() && unavailable.isEmpty();
+    m_separateWorktrees->setChecked(worktrees);
+    m_separateWorktrees->setEnabled(!started && unavailable.isEmpty());
+    m_separateWorktrees->setToolTip(
+        started ? tr("Chosen for this session at its first turn")
+        : !unavailable.isEmpty()
+            ? unavailable
+            : tr("Each agent works in a git worktree of its own, made from the folder as you "
+                 "see it, uncommitted changes included"));
+    m_allowCommands->setChecked(m_model->allowCommands());
+    m_allowCommands->setEnabled(worktrees);
+    m_commandsWarning->setVisible(worktrees && m_model->allowCommands());
+}
+
+void ContentView::discardWorktrees()
+{
+    if (!m_model->canDiscardWorktrees())
+        return;
+    auto* ask = new QMessageBox(
+        QMessageBox::Warning, tr("Discard Worktrees"),
+        tr("Remove the worktrees of this session, with every change the agents made that "
+           "was not applied?"),
+        QMessageBox::Cancel, this);
+    ask->setInformativeText(tr("The transcripts stay in the history."));
+    QPushButton* discard = ask->addButton(tr("Discard Worktrees"), QMessageBox::DestructiveRole);
+    ask->setDefaultButton(QMessageBox::Cancel);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    connect(ask, &QMessageBox::finished, this, [this, ask, discard] {
+        if (ask->clickedButton() == discard)
+            m_model->discardWorktrees();
+    });
+    ask->open();
 }
 
 void ContentView::render()

@@ -9,6 +9,8 @@ class ProcessOwner;
 class ColumnView;
 class FindBar;
 class QAction;
+class QCheckBox;
+class QLabel;
 class QDropEvent;
 class QPushButton;
 class QStackedWidget;
@@ -47,6 +49,11 @@ public:
     QAction* saveTranscriptsAction() const { return m_saveTranscripts; }
     // File > New Session: enabled once a session has begun and nothing runs.
     QAction* newSessionAction() const { return m_newSessionAction; }
+    // Removes the session's worktrees, after asking.
+    QAction* discardWorktreesAction() const { return m_discardWorktrees; }
+    void discardWorktrees();
+    QCheckBox* separateWorktreesSwitch() const { return m_separateWorktrees; }
+    QCheckBox* allowCommandsSwitch() const { return m_allowCommands; }
     // Asks where, in the working folder by default, and returns at once; the
     // answer goes to saveTranscriptsTo().
     void saveTranscripts();
@@ -124,6 +131,10 @@ private:
     QPushButton* m_run;
     QPushButton* m_newSession;
     QAction* m_newSessionAction;
+    QAction* m_discardWorktrees;
+    QCheckBox* m_separateWorktrees;
+    QCheckBox* m_allowCommands;
+    QLabel* m_commandsWarning;
     QPushButton* m_stop;
     QPushButton* m_rescan;
     QStackedWidget* m_pages;

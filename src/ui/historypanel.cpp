@@ -38,6 +38,7 @@ QColor stateColor(int stateCase)
     case RunState::Case::Done:
         return QColor(52, 199, 89);
     case RunState::Case::Running:
+    case RunState::Case::Preparing:
         return QColor(0, 122, 255);
     case RunState::Case::Killed:
     case RunState::Case::Failed:
@@ -57,6 +58,7 @@ QString stateName(int stateCase)
     case RunState::Case::Done:
         return HistoryPanel::tr("done");
     case RunState::Case::Running:
+    case RunState::Case::Preparing:
         return HistoryPanel::tr("running");
     case RunState::Case::Killed:
         return HistoryPanel::tr("killed");

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -36,6 +37,14 @@ const QString folderKey = QStringLiteral("folder");
 const QString plainOutputKey = QStringLiteral("plainOutput");
 const QString zoomKey = QStringLiteral("zoom");
 const QString historyVisibleKey = QStringLiteral("historyVisible");
+// One per repository, under the hex of its top folder's bytes: a path is
+// neither a key QSettings can hold nor always text.
+const QString setupCommandsGroup = QStringLiteral("setupCommands/");
+
+QString setupCommandKey(const QByteArray& repositoryTop)
+{
+    return setupCommandsGroup + QString::fromLatin1(repositoryTop.toHex());
+}
 const QString trustedFoldersKey = QStringLiteral("trustedFolders");
 
 QList<QByteArray> byteList(const QVariant& value)
@@ -192,6 +201,9 @@ void MainWindow::restoreSettings()
     model->setPlainOutput(settings->value(plainOutputKey, model->plainOutput()).toBool());
     m_content->setZoom(settings->value(zoomKey, 0.0).toDouble());
     model->setTrustedFolders(byteList(settings->value(trustedFoldersKey)));
+    model->setSetupCommands([settings](const QByteArray& top) {
+        return settings->value(setupCommandKey(top)).toString();
+    });
     if (m_historyDock)
         m_historyDock->setVisible(settings->value(historyVisibleKey, false).toBool() &&
                                   m_app.history->isOn());
@@ -232,6 +244,28 @@ void MainWindow::restoreSettings()
                         settings->setValue(historyVisibleKey, visible);
                 });
     }
+}
+
+void MainWindow::editSetupCommand()
+{
+    const QByteArray top = m_content->model()->repositoryTop();
+    QSettings* settings = m_app.settings;
+    if (top.isEmpty() || !settings)
+        return;
+    auto* dialog = new QInputDialog(this);
+    dialog->setWindowTitle(tr("Setup Command"));
+    dialog->setLabelText(tr("Run in each new worktree of %1, through your login shell (for "
+                            "example \"npm ci\"). Empty: none.")
+                             .arg(QString::fromUtf8(top)));
+    dialog->setTextValue(settings->value(setupCommandKey(top)).toString());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QInputDialog::textValueSelected, this, [settings, top](const QString& text) {
+        if (text.trimmed().isEmpty())
+            settings->remove(setupCommandKey(top));
+        else
+            settings->setValue(setupCommandKey(top), text);
+    });
+    dialog->open();
 }
 
 void MainWindow::openSession(const QString& id, std::function<void(MainWindow*)> opened)
@@ -311,6 +345,16 @@ void MainWindow::buildMenus()
         file->addAction(tr("Open Folder…"), m_content, &ContentView::chooseFolder);
     openFolder->setShortcut(QKeySequence::Open);
     file->addAction(m_content->saveTranscriptsAction());
+    file->addSeparator();
+    m_setupCommand = file->addAction(tr("Setup Command…"), this, &MainWindow::editSetupCommand);
+    file->addAction(m_content->discardWorktreesAction());
+    auto setupEnablement = [this] {
+        m_setupCommand->setEnabled(m_app.settings &&
+                                   !m_content->model()->repositoryTop().isEmpty());
+    };
+    setupEnablement();
+    connect(m_content->model(), &BrevaneModel::changed, m_setupCommand, setupEnablement);
+    file->addSeparator();
     QAction* closeWindow = file->addAction(tr("Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence::Close);
     file->addSeparator();

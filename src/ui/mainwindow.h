@@ -11,6 +11,7 @@ class ContentView;
 class HistoryPanel;
 class ProcessOwner;
 class QDockWidget;
+class QAction;
 class QLabel;
 class SessionRecorder;
 struct StoredSession;
@@ -62,6 +63,9 @@ protected:
 
 private:
     void buildMenus();
+    // Asks for the command that sets up each new worktree of the folder's
+    // repository, kept in the settings.
+    void editSetupCommand();
     void buildHistory();
     void restoreSettings();
     void showSession(const StoredSession& session);
@@ -75,4 +79,5 @@ private:
     HistoryPanel* m_historyPanel = nullptr;
     QDockWidget* m_historyDock = nullptr;
     SessionRecorder* m_recorder = nullptr;
+    QAction* m_setupCommand = nullptr;
 };

@@ -33,6 +33,8 @@ QString statusLabel(const std::optional<QByteArray>& path, RunState state, bool 
         return QStringLiteral("Failed");
     case RunState::Case::Interrupted:
         return QStringLiteral("Interrupted");
+    case RunState::Case::Preparing:
+        return QStringLiteral("Preparing\u2026");
     }
     return QString();
 }
