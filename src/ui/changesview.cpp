@@ -97,9 +97,10 @@ public:
     {
         return tr("+%1 \u2212%2").arg(added).arg(removed);
     }
+    static QString binary() { return tr("binary"); }
     static QString lines(const GitFileChange& change)
     {
-        return change.binary ? tr("binary") : lines(change.addedLines, change.removedLines);
+        return change.binary ? binary() : lines(change.addedLines, change.removedLines);
     }
     static QString path(const GitFileChange& change)
     {
@@ -348,7 +349,7 @@ void ChangesView::showList()
     const int margin = metrics.horizontalAdvance(u'M');
     const int linesWidth =
         std::max(metrics.horizontalAdvance(ChangesModel::lines(mostAdded, mostRemoved)),
-                 metrics.horizontalAdvance(tr("binary")));
+                 metrics.horizontalAdvance(ChangesModel::binary()));
 
     m_model->setChanges(changes);
     m_list->header()->resizeSection(KindColumn, metrics.horizontalAdvance(u'W') + margin);
