@@ -260,6 +260,28 @@ private Q_SLOTS:
         QCOMPARE(view.diffView()->placeholderText(), u"git failed"_s);
     }
 
+    // Another file's diff opens at its top, even when the owner answers
+    // at once, before the view has shown the "Loading…" in between.
+    void newDiffOpensAtItsTop()
+    {
+        ChangesView view;
+        show(view);
+        QByteArray longDiff = "@@ -0,0 +1,500 @@\n";
+        for (int i = 0; i < 500; ++i)
+            longDiff += "+line " + QByteArray::number(i) + '\n';
+        connect(&view, &ChangesView::diffRequested, &view,
+                [&](quint64 ticket) { view.showDiff(ticket, longDiff); });
+        view.showDiff(view.currentTicket(), longDiff);
+        TranscriptView* pane = view.diffView();
+        QTRY_VERIFY(!pane->frameDue());
+        pane->scrollToEnd();
+        QVERIFY(pane->topRow() > 0);
+        click(view, rowOf(view, "gone.txt"));
+        QTRY_VERIFY(!pane->frameDue());
+        QCOMPARE(view.diffDocument().size(), decodeUtf8(longDiff).size());
+        QCOMPARE(pane->topRow(), 0);
+    }
+
     // The switch shows the other list, says so once, and keeps the current
     // file when that list has it too.
     void scopeSwitchSwapsLists()

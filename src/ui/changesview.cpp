@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
@@ -397,6 +398,8 @@ void ChangesView::showDiff(quint64 ticket, const QByteArray& unifiedDiff)
     }
     m_diff->setPlaceholderText(QString());
     setUnifiedDiff(*m_document, unifiedDiff);
+    // Replaced text keeps the view where it stood; another file starts at its top.
+    m_diff->verticalScrollBar()->setValue(0);
 }
 
 void ChangesView::showDiffError(quint64 ticket, const QString& message)
