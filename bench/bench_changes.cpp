@@ -119,7 +119,7 @@ int main(int argc, char** argv)
     QByteArray changed;
     for (int i = 0; i < diffLines; ++i)
         changed += i % 5 ? "line " + QByteArray::number(i) + " of a long file, as code might be\n"
-                          : "changed " + QByteArray::number(i) + '\n';
+                         : "changed " + QByteArray::number(i) + '\n';
     ok = ok && write(dir.filePath("long.txt"), changed);
     for (int i = 0; ok && i < fileCount - 1; ++i)
         ok = write(small(i), i % 10 ? QByteArray("new\nfile\nhere\n") : "one\n2\nthree\n");
