@@ -1,4 +1,5 @@
 #include "transcript/cluster.h"
+#include "transcript/diffdocument.h"
 #include "transcript/transcriptdocument.h"
 #include "transcript/transcriptlayout.h"
 #include "transcript/transcriptsearch.h"
@@ -38,8 +39,9 @@ QString rowsOf(const TranscriptLayout& layout, const QString& text)
     return rows.join(u'|');
 }
 
-// Roles by letter: Normal, Dim, Prompt, Tool, Error.
-const QString roleLetters = QStringLiteral("NDPTE");
+// Roles by letter: Normal, Dim, Prompt, Tool, Error, and a diff's Added,
+// Removed and Header lines.
+const QString roleLetters = QStringLiteral("NDPTEARH");
 
 // A document made of appends written "Ntext|Dmore|…": each a role's letter,
 // then its text (which may be empty).
@@ -56,6 +58,23 @@ QString runsOf(std::span<const StyleRun> runs)
     for (const StyleRun& run : runs)
         shown << QString::number(run.start) + roleLetters[int(run.role)];
     return shown.join(u' ');
+}
+
+// Each line of `document` as its role's letter and its text, line break
+// included; "!" instead of the letter where the role changes inside a line.
+QStringList linesOf(const TranscriptDocument& document)
+{
+    QStringList lines;
+    const QStringView text = document.text();
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf(u'\n', start);
+        end = end < 0 ? text.size() : end + 1;
+        const std::span<const StyleRun> runs = document.runsIn(start, end);
+        const QChar letter = runs.size() == 1 ? roleLetters[int(runs.front().role)] : u'!';
+        lines << letter + text.sliced(start, end - start).toString();
+        start = end;
+    }
+    return lines;
 }
 
 } // namespace
@@ -138,6 +157,67 @@ private Q_SLOTS:
             froms << args.at(0).value<qsizetype>();
         QCOMPARE(froms, expected);
         QCOMPARE(document.text().size(), at);
+    }
+
+    // Every line of a diff in its role: headers until the first hunk and
+    // after each "diff" line, then by the first character.
+    void diffLines_data()
+    {
+        QTest::addColumn<QByteArray>("diff");
+        QTest::addColumn<QStringList>("lines");
+        const QByteArray header = "diff --git a/f b/f\nindex 1111111..2222222 100644\n"
+                                  "--- a/f\n+++ b/f\n";
+        const QStringList headerLines{"Hdiff --git a/f b/f\n", "Hindex 1111111..2222222 100644\n",
+                                      "H--- a/f\n", "H+++ b/f\n"};
+        QTest::newRow("empty") << QByteArray() << QStringList();
+        QTest::newRow("hunk") << header + "@@ -1,3 +1,3 @@ int main()\n one\n-two\n+2\n three\n"
+                              << headerLines + QStringList{"H@@ -1,3 +1,3 @@ int main()\n",
+                                                           "N one\n", "R-two\n", "A+2\n",
+                                                           "N three\n"};
+        // In a hunk, "---" and "+++" are lines that begin with dashes or pluses.
+        QTest::newRow("header look-alikes in a hunk")
+            << header + "@@ -1 +1 @@\n--- a/f\n+++ b/f\n"
+            << headerLines + QStringList{"H@@ -1 +1 @@\n", "R--- a/f\n", "A+++ b/f\n"};
+        QTest::newRow("no newline at the end")
+            << header + "@@ -1 +1 @@\n-a\n\\ No newline at end of file\n+a\n"
+            << headerLines + QStringList{"H@@ -1 +1 @@\n", "R-a\n",
+                                         "D\\ No newline at end of file\n", "A+a\n"};
+        QTest::newRow("binary")
+            << QByteArray("diff --git a/p.png b/p.png\nnew file mode 100644\n"
+                          "index 0000000..3333333\nBinary files /dev/null and b/p.png differ\n")
+            << QStringList{"Hdiff --git a/p.png b/p.png\n", "Hnew file mode 100644\n",
+                           "Hindex 0000000..3333333\n",
+                           "DBinary files /dev/null and b/p.png differ\n"};
+        QTest::newRow("invalid UTF-8")
+            << header + "@@ -1 +1 @@\n-caf\xc3\xa9\n+caf\xff\xc3\n"
+            << headerLines +
+                   QStringList{"H@@ -1 +1 @@\n", u"R-caf\u00e9\n"_s, u"A+caf\ufffd\ufffd\n"_s};
+        QTest::newRow("CRLF lines keep their carriage return")
+            << header + "@@ -1,2 +1,2 @@\r\n a\r\n-b\r\n+c\r\n"
+            << headerLines + QStringList{"H@@ -1,2 +1,2 @@\r\n", "N a\r\n", "R-b\r\n", "A+c\r\n"};
+        QTest::newRow("blank context, last line unterminated")
+            << header + "@@ -1,2 +1,2 @@\n\n+x"
+            << headerLines + QStringList{"H@@ -1,2 +1,2 @@\n", "N\n", "A+x"};
+        // A second file's header is a header again, "---" and all.
+        QTest::newRow("two files")
+            << header + "@@ -1 +1 @@\n+a\ndiff --git a/g b/g\n--- a/g\n+++ b/g\n@@ -1 +0,0 @@\n-g\n"
+            << headerLines + QStringList{"H@@ -1 +1 @@\n", "A+a\n",      "Hdiff --git a/g b/g\n",
+                                         "H--- a/g\n",     "H+++ b/g\n", "H@@ -1 +0,0 @@\n",
+                                         "R-g\n"};
+    }
+    void diffLines()
+    {
+        QFETCH(QByteArray, diff);
+        QFETCH(QStringList, lines);
+        TranscriptDocument document;
+        document.append(u"what was there before");
+        setUnifiedDiff(document, diff);
+        QCOMPARE(linesOf(document), lines);
+        // Consecutive lines of a role share one run.
+        qsizetype changes = 0;
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            changes += i == 0 || lines[i][0] != lines[i - 1][0];
+        QCOMPARE(qsizetype(document.runsIn(0, document.size()).size()), changes);
     }
 
     void clusterWidths_data()

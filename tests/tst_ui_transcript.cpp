@@ -214,6 +214,48 @@ private Q_SLOTS:
         }
     }
 
+    // A diff's added lines read green and its removed lines red, strongly
+    // enough on a light background and on a dark one; its headers are
+    // fainter than the text.
+    void diffRolesReadOnBothBackgrounds_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void diffRolesReadOnBothBackgrounds()
+    {
+        QFETCH(bool, dark);
+        Styled s;
+        if (dark) {
+            QPalette palette = s.view.palette();
+            palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+            palette.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+            palette.setColor(QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80));
+            palette.setColor(QPalette::Link, QColor(0x4a, 0x9e, 0xff));
+            s.view.setPalette(palette);
+        }
+        s.document.clear();
+        for (TextRole role :
+             {TextRole::Normal, TextRole::DiffAdded, TextRole::DiffRemoved, TextRole::DiffHeader})
+            s.document.append(QString(Styled::width, u'X') + u'\n', role);
+        s.view.resetText();
+        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
+        QTRY_VERIFY(!s.view.frameDue());
+        const Styled::Ink normal = s.inkOf(0);
+        const Styled::Ink added = s.inkOf(1);
+        const Styled::Ink removed = s.inkOf(2);
+        const Styled::Ink header = s.inkOf(3);
+        QVERIFY(normal.pixels > 0 && added.pixels > 0 && removed.pixels > 0 && header.pixels > 0);
+        QVERIFY(qGreen(added.strongest) > qRed(added.strongest) + 40 &&
+                qGreen(added.strongest) > qBlue(added.strongest) + 20);
+        QVERIFY(added.reddish == 0 && header.reddish == 0);
+        QVERIFY(removed.reddish > removed.pixels / 4);
+        QVERIFY2(added.distance > 200 && removed.distance > 200,
+                 qPrintable(QStringLiteral("%1 %2").arg(added.distance).arg(removed.distance)));
+        QVERIFY(header.distance < normal.distance - 60);
+    }
+
     // Wide characters take two cells each, so their rows end inside the
     // text area instead of running off its right edge.
     void wideTextStaysInsideTheTextArea()

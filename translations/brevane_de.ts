@@ -9,6 +9,107 @@
     </message>
 </context>
 <context>
+    <name>ChangesModel</name>
+    <message>
+        <source>Added</source>
+        <translation>Hinzugefügt</translation>
+    </message>
+    <message>
+        <source>Modified</source>
+        <translation>Geändert</translation>
+    </message>
+    <message>
+        <source>Deleted</source>
+        <translation>Gelöscht</translation>
+    </message>
+    <message>
+        <source>Renamed</source>
+        <translation>Umbenannt</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <translation>Kopiert</translation>
+    </message>
+    <message>
+        <source>Type changed</source>
+        <translation>Typ geändert</translation>
+    </message>
+    <message>
+        <source>+%1 −%2</source>
+        <translation>+%1 −%2</translation>
+    </message>
+    <message>
+        <source>binary</source>
+        <translation>binär</translation>
+    </message>
+    <message>
+        <source>%1 → %2</source>
+        <translation>%1 → %2</translation>
+    </message>
+</context>
+<context>
+    <name>ChangesView</name>
+    <message>
+        <source>Refresh</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>This turn</source>
+        <translation>Diese Runde</translation>
+    </message>
+    <message>
+        <source>Whole session</source>
+        <translation>Ganze Sitzung</translation>
+    </message>
+    <message>
+        <source>Open Worktree</source>
+        <translation>Worktree öffnen</translation>
+    </message>
+    <message>
+        <source>Create Branch…</source>
+        <translation>Branch erstellen…</translation>
+    </message>
+    <message>
+        <source>Apply to Folder</source>
+        <translation>Auf Ordner anwenden</translation>
+    </message>
+    <message>
+        <source>Discard Worktrees…</source>
+        <translation>Worktrees verwerfen…</translation>
+    </message>
+    <message>
+        <source>No changes</source>
+        <translation>Keine Änderungen</translation>
+    </message>
+    <message>
+        <source>1 file, +%1 −%2</source>
+        <translation>1 Datei, +%1 −%2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n files, +%1 −%2</source>
+        <translation>
+            <numerusform>%n Datei, +%1 −%2</numerusform>
+            <numerusform>%n Dateien, +%1 −%2</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Select a file to see its changes.</source>
+        <translation>Wählen Sie eine Datei, um ihre Änderungen zu sehen.</translation>
+    </message>
+    <message>
+        <source>Binary file: no text to compare</source>
+        <translation>Binärdatei: kein Text zum Vergleichen</translation>
+    </message>
+    <message>
+        <source>Loading…</source>
+        <translation>Wird geladen…</translation>
+    </message>
+    <message>
+        <source>No differences in the text</source>
+        <translation>Keine Unterschiede im Text</translation>
+    </message>
+</context>
+<context>
     <name>ColumnView</name>
     <message>
         <source>Copy</source>

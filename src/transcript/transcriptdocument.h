@@ -19,6 +19,10 @@ enum class TextRole : quint8 {
     // A tool call the agent made.
     Tool,
     Error,
+    // A diff's added lines, its removed lines, and its file and hunk headers.
+    DiffAdded,
+    DiffRemoved,
+    DiffHeader,
 };
 
 // A role from `start` up to the next run's start (or the end of the text).

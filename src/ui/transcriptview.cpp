@@ -46,6 +46,13 @@ constexpr qsizetype clusterGlyphCacheSize = 4096;
 
 // How far a tool call's colour leans from the secondary text's to the link's.
 constexpr qreal toolHue = 0.5;
+// A diff's added and removed lines lean this far from the text's colour to
+// a green and to the red: darker than the hue on a light background,
+// lighter on a dark one, so both stay readable.
+const QColor addedGreen(0x2e, 0xa0, 0x43);
+constexpr qreal diffHue = 0.75;
+// Headers lean less to the link than tool calls, to read as secondary.
+constexpr qreal headerHue = 0.25;
 
 QColor mixed(const QColor& from, const QColor& to, qreal part)
 {
@@ -613,6 +620,10 @@ TranscriptView::RoleColors TranscriptView::roleColors() const
     colors[int(TextRole::Prompt)] = text;
     colors[int(TextRole::Tool)] = mixed(secondary, palette().color(QPalette::Link), toolHue);
     colors[int(TextRole::Error)] = destructiveRed;
+    colors[int(TextRole::DiffAdded)] = mixed(text, addedGreen, diffHue);
+    colors[int(TextRole::DiffRemoved)] = mixed(text, destructiveRed, diffHue);
+    colors[int(TextRole::DiffHeader)] =
+        mixed(secondary, palette().color(QPalette::Link), headerHue);
     return colors;
 }
 

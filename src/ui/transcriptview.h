@@ -175,7 +175,7 @@ private:
     void applyFrame();
 
     // The pen of each role, by TextRole's value.
-    using RoleColors = std::array<QColor, 5>;
+    using RoleColors = std::array<QColor, std::size_t(TextRole::DiffHeader) + 1>;
     RoleColors roleColors() const;
     // Draws the row's clusters in the weight of their roles, and in their
     // colours unless `colors` is null (the painter's pen then stays).

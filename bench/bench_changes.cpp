@@ -1,0 +1,209 @@
+// The Changes page on the offscreen platform, each figure beside what git
+// itself takes for the same data in the same run:
+//   list    10,000 changed files, from setChanges() until the list is
+//           painted, and the worst frame of a scroll through all of it,
+//           against `git diff-tree --raw --numstat` of the same commits;
+//   diff    one file's diff of about 120,000 lines, from showDiff() until
+//           its first screen is painted (and until all of it is laid out),
+//           against `git diff-tree -p` of that file.
+//
+//   bench_changes [runs]   medians of `runs` (default 3)
+
+#include "git/changes.h"
+#include "ui/changesview.h"
+#include "ui/transcriptview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr int fileCount = 10000;
+constexpr int diffLines = 100000;
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+double msSince(const QElapsedTimer& clock)
+{
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// Runs the event loop until `condition` holds; false after a minute.
+bool waitUntil(const std::function<bool()>& condition)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > 60000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+bool git(const QByteArray& folder, const QList<QByteArray>& arguments)
+{
+    const QList<QByteArray> identity{"-c", "user.name=Bench", "-c", "user.email=bench@example.com"};
+    const GitResult<QByteArray> out = Git::output({folder, identity + arguments}, {});
+    if (!out)
+        std::fprintf(stderr, "git %s: %s\n", arguments.join(' ').constData(),
+                     qPrintable(out.error()));
+    return out.ok();
+}
+
+bool write(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray head(const QByteArray& repo)
+{
+    const GitResult<QByteArray> out = Git::output({repo, {"rev-parse", "HEAD"}}, {});
+    return out ? out->trimmed() : QByteArray();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
+
+    // Two commits: the first holds a long file and a tenth of the small ones,
+    // the second changes every fifth line of the long file, changes those
+    // small files and adds the rest.
+    QTemporaryDir dir;
+    const QByteArray repo = QFile::encodeName(dir.path());
+    QByteArray longFile;
+    for (int i = 0; i < diffLines; ++i)
+        longFile += "line " + QByteArray::number(i) + " of a long file, as code might be\n";
+    auto small = [&](int i) {
+        return dir.filePath(QStringLiteral("src/part %1/file %2.txt").arg(i / 100).arg(i));
+    };
+    bool ok = git(repo, {"init", "-q", "."}) && write(dir.filePath("long.txt"), longFile);
+    for (int i = 0; ok && i < fileCount; i += 10)
+        ok = write(small(i), "one\ntwo\n");
+    ok = ok && git(repo, {"add", "-A"}) && git(repo, {"commit", "-qm", "from"});
+    const QByteArray from = head(repo);
+    QByteArray changed;
+    for (int i = 0; i < diffLines; ++i)
+        changed += i % 5 ? "line " + QByteArray::number(i) + " of a long file, as code might be\n"
+                         : "changed " + QByteArray::number(i) + '\n';
+    ok = ok && write(dir.filePath("long.txt"), changed);
+    for (int i = 0; ok && i < fileCount - 1; ++i)
+        ok = write(small(i), i % 10 ? QByteArray("new\nfile\nhere\n") : "one\n2\nthree\n");
+    ok = ok && git(repo, {"add", "-A"}) && git(repo, {"commit", "-qm", "to"});
+    const QByteArray to = head(repo);
+    if (!ok || from.isEmpty() || to.isEmpty())
+        return 1;
+
+    QList<double> gitListMs, listMs, scrollWorstMs, gitDiffMs, diffFirstMs, diffAllMs;
+    QList<GitFileChange> changes;
+    QByteArray diff;
+    int rows = 0;
+    qsizetype lines = 0;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        GitResult<QList<GitFileChange>> listed = Git::changes(repo, from, to);
+        gitListMs << msSince(clock);
+        if (!listed)
+            return 1;
+        changes = *listed;
+
+        ChangesView view;
+        view.resize(420, 800);
+        view.show();
+        QTreeView* list = view.fileList();
+        PaintCounter listPaints(list->viewport());
+        waitUntil([&] { return listPaints.paints > 0; });
+        const int before = listPaints.paints;
+        clock.start();
+        view.setChanges(changes, {});
+        if (!waitUntil([&] { return listPaints.paints > before; }))
+            return 1;
+        listMs << msSince(clock);
+        rows = list->model()->rowCount();
+
+        // A page at a time from top to bottom, each painted before the next.
+        QScrollBar* bar = list->verticalScrollBar();
+        double worst = 0;
+        for (int value = 0; value <= bar->maximum(); value += std::max(1, bar->pageStep())) {
+            clock.start();
+            bar->setValue(value);
+            list->viewport()->repaint();
+            worst = std::max(worst, msSince(clock));
+        }
+        scrollWorstMs << worst;
+
+        const auto it = std::find_if(changes.begin(), changes.end(),
+                                     [](const GitFileChange& c) { return c.path == "long.txt"; });
+        if (it == changes.end())
+            return 1;
+        clock.start();
+        GitResult<QByteArray> text = Git::diffText(repo, from, to, it->path);
+        gitDiffMs << msSince(clock);
+        if (!text)
+            return 1;
+        diff = *text;
+
+        TranscriptView* pane = view.diffView();
+        PaintCounter diffPaints(pane->viewport());
+        view.showDiff(view.currentTicket(), "diff --git a/x b/x\n");
+        waitUntil([&] { return !pane->frameDue() && diffPaints.paints > 0; });
+        const int painted = diffPaints.paints;
+        clock.start();
+        view.showDiff(view.currentTicket(), diff);
+        if (!waitUntil([&] { return diffPaints.paints > painted; }))
+            return 1;
+        diffFirstMs << msSince(clock);
+        if (!waitUntil([&] { return !pane->frameDue(); }))
+            return 1;
+        diffAllMs << msSince(clock);
+        lines = pane->lineCount();
+    }
+
+    std::printf("changes: %d files listed; a diff of %lld lines (%.1f MiB); medians of %d runs\n",
+                rows, static_cast<long long>(lines), diff.size() / (1024.0 * 1024.0), runs);
+    std::printf("%-18s %10s %10s %8s\n", "case", "brevane_ms", "git_ms", "ratio");
+    std::printf("%-18s %10.1f %10.1f %8.2f\n", "list shown", median(listMs), median(gitListMs),
+                median(listMs) / median(gitListMs));
+    std::printf("%-18s %10.1f %10.1f %8.2f\n", "list scroll worst", median(scrollWorstMs),
+                median(gitListMs), median(scrollWorstMs) / median(gitListMs));
+    std::printf("%-18s %10.1f %10.1f %8.2f\n", "diff first screen", median(diffFirstMs),
+                median(gitDiffMs), median(diffFirstMs) / median(gitDiffMs));
+    std::printf("%-18s %10.1f %10.1f %8.2f\n", "diff laid out", median(diffAllMs),
+                median(gitDiffMs), median(diffAllMs) / median(gitDiffMs));
+    return 0;
+}
