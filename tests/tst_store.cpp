@@ -211,16 +211,21 @@ private Q_SLOTS:
                     // Every other piece as a window hands it over: shared
                     // with its transcript, copied by the writer.
                     const bool shared = i % 2;
-                    const TranscriptChunk chunk{u"s1"_s,
-                                                tool,
-                                                agent.transcript.size(),
-                                                shared ? QString() : pieces[i],
-                                                {{agent.transcript.size(), TextRole((i + 2) % 5)}},
-                                                shared ? TranscriptText::Snapshot::of(pieces[i])
-                                                       : TranscriptText::Snapshot{}};
+                    // One role no Brevane knows (a newer one's): read back as Normal.
+                    const bool unknownRole = i == 1;
+                    const TranscriptChunk chunk{
+                        u"s1"_s,
+                        tool,
+                        agent.transcript.size(),
+                        shared ? QString() : pieces[i],
+                        {{agent.transcript.size(),
+                          unknownRole ? TextRole(200) : TextRole((i + 2) % 5)}},
+                        shared ? TranscriptText::Snapshot::of(pieces[i])
+                               : TranscriptText::Snapshot{}};
                     rig.store->append(chunk);
                     agent.transcript += chunk.view();
-                    agent.runs.insert(agent.runs.end(), chunk.runs.begin(), chunk.runs.end());
+                    agent.runs.push_back(
+                        {chunk.runs[0].start, unknownRole ? TextRole::Normal : chunk.runs[0].role});
                     if (commitEachChunk)
                         QVERIFY(rig.commit());
                 }

@@ -1,5 +1,6 @@
 #include "model/brevanemodel.h"
 
+#include "git/changes.h"
 #include "platform/command.h"
 #include "platform/fd.h"
 #include "platform/files.h"
@@ -27,6 +28,9 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
         auto* runner = new AgentSession(owner, spec, this);
         connect(runner, &AgentSession::changed, this, &BrevaneModel::changed);
         connect(runner, &AgentSession::runEnded, this, &BrevaneModel::handleRunEnded);
+        // What the agent changed is taken as soon as its turn is over.
+        connect(runner, &AgentSession::runEnded, this,
+                [this, index = m_runners.size()] { refreshChanges(index); });
         m_runners.push_back(runner);
         m_included.push_back(true);
     }
@@ -109,6 +113,8 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
     }
     if (moved)
         checkRepository();
+    for (qsizetype i = 0; i < m_runners.size(); ++i)
+        refreshChanges(i);
     Q_EMIT changed();
     return true;
 }
@@ -507,6 +513,137 @@ void BrevaneModel::checkRepository()
             Q_EMIT self->changed();
         });
     });
+}
+
+template <typename Result>
+void BrevaneModel::runGit(std::function<Result(const GitContext&)> work,
+                          std::function<void(const Result&)> done)
+{
+    QPointer<BrevaneModel> self(this);
+    ProcessOwner* owner = &m_owner;
+    owner->startThread(
+        [work = std::move(work), done = std::move(done), self, owner](const WakeUpFd& quit) {
+            GitContext context;
+            context.cancel = &quit;
+            Result result = work(context);
+            if (quit.raised())
+                return;
+            owner->handOver([self, done, result = std::move(result)] {
+                if (self)
+                    done(result);
+            });
+        });
+}
+
+bool BrevaneModel::canRefreshChanges(qsizetype index) const
+{
+    const AgentSession* agent = m_runners.value(index);
+    return agent && agent->worktree() && !agent->state().isActive() &&
+           !agent->worktreeChanges().computing && !agent->turns().isEmpty();
+}
+
+void BrevaneModel::refreshChanges(qsizetype index)
+{
+    if (!canRefreshChanges(index))
+        return;
+    AgentSession* agent = m_runners[index];
+    AgentSession::WorktreeChanges changes = agent->worktreeChanges();
+    changes.computing = true;
+    agent->setWorktreeChanges(changes);
+    const PlannedWorktree worktree = *agent->worktree();
+    const int turn = int(agent->turns().size());
+    QPointer<AgentSession> target(agent);
+    runGit<GitResult<AgentSnapshot>>(
+        [worktree, sessionId = m_sessionId, turn](const GitContext& context) {
+            return snapshotAgent(worktree, sessionId, turn, context);
+        },
+        [target, worktree](const GitResult<AgentSnapshot>& result) {
+            // Another session's worktree by now: what was taken is not its.
+            if (!target || target->worktree() != worktree)
+                return;
+            AgentSession::WorktreeChanges changes = target->worktreeChanges();
+            changes.computing = false;
+            if (result) {
+                changes.snapshot = *result;
+                changes.error.clear();
+            } else {
+                changes.error = result.error();
+            }
+            target->setWorktreeChanges(changes);
+        });
+}
+
+void BrevaneModel::loadDiff(qsizetype index, const GitFileChange& change, bool thisTurn,
+                            std::function<void(const GitResult<QByteArray>&)> done)
+{
+    const AgentSession* agent = m_runners.value(index);
+    if (!agent || !agent->worktree() || agent->worktreeChanges().snapshot.commit.isEmpty()) {
+        done(GitError{tr("No snapshot of the worktree yet")});
+        return;
+    }
+    const AgentSnapshot& snapshot = agent->worktreeChanges().snapshot;
+    const QByteArray from = thisTurn ? snapshot.turnFrom : agent->worktree()->baseCommit;
+    runGit<GitResult<QByteArray>>(
+        [top = agent->worktree()->repositoryTop, from, to = snapshot.commit,
+         change](const GitContext& context) {
+            return Git::diffText(top, from, to, change.path, change.oldPath, context);
+        },
+        std::move(done));
+}
+
+bool BrevaneModel::canApplyChanges(qsizetype index) const
+{
+    const AgentSession* agent = m_runners.value(index);
+    return agent && agent->worktree() && !m_applying && !anyRunning() &&
+           !agent->worktreeChanges().computing &&
+           !agent->worktreeChanges().snapshot.whole.isEmpty();
+}
+
+void BrevaneModel::applyChanges(qsizetype index, const QList<QByteArray>& paths,
+                                std::function<void(const GitResult<GitApplyResult>&)> done)
+{
+    if (!canApplyChanges(index))
+        return;
+    const AgentSession* agent = m_runners[index];
+    m_applying = true;
+    Q_EMIT changed();
+    QPointer<BrevaneModel> self(this);
+    runGit<GitResult<GitApplyResult>>(
+        [worktree = *agent->worktree(), commit = agent->worktreeChanges().snapshot.commit,
+         paths](const GitContext& context) {
+            return Git::applyToFolder(worktree.repositoryTop, worktree.baseCommit, commit, paths,
+                                      context);
+        },
+        [self, done = std::move(done)](const GitResult<GitApplyResult>& result) {
+            self->m_applying = false;
+            Q_EMIT self->changed();
+            done(result);
+        });
+}
+
+void BrevaneModel::createBranch(qsizetype index, const QString& name,
+                                std::function<void(const GitResult<void>&)> done)
+{
+    const AgentSession* agent = m_runners.value(index);
+    if (!agent || !agent->worktree() || agent->worktreeChanges().snapshot.commit.isEmpty()) {
+        done(GitError{tr("No snapshot of the worktree yet")});
+        return;
+    }
+    // A name that git would read as an option is no branch's name.
+    if (name.trimmed().isEmpty() || name.startsWith(u'-')) {
+        done(GitError{tr("Not a branch name: %1").arg(name)});
+        return;
+    }
+    runGit<GitResult<void>>(
+        [top = agent->worktree()->repositoryTop, commit = agent->worktreeChanges().snapshot.commit,
+         name = name.toUtf8()](const GitContext& context) -> GitResult<void> {
+            GitResult<QByteArray> made =
+                Git::output({top, {"branch", "--no-track", name, commit}}, context);
+            if (!made)
+                return GitError{made.error()};
+            return {};
+        },
+        std::move(done));
 }
 
 bool BrevaneModel::canDiscardWorktrees() const

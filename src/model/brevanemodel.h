@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/detector.h"
+#include "git/apply.h"
 #include "git/repository.h"
 #include "runner/agentsession.h"
 
@@ -126,6 +127,24 @@ public:
     // The worktrees were discarded: no follow-up can continue their work.
     bool worktreesDiscarded() const { return m_worktreesDiscarded; }
 
+    // What agent `index` changed in its worktree: taken after each of its
+    // turns, and again on Refresh once nothing of it runs.
+    bool canRefreshChanges(qsizetype index) const;
+    void refreshChanges(qsizetype index);
+    // One file's diff of agent `index`, over the session or its latest turn.
+    void loadDiff(qsizetype index, const GitFileChange& change, bool thisTurn,
+                  std::function<void(const GitResult<QByteArray>&)> done);
+    // Writes agent `index`'s changes (all, or those of `paths`) into the
+    // user's folder, merged with what changed there since the base: all or
+    // nothing. Once nothing runs.
+    bool canApplyChanges(qsizetype index) const;
+    void applyChanges(qsizetype index, const QList<QByteArray>& paths,
+                      std::function<void(const GitResult<GitApplyResult>&)> done);
+    // Makes branch `name` of the user's repository at agent `index`'s
+    // latest snapshot: the one branch Brevane ever adds, when asked to.
+    void createBranch(qsizetype index, const QString& name,
+                      std::function<void(const GitResult<void>&)> done);
+
     bool anyRunning() const;
     bool anyInstalled() const;
     // Whether some included tool is installed: what a run needs besides a task.
@@ -175,6 +194,11 @@ private:
     void applyPrepared(quint64 preparation, const GitResult<QList<PreparedWorktree>>& result,
                        const QMap<QString, bool>& commandsSupported);
     AgentSession::TurnOptions turnOptions(const AgentSession& agent) const;
+    // Runs `work` with git on a thread of the owner and hands its result
+    // to `done` on the GUI thread, unless the model is gone by then.
+    template <typename Result>
+    void runGit(std::function<Result(const GitContext&)> work,
+                std::function<void(const Result&)> done);
 
     ProcessOwner& m_owner;
     QList<AgentSession*> m_runners;
@@ -201,6 +225,7 @@ private:
     bool m_sessionWorktrees = false;
     bool m_worktreesDiscarded = false;
     bool m_discarding = false;
+    bool m_applying = false;
     bool m_allowCommands = false;
     QByteArray m_baseCommit;
     QByteArray m_dataFolder;

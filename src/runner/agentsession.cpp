@@ -189,6 +189,7 @@ void AgentSession::clearSession()
     ++m_runId;
     m_turns.clear();
     m_worktree.reset();
+    m_changes = {{}, {}, false, m_changes.generation + 1};
     m_conversationId.clear();
     m_canResume = false;
     m_output.clear();
@@ -221,6 +222,7 @@ void AgentSession::restore(const Kept& kept)
     m_conversationId = kept.conversationId;
     m_canResume = kept.canResume;
     m_worktree = kept.worktree;
+    m_changes = {{}, {}, false, m_changes.generation + 1};
     for (int channel = 0; channel < 2; ++channel)
         m_rawOutput[channel].append(kept.rawOutput[channel]);
     m_output.restore(kept.transcript, kept.runs, starts);
@@ -352,6 +354,15 @@ void AgentSession::handleSetupEnd(quint64 runId, ChildExit exit, const TurnOptio
 void AgentSession::setWorktree(std::optional<PlannedWorktree> worktree)
 {
     m_worktree = std::move(worktree);
+    if (!m_worktree)
+        setWorktreeChanges({});
+    Q_EMIT changed();
+}
+
+void AgentSession::setWorktreeChanges(WorktreeChanges changes)
+{
+    changes.generation = m_changes.generation + 1;
+    m_changes = std::move(changes);
     Q_EMIT changed();
 }
 

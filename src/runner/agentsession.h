@@ -174,6 +174,15 @@ public:
     // a tool whose versions differ in that.
     bool commandsSupported() const { return m_commandsSupported; }
     void setCommandsSupported(bool supported) { m_commandsSupported = supported; }
+    // What the agent changed in its worktree, as of its latest snapshot.
+    struct WorktreeChanges {
+        AgentSnapshot snapshot; // no commit: none taken yet
+        QString error;          // why the latest could not be taken
+        bool computing = false;
+        quint64 generation = 0; // bumped by every change
+    };
+    const WorktreeChanges& worktreeChanges() const { return m_changes; }
+    void setWorktreeChanges(WorktreeChanges changes);
 
     void setDiscovery(Discovery discovery);
     // Records a new turn asking `prompt` and when it starts, with its prompt
@@ -216,6 +225,7 @@ private:
     bool m_canResume = false;
     std::optional<PlannedWorktree> m_worktree;
     bool m_commandsSupported = true;
+    WorktreeChanges m_changes;
     // The latest turn's process, from its start until its output has ended
     // and, once stopped, until the next turn; and earlier stopped ones still
     // in their grace period. Destroying the runner closes every output and

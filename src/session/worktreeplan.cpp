@@ -1,5 +1,6 @@
 #include "session/worktreeplan.h"
 
+#include "git/changes.h"
 #include "git/repository.h"
 #include "git/worktrees.h"
 #include "platform/files.h"
@@ -285,4 +286,47 @@ WorktreeCheck findLeftovers(const QList<KnownWorktree>& known, const QByteArray&
         }
     }
     return check;
+}
+
+GitResult<AgentSnapshot> snapshotAgent(const PlannedWorktree& worktree, const QString& sessionId,
+                                       int turn, const GitContext& context)
+{
+    if (!isPlainName(sessionId) || !isPlainName(worktree.tool) || turn < 1)
+        return GitError{QStringLiteral("Not a turn of a session: %1").arg(sessionId)};
+    const QByteArray refs = sessionRefs(sessionId) + worktree.tool.toUtf8() + '/';
+    AgentSnapshot snapshot;
+    snapshot.turnFrom = worktree.baseCommit;
+    // The turn before may have left no snapshot (it failed before the tool ran).
+    for (int earlier = turn - 1; earlier >= 1; --earlier) {
+        const GitResult<CommandResult> found =
+            Git::run({worktree.repositoryTop,
+                      {"rev-parse", "--verify", "--quiet",
+                       refs + QByteArray::number(earlier) + "^{commit}"}},
+                     context);
+        if (!found)
+            return GitError{found.error()};
+        if (found->succeeded()) {
+            snapshot.turnFrom = found->output.trimmed();
+            break;
+        }
+    }
+    GitResult<QByteArray> commit = Git::snapshot(worktree.path, snapshot.turnFrom, context);
+    if (!commit)
+        return GitError{commit.error()};
+    snapshot.commit = *commit;
+    if (const GitResult<void> set =
+            Git::setRef(worktree.repositoryTop, refs + QByteArray::number(turn), *commit, context);
+        !set)
+        return GitError{set.error()};
+    GitResult<QList<GitFileChange>> whole =
+        Git::changes(worktree.repositoryTop, worktree.baseCommit, *commit, context);
+    if (!whole)
+        return GitError{whole.error()};
+    snapshot.whole = *whole;
+    GitResult<QList<GitFileChange>> inTurn =
+        Git::changes(worktree.repositoryTop, snapshot.turnFrom, *commit, context);
+    if (!inTurn)
+        return GitError{inTurn.error()};
+    snapshot.turn = *inTurn;
+    return snapshot;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "git/git.h"
+#include "git/gitparsers.h"
 
 #include <QByteArray>
 #include <QList>
@@ -123,3 +124,17 @@ struct WorktreeCheck {
 // user's worktrees, stale ones included, stay as they are.
 WorktreeCheck findLeftovers(const QList<KnownWorktree>& known, const QByteArray& dataFolder,
                             const GitContext& context = {});
+
+// What an agent's worktree holds after a turn, against the session's base.
+struct AgentSnapshot {
+    QByteArray commit;   // the worktree as it was, under refs/brevane/<session>/<tool>/<turn>
+    QByteArray turnFrom; // the snapshot of the turn before (or the base)
+    QList<GitFileChange> whole; // base -> commit
+    QList<GitFileChange> turn;  // turnFrom -> commit
+};
+
+// Snapshots `worktree` as it is now (the agent's own index is only read)
+// as turn `turn` (counted from 1) of its agent, points the turn's ref at
+// it, and works out what changed over the session and in this turn.
+GitResult<AgentSnapshot> snapshotAgent(const PlannedWorktree& worktree, const QString& sessionId,
+                                       int turn, const GitContext& context = {});

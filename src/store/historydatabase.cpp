@@ -121,8 +121,11 @@ QByteArray encodeRuns(const std::vector<StyleRun>& runs)
 void decodeRuns(const QByteArray& bytes, std::vector<StyleRun>& runs)
 {
     for (qsizetype at = 0; at + runSize <= bytes.size(); at += runSize) {
+        // A role this Brevane does not know (a newer one's, or a damaged
+        // byte) is shown as plain text: the views index their colours by it.
+        const quint8 role = quint8(bytes[at + 8]);
         runs.push_back({qsizetype(qFromLittleEndian<qint64>(bytes.constData() + at)),
-                        TextRole(quint8(bytes[at + 8]))});
+                        role <= quint8(TextRole::DiffHeader) ? TextRole(role) : TextRole::Normal});
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ui/columnview.h"
 
 #include "runner/agentsession.h"
+#include "ui/changesview.h"
 #include "ui/clipboard.h"
 #include "ui/elidedlabel.h"
 #include "ui/frameclock.h"
@@ -149,6 +150,26 @@ ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
     divider->setFrameShadow(QFrame::Plain);
     column->addWidget(divider);
 
+    // Transcript or Changes: one page at a time, the switch only where
+    // there are changes to show.
+    m_pageSwitch = new QWidget(this);
+    auto* pages = new QHBoxLayout(m_pageSwitch);
+    pages->setContentsMargins(0, 0, 0, 0);
+    pages->setSpacing(0);
+    m_transcriptPage = new QPushButton(tr("Transcript"), m_pageSwitch);
+    m_changesPage = new QPushButton(tr("Changes"), m_pageSwitch);
+    for (QPushButton* page : {m_transcriptPage, m_changesPage}) {
+        page->setCheckable(true);
+        page->setAutoExclusive(true);
+        page->setFont(caption);
+        pages->addWidget(page);
+    }
+    pages->addStretch(1);
+    m_transcriptPage->setChecked(true);
+    connect(m_changesPage, &QPushButton::toggled, this, &ColumnView::setShowsChanges);
+    m_pageSwitch->hide();
+    column->addWidget(m_pageSwitch);
+
     m_notice = new QWidget(this);
     m_notice->setObjectName(QStringLiteral("notice"));
     auto* notice = new QVBoxLayout(m_notice);
@@ -176,6 +197,10 @@ ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
     m_copyRaw = new QAction(tr("Copy Raw Output"), this);
     connect(m_copyRaw, &QAction::triggered, this, &ColumnView::copyRawOutput);
     m_transcript->setExtraActions({m_copyRaw});
+    m_changes = new ChangesView(this);
+    m_changes->setObjectName(QStringLiteral("changes"));
+    m_changes->hide();
+    column->addWidget(m_changes, 1);
 
     applyColours();
 
@@ -369,7 +394,39 @@ void ColumnView::render()
     m_trust->setVisible(runner && runner->refusedUntrustedFolder());
     setTextIfChanged(m_noticeTitle, tr("%1 is not installed").arg(name));
     m_notice->setVisible(!installed);
+    renderChanges();
     renderTranscript(installed);
+}
+
+void ColumnView::setShowsChanges(bool show)
+{
+    if (show == m_showChanges)
+        return;
+    m_showChanges = show;
+    (show ? m_changesPage : m_transcriptPage)->setChecked(true);
+    render();
+}
+
+void ColumnView::renderChanges()
+{
+    const AgentSession* runner = m_runner.data();
+    const bool offered = runner && runner->worktree();
+    m_pageSwitch->setVisible(offered);
+    if (!offered && m_showChanges) {
+        m_showChanges = false;
+        m_transcriptPage->setChecked(true);
+    }
+    m_changes->setVisible(m_showChanges);
+    if (!runner)
+        return;
+    const AgentSession::WorktreeChanges& changes = runner->worktreeChanges();
+    if (changes.generation == m_shownChanges)
+        return;
+    m_shownChanges = changes.generation;
+    m_changes->setChanges(changes.snapshot.whole, changes.snapshot.turn);
+    m_changes->setStatus(changes.computing          ? tr("Computing changes\u2026")
+                         : !changes.error.isEmpty() ? changes.error
+                                                    : QString());
 }
 
 void ColumnView::renderTranscript(bool installed)
@@ -382,7 +439,7 @@ void ColumnView::renderTranscript(bool installed)
         m_transcript->resetText();
     else if (length > m_shownLength)
         m_transcript->extendText();
-    m_transcript->setVisible(installed);
+    m_transcript->setVisible(installed && !m_showChanges);
     // A transcript appearing for the first time stays where it starts.
     if (installed && m_transcriptWasShown && changed)
         m_transcript->scheduleScrollToEnd();

@@ -19,6 +19,7 @@ class QPushButton;
 class Spinner;
 class StatusDot;
 class AgentSession;
+class ChangesView;
 class TranscriptView;
 
 // One tool's column: header (status dot, name, spinner, Copy), path line,
@@ -35,6 +36,11 @@ public:
 
     // The transcript, for the window's Edit menu (copy, select all).
     TranscriptView* transcript() const { return m_transcript; }
+    // The agent's changes in its worktree: a page beside the transcript,
+    // offered while the agent has a worktree.
+    ChangesView* changesView() const { return m_changes; }
+    bool showsChanges() const { return m_showChanges; }
+    void setShowsChanges(bool show);
     // Renders so far, the first one in the constructor included.
     int renderCount() const { return m_renderCount; }
     QColor dotColor() const;
@@ -83,6 +89,7 @@ private:
     void scheduleRender();
     void render();
     void renderTranscript(bool installed);
+    void renderChanges();
     void applyColours();
     void showMatchCount();
     void showCopyTitle(bool copied);
@@ -122,4 +129,10 @@ private:
     QLabel* m_noticeHint = nullptr;
     QLabel* m_noticeReason = nullptr;
     TranscriptView* m_transcript = nullptr;
+    QWidget* m_pageSwitch = nullptr;
+    QPushButton* m_transcriptPage = nullptr;
+    QPushButton* m_changesPage = nullptr;
+    ChangesView* m_changes = nullptr;
+    bool m_showChanges = false;
+    quint64 m_shownChanges = noGeneration;
 };

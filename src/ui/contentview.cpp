@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/processowner.h"
 #include "text/trim.h"
+#include "ui/changesview.h"
 #include "ui/columnview.h"
 #include "ui/findbar.h"
 #include "ui/icons.h"
@@ -17,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -26,6 +28,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -34,6 +37,7 @@
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -223,6 +227,7 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
                 [this, index](bool included) { m_model->setIncluded(index, included); });
         connect(column, &ColumnView::trustFolderRequested, m_model,
                 [this, index] { m_model->trustFolderAndRetry(index); });
+        connectChanges(column, index);
         columnsLayout->addWidget(column, 1);
         m_columns.push_back(column);
         column->transcript()->installEventFilter(this);
@@ -562,6 +567,22 @@ void ContentView::updateButtons()
     m_stop->setEnabled(m_model->canStop());
     m_rescan->setEnabled(m_model->canRescan());
     m_discardWorktrees->setEnabled(m_model->canDiscardWorktrees());
+    for (qsizetype i = 0; i < m_columns.size(); ++i) {
+        const AgentSession* agent = m_model->runners()[i];
+        ChangesView* changes = m_columns[i]->changesView();
+        const bool snapshot = !agent->worktreeChanges().snapshot.commit.isEmpty();
+        changes->setRefreshEnabled(m_model->canRefreshChanges(i),
+                                   tr("Take a new snapshot of the agent's worktree"));
+        changes->setOpenWorktreeEnabled(agent->worktree().has_value(),
+                                        tr("Show the agent's worktree in the file manager"));
+        changes->setCreateBranchEnabled(
+            snapshot, tr("Make a branch of your repository at the agent's latest snapshot"));
+        changes->setApplyEnabled(m_model->canApplyChanges(i),
+                                 tr("Write these changes into your folder, merged with yours, "
+                                    "without committing"));
+        changes->setDiscardEnabled(m_model->canDiscardWorktrees(),
+                                   tr("Remove every worktree of this session"));
+    }
 
     // Before the first turn the switch is the user's choice where worktrees
     // can be made; from then on it shows what the session has.
@@ -580,6 +601,90 @@ void ContentView::updateButtons()
     m_allowCommands->setChecked(m_model->allowCommands());
     m_allowCommands->setEnabled(worktrees);
     m_commandsWarning->setVisible(worktrees && m_model->allowCommands());
+}
+
+void ContentView::connectChanges(ColumnView* column, qsizetype index)
+{
+    ChangesView* changes = column->changesView();
+    QPointer<ChangesView> view(changes);
+    connect(changes, &ChangesView::diffRequested, this,
+            [this, index, view](quint64 ticket, const GitFileChange& change, bool thisTurn) {
+                m_model->loadDiff(index, change, thisTurn,
+                                  [view, ticket](const GitResult<QByteArray>& diff) {
+                                      if (!view)
+                                          return;
+                                      if (diff)
+                                          view->showDiff(ticket, *diff);
+                                      else
+                                          view->showDiffError(ticket, diff.error());
+                                  });
+            });
+    connect(changes, &ChangesView::refreshRequested, this,
+            [this, index] { m_model->refreshChanges(index); });
+    connect(changes, &ChangesView::discardRequested, this, &ContentView::discardWorktrees);
+    connect(changes, &ChangesView::openWorktreeRequested, this, [this, index] {
+        if (const auto& worktree = m_model->runners()[index]->worktree())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(worktree->path)));
+    });
+    connect(changes, &ChangesView::createBranchRequested, this, [this, index, view] {
+        auto* dialog = new QInputDialog(this);
+        dialog->setWindowTitle(tr("Create Branch"));
+        dialog->setLabelText(tr("A branch of your repository at %1's latest snapshot:")
+                                 .arg(m_model->runners()[index]->id()));
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QInputDialog::textValueSelected, this,
+                [this, index, view](const QString& name) {
+                    m_model->createBranch(
+                        index, name.trimmed(), [view, name](const GitResult<void>& made) {
+                            if (view)
+                                view->setStatus(made ? tr("Branch %1 created").arg(name)
+                                                     : made.error());
+                        });
+                });
+        dialog->open();
+    });
+    connect(changes, &ChangesView::applyRequested, this,
+            [this, index, view](const QList<GitFileChange>& files) {
+                QList<QByteArray> paths;
+                for (const GitFileChange& file : files)
+                    paths << file.path;
+                view->setStatus(tr("Applying\u2026"));
+                m_model->applyChanges(index, paths,
+                                      [this, view](const GitResult<GitApplyResult>& result) {
+                                          showApplied(view, result);
+                                      });
+            });
+}
+
+void ContentView::showApplied(ChangesView* view, const GitResult<GitApplyResult>& result)
+{
+    QString status;
+    if (!result) {
+        status = result.error();
+    } else if (result->applied) {
+        status =
+            tr("Applied: %n file(s) written", nullptr, int(result->written.size())) +
+            (result->removed.isEmpty() ? QString()
+                                       : tr(", %n removed", nullptr, int(result->removed.size())));
+    } else {
+        // All or nothing: say which files clash and why, in git's words.
+        status = tr("Nothing was applied: %n file(s) conflict with your folder", nullptr,
+                    int(result->conflicts.size()));
+        QStringList details;
+        for (const GitMergeMessage& message : result->messages)
+            details << QString::fromUtf8(message.text).trimmed();
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Apply to Folder"), status,
+                                    QMessageBox::Ok, this);
+        QStringList files;
+        for (const QByteArray& path : result->conflicts)
+            files << ColumnView::displayPath(path);
+        box->setInformativeText(files.join(u'\n'));
+        box->setDetailedText(details.join(u'\n'));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+    if (view)
+        view->setStatus(status);
 }
 
 void ContentView::discardWorktrees()

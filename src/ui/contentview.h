@@ -1,10 +1,13 @@
 #pragma once
 
+#include "git/apply.h"
+
 #include <QList>
 #include <QString>
 #include <QWidget>
 
 class BrevaneModel;
+class ChangesView;
 class ProcessOwner;
 class ColumnView;
 class FindBar;
@@ -112,6 +115,8 @@ private:
     void handleModelChanged();
     void handleSaveEnded(const QString& path, bool saved, const QString& error);
     void updateButtons();
+    void connectChanges(ColumnView* column, qsizetype index);
+    void showApplied(ChangesView* view, const GitResult<GitApplyResult>& result);
     void render();
 
     // Sets the working folder when `event` carries one; true if it did or will.

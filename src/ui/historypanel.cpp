@@ -256,14 +256,37 @@ void HistoryPanel::deleteSelected(bool confirm)
         QMessageBox box(QMessageBox::Warning, tr("Delete Sessions"),
                         tr("Delete %n session(s) from the history?", nullptr, int(ids.size())),
                         QMessageBox::Cancel, this);
-        box.setInformativeText(tr("Their turns and transcripts are removed for good."));
+        box.setInformativeText(tr("Their turns and transcripts are removed for good, and so are "
+                                  "their worktrees, with every change not applied."));
         QPushButton* remove = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
         box.setDefaultButton(QMessageBox::Cancel);
         box.exec();
         if (box.clickedButton() != remove)
             return;
     }
-    Q_EMIT deleting(ids);
-    m_store.deleteSessions(ids);
+    if (!m_discarder) {
+        removeSessions(ids);
+        return;
+    }
+    QPointer<HistoryPanel> self(this);
+    m_discarder(ids, [self](const QStringList& gone, const QStringList& errors) {
+        if (!self)
+            return;
+        // A session whose worktree stays keeps its row, which leads to it.
+        self->removeSessions(gone);
+        if (!errors.isEmpty())
+            QMessageBox::warning(self, tr("Delete Sessions"),
+                                 tr("Some worktrees could not be removed, so their sessions "
+                                    "stay:\n%1")
+                                     .arg(errors.join(u'\n')));
+    });
+}
+
+void HistoryPanel::removeSessions(const QStringList& ids)
+{
+    if (!ids.isEmpty()) {
+        Q_EMIT deleting(ids);
+        m_store.deleteSessions(ids);
+    }
     refresh();
 }

@@ -40,6 +40,12 @@ public:
     void deleteSelected(bool confirm = true);
     // Tells whether a session runs here now, which the list may not know
     // yet: such a session is neither deleted nor opened.
+    // Removes the worktrees of the sessions `ids` before their rows go, and
+    // then calls `done` with the sessions whose worktrees are all gone.
+    using WorktreeDiscarder = std::function<void(
+        const QStringList& ids,
+        std::function<void(const QStringList& gone, const QStringList& errors)> done)>;
+    void setWorktreeDiscarder(WorktreeDiscarder discarder) { m_discarder = std::move(discarder); }
     void setRunningHere(std::function<bool(const QString& id)> runningHere)
     {
         m_runningHere = std::move(runningHere);
@@ -57,6 +63,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void removeSessions(const QStringList& ids);
     void ask();
     void showSessions(const QList<SessionSummary>& sessions);
     void updateButtons();
@@ -70,6 +77,7 @@ private:
     QTimer m_debounce;
     QList<SessionSummary> m_sessions;
     std::function<bool(const QString&)> m_runningHere;
+    WorktreeDiscarder m_discarder;
     // Answers to older questions are dropped.
     quint64 m_asked = 0;
 };

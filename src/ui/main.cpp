@@ -66,6 +66,7 @@ int main(int argc, char** argv)
             [instances](const QString& id) { return InstanceLock::isLive(instances, id); },
             int(RunState::Case::Interrupted), [](int) {});
         services.history = history.get();
+        MainWindow::checkWorktrees(services);
     }
     // Started from the desktop (from / or home): where the user last worked.
     QByteArray start = folder;

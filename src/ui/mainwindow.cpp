@@ -1,6 +1,8 @@
 #include "ui/mainwindow.h"
 
 #include "model/brevanemodel.h"
+#include "platform/processowner.h"
+#include "session/worktreeplan.h"
 #include "store/historystore.h"
 #include "store/sessionrecorder.h"
 #include "ui/contentview.h"
@@ -10,11 +12,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSettings>
 #include <QVBoxLayout>
 
@@ -157,6 +161,8 @@ void MainWindow::buildHistory()
                         m_historyPanel->refresh();
                 }
             });
+    m_historyPanel->setWorktreeDiscarder(
+        [this](const QStringList& ids, auto done) { discardSessionWorktrees(ids, done); });
     // A session shown in a window and deleted goes from the window too, so
     // that nothing is written for it again.
     connect(m_historyPanel, &HistoryPanel::deleting, this, [](const QStringList& ids) {
@@ -173,6 +179,105 @@ void MainWindow::buildHistory()
     connect(model, &BrevaneModel::allEnded, m_historyPanel, [this] {
         m_recorder->flush();
         m_historyPanel->refresh();
+    });
+}
+
+void MainWindow::discardSessionWorktrees(
+    const QStringList& ids,
+    std::function<void(const QStringList& gone, const QStringList& errors)> done)
+{
+    HistoryStore* store = m_app.history;
+    ProcessOwner* owner = &m_app.owner;
+    QPointer<HistoryStore> alive(store);
+    store->listWorktrees([ids, done, owner, alive](const QList<WorktreeRow>& rows) {
+        QList<WorktreeRow> theirs;
+        for (const WorktreeRow& row : rows) {
+            if (ids.contains(row.sessionId))
+                theirs << row;
+        }
+        owner->startThread([ids, theirs, done, owner, alive](const WakeUpFd& quit) {
+            GitContext context;
+            context.cancel = &quit;
+            // Each session's worktrees go together, with its refs.
+            QStringList gone = ids;
+            QStringList errors;
+            QList<WorktreeRow> removed;
+            for (const QString& id : ids) {
+                QMap<QByteArray, QList<QByteArray>> byRepository;
+                for (const WorktreeRow& row : theirs) {
+                    if (row.sessionId == id)
+                        byRepository[row.repositoryTop] << row.path;
+                }
+                for (auto it = byRepository.begin(); it != byRepository.end(); ++it) {
+                    const DiscardedWorktrees discarded =
+                        discardWorktrees(it.key(), id, it.value(), context);
+                    for (const WorktreeRow& row : theirs) {
+                        if (row.sessionId == id && discarded.removed.contains(row.path))
+                            removed << row;
+                    }
+                    if (!discarded.errors.isEmpty()) {
+                        gone.removeAll(id);
+                        errors += discarded.errors;
+                    }
+                }
+            }
+            if (quit.raised())
+                return;
+            owner->handOver([alive, gone, errors, removed, done] {
+                if (!alive)
+                    return;
+                for (WorktreeRow row : removed) {
+                    row.state = WorktreeRow::State::Removed;
+                    alive->write(row);
+                }
+                done(gone, errors);
+            });
+        });
+    });
+}
+
+void MainWindow::checkWorktrees(const AppServices& app)
+{
+    HistoryStore* store = app.history;
+    if (!store)
+        return;
+    ProcessOwner* owner = &app.owner;
+    QPointer<HistoryStore> alive(store);
+    const QByteArray data = QFile::encodeName(QFileInfo(store->path()).absolutePath());
+    store->listWorktrees([owner, alive, data](const QList<WorktreeRow>& rows) {
+        if (rows.isEmpty())
+            return;
+        QList<KnownWorktree> known;
+        for (const WorktreeRow& row : rows)
+            known << KnownWorktree{row.sessionId, row.repositoryTop, row.path,
+                                   row.state == WorktreeRow::State::Ready};
+        owner->startThread([owner, alive, known, rows, data](const WakeUpFd& quit) {
+            GitContext context;
+            context.cancel = &quit;
+            const WorktreeCheck check = findLeftovers(known, data, context);
+            if (quit.raised())
+                return;
+            owner->handOver([alive, check, rows] {
+                if (!alive)
+                    return;
+                // Gone ones are on record as such; one made but never
+                // recorded as ready is, so that deleting its session
+                // removes it.
+                for (WorktreeRow row : rows) {
+                    const KnownWorktree known{row.sessionId, row.repositoryTop, row.path,
+                                              row.state == WorktreeRow::State::Ready};
+                    if (check.gone.contains(known))
+                        row.state = WorktreeRow::State::Removed;
+                    else if (check.leftovers.contains(known))
+                        row.state = WorktreeRow::State::Ready;
+                    else
+                        continue;
+                    alive->write(row);
+                }
+                for (const QString& error : check.errors)
+                    qWarning("%s", qPrintable(error));
+            });
+        });
     });
 }
 

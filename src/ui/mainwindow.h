@@ -56,6 +56,8 @@ public:
     // already, else here, else (while this window runs something) in a new
     // window. `opened` gets the window, or none when the history has no
     // such session.
+    // At start: the history's worktrees against what git lists, once.
+    static void checkWorktrees(const AppServices& app);
     void openSession(const QString& id, std::function<void(MainWindow*)> opened = {});
 
 protected:
@@ -66,6 +68,10 @@ private:
     // Asks for the command that sets up each new worktree of the folder's
     // repository, kept in the settings.
     void editSetupCommand();
+    // Removes the worktrees of the sessions about to be deleted.
+    void discardSessionWorktrees(
+        const QStringList& ids,
+        std::function<void(const QStringList& gone, const QStringList& errors)> done);
     void buildHistory();
     void restoreSettings();
     void showSession(const StoredSession& session);
