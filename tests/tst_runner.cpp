@@ -245,20 +245,29 @@ private Q_SLOTS:
         QCOMPARE(runner.sessionUsage(), runner.turns()[0].usage);
     }
 
-    // The options that start and continue a conversation, and trust a
-    // folder, are the tools' own, as their recorded help lists them.
-    void conversationOptionsAreInTheToolsHelp()
+    // The options that start and continue a conversation, trust a folder,
+    // add one and let the agent edit or run commands, with their values,
+    // are the tools' own, as their recorded help lists them.
+    void optionsAreInTheToolsHelp()
     {
         for (const ToolSpec& spec : ToolSpec::all()) {
-            if (!spec.canContinue())
-                continue;
             QFile help(QStringLiteral(BREVANE_AGENT_STREAMS "/") + spec.name + u"/help.txt"_s);
-            QVERIFY(help.open(QIODevice::ReadOnly));
+            if (!help.open(QIODevice::ReadOnly))
+                continue; // a tool recorded only from its source
             const QString text = QString::fromUtf8(help.readAll());
-            for (QString option : {spec.startOption, spec.resumeOption, spec.trustOption}) {
-                option.chop(option.endsWith(u'=') ? 1 : 0);
-                QVERIFY2(option.isEmpty() || text.contains(u' ' + option + u' '),
-                         qPrintable(spec.name + u' ' + option));
+            const QStringList words = QStringList{spec.startOption, spec.resumeOption,
+                                                  spec.trustOption, spec.addFolderOption} +
+                                      spec.editArgs + spec.commandArgs;
+            for (const QString& word : words) {
+                if (word.isEmpty())
+                    continue;
+                const QString option = word.section(u'=', 0, 0);
+                const QString value = word.section(u'=', 1);
+                const QRegularExpression listed(u"\\s"_s + QRegularExpression::escape(option) +
+                                                u"[\\s,]"_s);
+                QVERIFY2(text.contains(listed), qPrintable(spec.name + u' ' + option));
+                QVERIFY2(value.isEmpty() || text.contains(value),
+                         qPrintable(spec.name + u' ' + word));
             }
         }
     }

@@ -7,6 +7,71 @@
         <source> · new conversation</source>
         <translation> · neue Unterhaltung</translation>
     </message>
+    <message>
+        <source>Setting up: %1
+</source>
+        <translation>Einrichten: %1
+</translation>
+    </message>
+    <message>
+        <source>The setup command could not start: %1</source>
+        <translation>Der Einrichtungsbefehl konnte nicht starten: %1</translation>
+    </message>
+    <message>
+        <source>The setup command was killed by signal %1</source>
+        <translation>Der Einrichtungsbefehl wurde durch Signal %1 beendet</translation>
+    </message>
+    <message>
+        <source>The setup command failed with exit status %1</source>
+        <translation>Der Einrichtungsbefehl schlug mit Exit-Status %1 fehl</translation>
+    </message>
+</context>
+<context>
+    <name>BrevaneModel</name>
+    <message>
+        <source>Could not make a worktree: %1</source>
+        <translation>Der Worktree konnte nicht angelegt werden: %1</translation>
+    </message>
+    <message>
+        <source>History is off: without it, nothing could find the worktrees again</source>
+        <translation>Der Verlauf ist aus: ohne ihn fände nichts die Worktrees wieder</translation>
+    </message>
+    <message>
+        <source>Looking for a git repository…</source>
+        <translation>Suche nach einem Git-Repository…</translation>
+    </message>
+    <message>
+        <source>%1 is not in a git repository</source>
+        <translation>%1 liegt in keinem Git-Repository</translation>
+    </message>
+    <message>
+        <source>The repository has no work tree: it is bare</source>
+        <translation>Das Repository hat keinen Arbeitsbaum: es ist bare</translation>
+    </message>
+    <message>
+        <source>The repository is in the middle of a merge</source>
+        <translation>Im Repository ist ein Merge im Gange</translation>
+    </message>
+    <message>
+        <source>The repository is in the middle of a rebase</source>
+        <translation>Im Repository ist ein Rebase im Gange</translation>
+    </message>
+    <message>
+        <source>The repository is in the middle of a cherry-pick</source>
+        <translation>Im Repository ist ein Cherry-Pick im Gange</translation>
+    </message>
+    <message>
+        <source>The repository is in the middle of a revert</source>
+        <translation>Im Repository ist ein Revert im Gange</translation>
+    </message>
+    <message>
+        <source>No snapshot of the worktree yet</source>
+        <translation>Noch kein Schnappschuss des Worktrees</translation>
+    </message>
+    <message>
+        <source>Not a branch name: %1</source>
+        <translation>Kein Branch-Name: %1</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>
@@ -179,6 +244,28 @@
         <source>This session: %1</source>
         <translation>Diese Sitzung: %1</translation>
     </message>
+    <message>
+        <source>Transcript</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>Changes</source>
+        <translation>Änderungen</translation>
+    </message>
+    <message>
+        <source>Worktree %1</source>
+        <translation>Worktree %1</translation>
+    </message>
+    <message>
+        <source>%1
+Base commit %2</source>
+        <translation>%1
+Basis-Commit %2</translation>
+    </message>
+    <message>
+        <source>Computing changes…</source>
+        <translation>Änderungen werden ermittelt…</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -284,6 +371,107 @@
         <source>Type a task for every agent…</source>
         <translation>Aufgabe für alle Agenten eingeben…</translation>
     </message>
+    <message>
+        <source>Separate worktrees</source>
+        <translation>Getrennte Worktrees</translation>
+    </message>
+    <message>
+        <source>Allow commands</source>
+        <translation>Befehle erlauben</translation>
+    </message>
+    <message>
+        <source>Let the agents in worktrees run commands, not only edit files</source>
+        <translation>Die Agenten in Worktrees dürfen Befehle ausführen, nicht nur Dateien bearbeiten</translation>
+    </message>
+    <message>
+        <source>The agents may run any command as you, and worktrees share the repository&apos;s refs and stash.</source>
+        <translation>Die Agenten dürfen dann jeden Befehl als du ausführen, und Worktrees teilen sich Refs und Stash des Repositorys.</translation>
+    </message>
+    <message>
+        <source>Discard Worktrees…</source>
+        <translation>Worktrees verwerfen…</translation>
+    </message>
+    <message>
+        <source>Take a new snapshot of the agent&apos;s worktree</source>
+        <translation>Einen neuen Schnappschuss vom Worktree des Agenten machen</translation>
+    </message>
+    <message>
+        <source>Show the agent&apos;s worktree in the file manager</source>
+        <translation>Den Worktree des Agenten im Dateimanager zeigen</translation>
+    </message>
+    <message>
+        <source>Make a branch of your repository at the agent&apos;s latest snapshot</source>
+        <translation>Einen Branch deines Repositorys beim letzten Schnappschuss des Agenten anlegen</translation>
+    </message>
+    <message>
+        <source>Write these changes into your folder, merged with yours, without committing</source>
+        <translation>Diese Änderungen in deinen Ordner schreiben, mit deinen zusammengeführt, ohne Commit</translation>
+    </message>
+    <message>
+        <source>Remove every worktree of this session</source>
+        <translation>Jeden Worktree dieser Sitzung entfernen</translation>
+    </message>
+    <message>
+        <source>Chosen for this session at its first turn</source>
+        <translation>Für diese Sitzung bei ihrem ersten Schritt gewählt</translation>
+    </message>
+    <message>
+        <source>Each agent works in a git worktree of its own, made from the folder as you see it, uncommitted changes included</source>
+        <translation>Jeder Agent arbeitet in einem eigenen Git-Worktree, angelegt aus dem Ordner, wie du ihn siehst, samt nicht committeter Änderungen</translation>
+    </message>
+    <message>
+        <source>Create Branch</source>
+        <translation>Branch anlegen</translation>
+    </message>
+    <message>
+        <source>A branch of your repository at %1&apos;s latest snapshot:</source>
+        <translation>Ein Branch deines Repositorys beim letzten Schnappschuss von %1:</translation>
+    </message>
+    <message>
+        <source>Branch %1 created</source>
+        <translation>Branch %1 angelegt</translation>
+    </message>
+    <message>
+        <source>Applying…</source>
+        <translation>Wird übernommen…</translation>
+    </message>
+    <message numerus="yes">
+        <source>Applied: %n file(s) written</source>
+        <translation>
+            <numerusform>Übernommen: %n Datei geschrieben</numerusform>
+            <numerusform>Übernommen: %n Dateien geschrieben</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n removed</source>
+        <translation>
+            <numerusform>, %n entfernt</numerusform>
+            <numerusform>, %n entfernt</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Nothing was applied: %n file(s) conflict with your folder</source>
+        <translation>
+            <numerusform>Nichts wurde übernommen: %n Datei steht im Konflikt mit deinem Ordner</numerusform>
+            <numerusform>Nichts wurde übernommen: %n Dateien stehen im Konflikt mit deinem Ordner</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Apply to Folder</source>
+        <translation>In den Ordner übernehmen</translation>
+    </message>
+    <message>
+        <source>Discard Worktrees</source>
+        <translation>Worktrees verwerfen</translation>
+    </message>
+    <message>
+        <source>Remove the worktrees of this session, with every change the agents made that was not applied?</source>
+        <translation>Die Worktrees dieser Sitzung entfernen, mit jeder nicht übernommenen Änderung der Agenten?</translation>
+    </message>
+    <message>
+        <source>The transcripts stay in the history.</source>
+        <translation>Die Protokolle bleiben im Verlauf.</translation>
+    </message>
 </context>
 <context>
     <name>FindBar</name>
@@ -382,12 +570,18 @@
         </translation>
     </message>
     <message>
-        <source>Their turns and transcripts are removed for good.</source>
-        <translation>Ihre Schritte und Protokolle werden endgültig entfernt.</translation>
-    </message>
-    <message>
         <source>Delete</source>
         <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Their turns and transcripts are removed for good, and so are their worktrees, with every change not applied.</source>
+        <translation>Ihre Schritte und Protokolle werden endgültig entfernt, ebenso ihre Worktrees mit jeder nicht übernommenen Änderung.</translation>
+    </message>
+    <message>
+        <source>Some worktrees could not be removed, so their sessions stay:
+%1</source>
+        <translation>Einige Worktrees ließen sich nicht entfernen, daher bleiben ihre Sitzungen:
+%1</translation>
     </message>
 </context>
 <context>
@@ -514,6 +708,18 @@
     <message>
         <source>Brevane was started with --no-history.</source>
         <translation>Brevane wurde mit --no-history gestartet.</translation>
+    </message>
+    <message>
+        <source>Setup Command</source>
+        <translation>Einrichtungsbefehl</translation>
+    </message>
+    <message>
+        <source>Run in each new worktree of %1, through your login shell (for example &quot;npm ci&quot;). Empty: none.</source>
+        <translation>Wird in jedem neuen Worktree von %1 über deine Login-Shell ausgeführt (zum Beispiel &quot;npm ci&quot;). Leer: keiner.</translation>
+    </message>
+    <message>
+        <source>Setup Command…</source>
+        <translation>Einrichtungsbefehl…</translation>
     </message>
 </context>
 <context>
