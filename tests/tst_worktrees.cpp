@@ -200,6 +200,50 @@ private Q_SLOTS:
         QCOMPARE(f.state(), before);
     }
 
+    // After each turn the agent's worktree is committed under the turn's
+    // ref, from a private index: the agent's own index stays as the agent
+    // left it. The whole session's changes are against the base, a turn's
+    // against the turn before it (or the base, when that left none).
+    void snapshotsAfterTurns()
+    {
+        Fixture f;
+        QVERIFY(f.create());
+        const GitResult<QList<PreparedWorktree>> prepared = f.prepare(u"s1"_s, {u"claude"_s});
+        QVERIFY(prepared.ok());
+        const PlannedWorktree worktree = prepared->front().worktree;
+        const QByteArray& path = worktree.path;
+        QVERIFY(writeFile(path + "/a.txt", "the agent's\n") && writeFile(path + "/n\nnew", "x\n"));
+        QVERIFY(::unlink((path + "/sub/dir/b.txt").constData()) == 0);
+        QVERIFY(git(path, {"add", "a.txt"}));
+        const QByteArray agentIndex =
+            readFile(gitOutput(path, {"rev-parse", "--git-path", "index"}));
+        const auto names = [](const QList<GitFileChange>& changes) {
+            QList<QByteArray> list;
+            for (const GitFileChange& change : changes)
+                list << change.oldPath + '>' + change.path;
+            std::sort(list.begin(), list.end());
+            return list;
+        };
+
+        // Turn 2 is the first with a snapshot: turn 1 failed before the tool ran.
+        GitResult<AgentSnapshot> second = snapshotAgent(worktree, u"s1"_s, 2);
+        QVERIFY2(second.ok(), qPrintable(second.error()));
+        const QList<QByteArray> all{">a.txt", ">n\nnew", ">sub/dir/b.txt"};
+        QCOMPARE(names(second->whole), all);
+        QCOMPARE(names(second->turn), all);
+        QCOMPARE(second->turnFrom, worktree.baseCommit);
+        QCOMPARE(gitOutput(f.top, {"rev-parse", "refs/brevane/s1/claude/2"}), second->commit);
+        QCOMPARE(readFile(gitOutput(path, {"rev-parse", "--git-path", "index"})), agentIndex);
+
+        QVERIFY(::rename((path + "/n\nnew").constData(), (path + "/renamed").constData()) == 0);
+        const GitResult<AgentSnapshot> third = snapshotAgent(worktree, u"s1"_s, 3);
+        QVERIFY(third.ok());
+        QCOMPARE(third->turnFrom, second->commit);
+        QCOMPARE(names(third->turn), QList<QByteArray>{"n\nnew>renamed"});
+        QCOMPARE(names(third->whole), (QList<QByteArray>{">a.txt", ">renamed", ">sub/dir/b.txt"}));
+        QVERIFY(!snapshotAgent(worktree, u"../s1"_s, 4).ok());
+    }
+
     // At start: a worktree made but never recorded as such is a leftover,
     // as is one in the data folder the history has no row for; a recorded
     // one whose folder is gone loses its entry, and only that one: the
