@@ -146,6 +146,8 @@ void SessionRecorder::recordWorktrees(const QList<PlannedWorktree>& planned,
 
 SessionRecorder::~SessionRecorder()
 {
+    // A preparation still under way finds nothing to record with, and makes nothing.
+    m_model.setWorktreeStorage({}, {});
     interruptRunning();
 }
 
