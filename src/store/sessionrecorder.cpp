@@ -78,6 +78,8 @@ QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session)
             if (row.tool == stored.agent.tool && row.state == WorktreeRow::State::Ready)
                 kept.worktree = PlannedWorktree{row.tool, row.repositoryTop, row.path,
                                                 row.baseCommit, row.subfolder};
+            if (row.tool == stored.agent.tool && row.state == WorktreeRow::State::Removed)
+                kept.worktreeDiscarded = true;
         }
         agents.insert(stored.agent.tool, kept);
     }
