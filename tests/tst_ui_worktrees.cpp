@@ -377,6 +377,18 @@ private Q_SLOTS:
         model->setTask(u"follow up"_s);
         QVERIFY(!view->runButton()->isEnabled());
         QVERIFY(!view->discardWorktreesAction()->isEnabled());
+
+        // Nor can the session, opened again, go on without its worktrees.
+        delete window;
+        QVERIFY(commit(*rig.store));
+        MainWindow* again = rig.open(rig.root);
+        QVERIFY(again);
+        again->openSession(id);
+        BrevaneModel* reopened = again->contentView()->model();
+        QVERIFY(waitFor([&] { return reopened->sessionId() == id; }));
+        QVERIFY(reopened->sessionHasWorktrees() && reopened->worktreesDiscarded());
+        reopened->setTask(u"follow up"_s);
+        QVERIFY(!reopened->canRun());
     }
 
     // The repository's setup command runs in each new worktree before its
