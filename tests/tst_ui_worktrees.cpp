@@ -197,6 +197,8 @@ private Q_SLOTS:
         QTest::newRow("no repository") << QByteArray("plain") << u"not in a git repository"_s;
         QTest::newRow("merge under way") << QByteArray("merge") << u"middle of a merge"_s;
         QTest::newRow("history off") << QByteArray("no history") << u"History is off"_s;
+        QTest::newRow("history cannot be kept")
+            << QByteArray("broken history") << u"History is off"_s;
     }
     void theSwitch()
     {
@@ -204,6 +206,11 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         Rig rig;
         QVERIFY(place == "merge" ? rig.makeMerge() : rig.makeRepository());
+        if (place == "broken history") {
+            rig.home.writeFile(u"not-a-folder"_s, "x");
+            rig.store.emplace(rig.owner, rig.home.filePath(u"not-a-folder/history.sqlite3"_s),
+                              u"me"_s);
+        }
         QByteArray folder = rig.top;
         if (place == "plain") {
             folder = rig.root + "/plain";
