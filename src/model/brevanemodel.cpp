@@ -102,8 +102,12 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
     m_sessionFolder = folder;
     m_sessionId = id;
     m_sessionCreatedAt = createdAt;
-    m_sessionWorktrees = false;
-    m_worktreesDiscarded = false;
+    // Worktrees discarded in an earlier window stay discarded: a follow-up
+    // in the folder itself would not find the work they held.
+    m_worktreesDiscarded =
+        std::any_of(agents.begin(), agents.end(),
+                    [](const AgentSession::Kept& kept) { return kept.worktreeDiscarded; });
+    m_sessionWorktrees = m_worktreesDiscarded;
     m_baseCommit.clear();
     for (const AgentSession* runner : std::as_const(m_runners)) {
         if (runner->worktree()) {

@@ -153,6 +153,8 @@ public:
         bool canResume = false;
         QByteArray rawOutput[2];
         std::optional<PlannedWorktree> worktree;
+        // It had a worktree of its own, discarded since.
+        bool worktreeDiscarded = false;
     };
     // Replaces the session by one kept earlier, ready for a follow-up. A
     // turn kept as running is Interrupted: nothing here runs it. Only while

@@ -78,6 +78,8 @@ QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session)
             if (row.tool == stored.agent.tool && row.state == WorktreeRow::State::Ready)
                 kept.worktree = PlannedWorktree{row.tool, row.repositoryTop, row.path,
                                                 row.baseCommit, row.subfolder};
+            if (row.tool == stored.agent.tool && row.state == WorktreeRow::State::Removed)
+                kept.worktreeDiscarded = true;
         }
         agents.insert(stored.agent.tool, kept);
     }
@@ -96,12 +98,22 @@ SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObje
     connect(&m_model, &BrevaneModel::sessionEnding, this, &SessionRecorder::flush);
     for (AgentSession* agent : m_model.runners())
         connect(agent, &AgentSession::changed, this, &SessionRecorder::schedule);
-    // Worktrees live beside the history, which is what finds them again.
-    m_model.setWorktreeStorage(
-        QFile::encodeName(QFileInfo(m_store.path()).absolutePath()),
-        [this](const QList<PlannedWorktree>& planned, std::function<void(bool)> done) {
-            recordWorktrees(planned, std::move(done));
-        });
+    // Worktrees live beside the history, which is what finds them again:
+    // none while it is off.
+    auto offerStorage = [this] {
+        if (!m_store.isOn()) {
+            m_model.setWorktreeStorage({}, {});
+            return;
+        }
+        m_model.setWorktreeStorage(
+            QFile::encodeName(QFileInfo(m_store.path()).absolutePath()),
+            [this](const QList<PlannedWorktree>& planned, std::function<void(bool)> done) {
+                recordWorktrees(planned, std::move(done));
+            });
+    };
+    offerStorage();
+    connect(&m_store, &HistoryStore::opened, this, offerStorage);
+    connect(&m_store, &HistoryStore::turnedOff, this, offerStorage);
     connect(&m_model, &BrevaneModel::worktreesRemoved, this,
             [this](const QString& sessionId, const QList<QByteArray>& paths) {
                 if (sessionId != m_sessionId)

@@ -11,6 +11,8 @@
 //   err=TEXT      the same to standard error
 //   args          write the tool's arguments to standard output, one line
 //   cat=FILE      copy FILE to standard output
+//   write=NAME:TEXT  write TEXT (decoded as for out=) to the file NAME, relative
+//                 to the working folder, as an agent editing files does
 //   flood=TEXT    write TEXT to standard output until that fails
 //   out-to-err    standard output goes to standard error from here on
 //   err-to-out    standard error goes to standard output from here on
@@ -110,6 +112,10 @@ void run(const std::vector<std::string>& steps, size_t begin, size_t end)
             std::stringstream content;
             content << std::ifstream(value, std::ios::binary).rdbuf();
             writeAll(1, content.str());
+        } else if (name == "write") {
+            const size_t colon = value.find(':');
+            writeFile(value.substr(0, colon),
+                      colon == std::string::npos ? "" : decode(value.substr(colon + 1)));
         } else if (name == "flood") {
             while (writeAll(1, decode(value))) {
             }

@@ -1,0 +1,553 @@
+#include "gitsupport.h"
+#include "testsupport.h"
+
+#include "model/brevanemodel.h"
+#include "platform/processowner.h"
+#include "store/historystore.h"
+#include "ui/columnview.h"
+#include "ui/contentview.h"
+#include "ui/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
+
+#include <algorithm>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+// Separate worktrees through the window and its model: stand-in tools in a
+// real repository, the real git and zsh, a real history file beside it.
+
+namespace {
+
+const QStringList toolNames{u"claude"_s, u"gemini"_s, u"hermes"_s};
+
+// Only the words that widen what a tool may do, in the order given.
+QList<QByteArray> accessWords(const QList<QByteArray>& arguments)
+{
+    static const QList<QByteArray> prefixes{"--add-dir",       "--permission-mode",
+                                            "--allowedTools",  "--include-directories",
+                                            "--approval-mode", "--yolo"};
+    QList<QByteArray> words;
+    for (const QByteArray& argument : arguments) {
+        if (std::any_of(prefixes.begin(), prefixes.end(),
+                        [&](const QByteArray& prefix) { return argument.startsWith(prefix); }))
+            words << argument;
+    }
+    return words;
+}
+
+QList<WorktreeRow> listWorktrees(HistoryStore& store)
+{
+    QList<WorktreeRow> found;
+    bool answered = false;
+    store.listWorktrees([&](QList<WorktreeRow> rows) {
+        found = std::move(rows);
+        answered = true;
+    });
+    return waitFor([&] { return answered; }) ? found : QList<WorktreeRow>{WorktreeRow{}};
+}
+
+// A home holding a repository at `top`, the stand-in tools, the history in
+// a folder of its own (outside the repository unless a test says where)
+// and the settings; the windows go before the history.
+struct Rig {
+    FakeHome home;
+    const QByteArray root = canonical(bytes(home.path()));
+    const QByteArray top = root + "/repo";
+    ProcessOwner owner;
+    std::optional<HistoryStore> store;
+    QSettings settings{home.filePath(u"brevane.conf"_s), QSettings::IniFormat};
+
+    explicit Rig(const QByteArray& historyFolder = "data")
+    {
+        store.emplace(owner, QFile::decodeName(root + '/' + historyFolder + "/history.sqlite3"),
+                      u"me"_s);
+    }
+    ~Rig()
+    {
+        // Deleting a window deletes other top-level widgets (its menus) too.
+        QList<QPointer<MainWindow>> windows;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<MainWindow*>(widget))
+                windows << window;
+        }
+        for (const QPointer<MainWindow>& window : std::as_const(windows))
+            delete window.data();
+    }
+
+    bool write(const QByteArray& relative, const QByteArray& content) const
+    {
+        return writeFile(top + '/' + relative, content);
+    }
+    // A commit, then work the user has not committed: a change, a staged
+    // change, a new staged file and an untracked one.
+    bool makeRepository() const
+    {
+        return git(root, {"init", "-q", top}) && write("a.txt", "one\n") && write("c.txt", "c\n") &&
+               write("sub/dir/b.txt", "b\n") && git(top, {"add", "-A"}) &&
+               git(top, {"commit", "-qm", "first"}) && write("a.txt", "unstaged\n") &&
+               write("c.txt", "staged\n") && write("staged.txt", "new\n") &&
+               git(top, {"add", "c.txt", "staged.txt"}) && write("new file.txt", "untracked\n");
+    }
+    // A merge that stopped at a conflict.
+    bool makeMerge() const
+    {
+        return git(root, {"init", "-q", top}) && write("a.txt", "base\n") &&
+               git(top, {"add", "-A"}) && git(top, {"commit", "-qm", "base"}) &&
+               git(top, {"checkout", "-qb", "other"}) && write("a.txt", "other\n") &&
+               git(top, {"commit", "-qam", "other"}) && git(top, {"checkout", "-q", "main"}) &&
+               write("a.txt", "main\n") && git(top, {"commit", "-qam", "main"}) &&
+               !git(top, {"merge", "-q", "other"}, nullptr, true) &&
+               modeOf(top + "/.git/MERGE_HEAD") != 0;
+    }
+    // The tool records how it ran, then does `steps`.
+    void installTool(const QString& tool, const QStringList& steps) const
+    {
+        home.writeStandin(u".local/bin/"_s + tool,
+                          QStringList{u"record="_s + home.filePath(tool + u".rec"_s)} + steps);
+    }
+    void installTools(const QStringList& steps = {}) const
+    {
+        for (const QString& tool : toolNames)
+            installTool(tool, steps);
+    }
+    StandinRecord record(const QString& tool) const { return home.record(tool + u".rec"_s); }
+    // Whether `tool` ran a turn on `task` (hermes also runs for its help).
+    bool ran(const QString& tool, const QString& task) const
+    {
+        const QList<QByteArray> arguments = record(tool).arguments;
+        return !arguments.isEmpty() && arguments.back() == task.toUtf8();
+    }
+
+    // A window on `folder`, once it knows its tools and its repository.
+    MainWindow* open(const QByteArray& folder, bool history = true)
+    {
+        MainWindow* window =
+            MainWindow::open(AppServices{owner, history ? &*store : nullptr, &settings}, folder);
+        BrevaneModel* model = window->contentView()->model();
+        model->setPlainOutput(true);
+        const bool settled = waitFor([model] {
+            return !model->scanning() &&
+                   !model->worktreesUnavailable().startsWith(u"Looking for"_s);
+        });
+        return settled ? window : nullptr;
+    }
+
+    QByteArray ownRefs() const
+    {
+        return gitOutput(top, {"for-each-ref", "--format=%(refname)", "refs/brevane/"});
+    }
+    QByteArray worktreeList() const { return gitOutput(top, {"worktree", "list", "--porcelain"}); }
+    // All that is the user's: HEAD, index, refs but Brevane's, stash, files.
+    QByteArray userState() const
+    {
+        return repositoryState(top, "refs/brevane/") + '\n' + folderState(top);
+    }
+};
+
+bool runAll(BrevaneModel* model, const QString& task)
+{
+    model->setTask(task);
+    model->start();
+    return waitFor([model] { return !model->anyRunning(); });
+}
+
+bool commit(HistoryStore& store)
+{
+    bool done = false;
+    bool ok = false;
+    store.commitNow([&](bool written) {
+        ok = written;
+        done = true;
+    });
+    return waitFor([&] { return done; }) && ok;
+}
+
+QLabel* worktreeLine(ColumnView* column)
+{
+    return column->findChild<QLabel*>(u"worktreeLine"_s);
+}
+
+} // namespace
+
+class TestUiWorktrees : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { isolateGit(); }
+
+    // The switch is on where worktrees can be made, and says why not
+    // where they cannot, Allow commands following it.
+    void theSwitch_data()
+    {
+        QTest::addColumn<QByteArray>("place");
+        QTest::addColumn<QString>("reason"); // empty: available
+
+        QTest::newRow("git work tree") << QByteArray("repo") << QString();
+        QTest::newRow("no repository") << QByteArray("plain") << u"not in a git repository"_s;
+        QTest::newRow("merge under way") << QByteArray("merge") << u"middle of a merge"_s;
+        QTest::newRow("history off") << QByteArray("no history") << u"History is off"_s;
+        QTest::newRow("history cannot be kept")
+            << QByteArray("broken history") << u"History is off"_s;
+    }
+    void theSwitch()
+    {
+        QFETCH(QByteArray, place);
+        QFETCH(QString, reason);
+        Rig rig;
+        QVERIFY(place == "merge" ? rig.makeMerge() : rig.makeRepository());
+        if (place == "broken history") {
+            rig.home.writeFile(u"not-a-folder"_s, "x");
+            rig.store.emplace(rig.owner, rig.home.filePath(u"not-a-folder/history.sqlite3"_s),
+                              u"me"_s);
+        }
+        QByteArray folder = rig.top;
+        if (place == "plain") {
+            folder = rig.root + "/plain";
+            QCOMPARE(::mkdir(folder.constData(), 0700), 0);
+        }
+        MainWindow* window = rig.open(folder, place != "no history");
+        QVERIFY(window);
+        ContentView* view = window->contentView();
+        QCheckBox* box = view->separateWorktreesSwitch();
+        const bool available = reason.isEmpty();
+        QTRY_COMPARE_WITH_TIMEOUT(box->isEnabled(), available, deadline);
+        QCOMPARE(box->isChecked(), available);
+        QCOMPARE(view->allowCommandsSwitch()->isEnabled(), available);
+        if (!available)
+            QVERIFY2(box->toolTip().contains(reason), qPrintable(box->toolTip()));
+        else
+            QCOMPARE(view->model()->worktreesUnavailable(), QString());
+    }
+
+    // A first turn runs every agent in a worktree of its own, made outside
+    // the repository from the folder as the user sees it, in the window's
+    // folder within it, allowed to edit it (and run commands, when
+    // allowed). A follow-up stays there. Without worktrees the tools run in
+    // the folder itself, with their plain arguments.
+    void firstTurn_data()
+    {
+        QTest::addColumn<QByteArray>("folder"); // below the home
+        QTest::addColumn<bool>("separate");
+        QTest::addColumn<bool>("commands");
+        QTest::addColumn<bool>("hermesListsYolo");
+
+        QTest::newRow("top, edits") << QByteArray("repo") << true << false << true;
+        QTest::newRow("subfolder, commands, hermes lists --yolo")
+            << QByteArray("repo/sub/dir") << true << true << true;
+        QTest::newRow("commands, hermes lists no --yolo")
+            << QByteArray("repo") << true << true << false;
+        QTest::newRow("switch off") << QByteArray("repo/sub/dir") << false << true << true;
+        QTest::newRow("no repository") << QByteArray("plain") << true << true << true;
+    }
+    void firstTurn()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(bool, separate);
+        QFETCH(bool, commands);
+        QFETCH(bool, hermesListsYolo);
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        const QByteArray path = rig.root + '/' + folder;
+        QCOMPARE(::mkdir(path.constData(), 0700) == 0, folder == "plain");
+        rig.installTools();
+        // The help of a hermes that has the word lists it like this.
+        rig.installTool(u"hermes"_s, {hermesListsYolo ? u"out=  --yolo  approve all\\n"_s
+                                                      : u"out=usage: hermes chat\\n"_s});
+        const QByteArray userFiles = folderState(rig.top);
+        MainWindow* window = rig.open(path);
+        QVERIFY(window);
+        ContentView* view = window->contentView();
+        BrevaneModel* model = view->model();
+        if (!separate)
+            view->separateWorktreesSwitch()->click();
+        if (commands) {
+            QCheckBox* box = view->allowCommandsSwitch();
+            box->isEnabled() ? box->click() : model->setAllowCommands(true);
+            QVERIFY(model->allowCommands());
+        }
+        QVERIFY(runAll(model, u"work"_s));
+        const bool worktrees = separate && folder.startsWith("repo");
+        QCOMPARE(model->sessionHasWorktrees(), worktrees);
+
+        const QByteArray subfolder = folder.startsWith("repo/") ? folder.sliced(5) : QByteArray();
+        QList<QByteArray> runFolders;
+        for (qsizetype i = 0; i < toolNames.size(); ++i) {
+            const QString& tool = toolNames[i];
+            AgentSession* agent = model->runners()[i];
+            QVERIFY2(agent->state().isDone(), qPrintable(agent->output().toString()));
+            const StandinRecord record = rig.record(tool);
+            runFolders << record.workingFolder;
+            QLabel* line = worktreeLine(view->columns()[i]);
+            if (!worktrees) {
+                QVERIFY(!agent->worktree());
+                QCOMPARE(record.workingFolder, path);
+                QCOMPARE(accessWords(record.arguments), QList<QByteArray>());
+                QVERIFY(!line->isVisible());
+                continue;
+            }
+            QVERIFY(agent->worktree());
+            const QByteArray worktree = agent->worktree()->path;
+            QCOMPARE(worktree, rig.root + "/data/worktrees/repo-" + model->sessionId().toUtf8() +
+                                   '/' + tool.toUtf8());
+            QCOMPARE(record.workingFolder,
+                     subfolder.isEmpty() ? worktree : worktree + '/' + subfolder);
+            QCOMPARE(folderState(worktree), userFiles);
+            QList<QByteArray> access;
+            if (tool == u"claude"_s) {
+                access = {"--add-dir=" + worktree, "--permission-mode=acceptEdits"};
+                if (commands)
+                    access << "--allowedTools=Bash";
+            } else if (tool == u"gemini"_s) {
+                access = {"--include-directories=" + worktree,
+                          commands ? "--approval-mode=yolo" : "--approval-mode=auto_edit"};
+            } else if (commands && hermesListsYolo) {
+                access = {"--yolo"};
+                // An option of its subcommand, so after it.
+                QCOMPARE(record.arguments.value(1), QByteArray("--yolo"));
+            }
+            QCOMPARE(accessWords(record.arguments), access);
+            QTRY_VERIFY_WITH_TIMEOUT(line->isVisible(), deadline);
+            QVERIFY2(line->text().endsWith(u"repo-"_s + model->sessionId() + u'/' + tool),
+                     qPrintable(line->text()));
+        }
+        QCOMPARE(rig.ownRefs().isEmpty(), !worktrees);
+
+        const QByteArray listed = rig.worktreeList();
+        QVERIFY(runAll(model, u"more"_s));
+        for (qsizetype i = 0; i < toolNames.size(); ++i)
+            QCOMPARE(rig.record(toolNames[i]).workingFolder, runFolders[i]);
+        QCOMPARE(rig.worktreeList(), listed);
+    }
+
+    // A whole session, agents editing files, ending in Discard Worktrees
+    // leaves the user's repository and files as they were, and nothing of
+    // Brevane's behind: no worktree, no ref, no row still open.
+    void discardLeavesTheRepositoryAsItWas()
+    {
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        rig.installTools({u"write=a.txt:edited\\n"_s, u"write=made.txt:made\\n"_s});
+        // Asked for its help, hermes runs in Brevane's own folder: it edits nothing.
+        rig.installTool(u"hermes"_s, {});
+        const QByteArray before = rig.userState();
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        ContentView* view = window->contentView();
+        BrevaneModel* model = view->model();
+        QVERIFY(runAll(model, u"edit"_s));
+        QVERIFY(runAll(model, u"edit again"_s));
+        const QString id = model->sessionId();
+        QList<QByteArray> paths;
+        for (const AgentSession* agent : model->runners()) {
+            QVERIFY(agent->state().isDone() && agent->worktree());
+            paths << agent->worktree()->path;
+            QCOMPARE(readFile(paths.back() + "/a.txt"),
+                     QByteArray(agent->id() == u"hermes"_s ? "unstaged\n" : "edited\n"));
+        }
+        QCOMPARE(rig.userState(), before);
+        QVERIFY(commit(*rig.store));
+        QList<WorktreeRow> rows = listWorktrees(*rig.store);
+        QCOMPARE(rows.size(), 3);
+        for (const WorktreeRow& row : rows)
+            QVERIFY(row.sessionId == id && row.state == WorktreeRow::State::Ready &&
+                    paths.contains(row.path));
+
+        QVERIFY(view->discardWorktreesAction()->isEnabled());
+        view->discardWorktreesAction()->trigger();
+        QMessageBox* ask = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((ask = view->findChild<QMessageBox*>()), deadline);
+        for (QAbstractButton* button : ask->buttons()) {
+            if (ask->buttonRole(button) == QMessageBox::DestructiveRole)
+                button->click();
+        }
+        QVERIFY(waitFor([model] { return model->worktreesDiscarded(); }));
+
+        QCOMPARE(rig.userState(), before);
+        const QByteArray listed = rig.worktreeList();
+        for (const QByteArray& path : std::as_const(paths)) {
+            QCOMPARE(modeOf(path), mode_t(0));
+            QVERIFY(!listed.contains(path));
+        }
+        QCOMPARE(rig.ownRefs(), QByteArray());
+        QVERIFY(waitFor([&] { return listWorktrees(*rig.store).isEmpty(); }));
+        model->setTask(u"follow up"_s);
+        QVERIFY(!view->runButton()->isEnabled());
+        QVERIFY(!view->discardWorktreesAction()->isEnabled());
+
+        // Nor can the session, opened again, go on without its worktrees.
+        delete window;
+        QVERIFY(commit(*rig.store));
+        MainWindow* again = rig.open(rig.root);
+        QVERIFY(again);
+        again->openSession(id);
+        BrevaneModel* reopened = again->contentView()->model();
+        QVERIFY(waitFor([&] { return reopened->sessionId() == id; }));
+        QVERIFY(reopened->sessionHasWorktrees() && reopened->worktreesDiscarded());
+        reopened->setTask(u"follow up"_s);
+        QVERIFY(!reopened->canRun());
+    }
+
+    // The repository's setup command runs in each new worktree before its
+    // agent, in the transcript; one that fails or is stopped starts no agent.
+    void setupCommand_data()
+    {
+        QTest::addColumn<QString>("command"); // FIFO: a fifo's path
+        QTest::addColumn<bool>("inSettings");
+        QTest::addColumn<int>("ending");        // RunState::Case
+        QTest::addColumn<QStringList>("shown"); // in this order
+
+        QTest::newRow("succeeds, then the agent")
+            << u"print -r -- set up in $PWD; print -r -- ready > ready.txt"_s << true
+            << int(RunState::Case::Done) << QStringList{u"set up in WORKTREE\n"_s, u"ready\n"_s};
+        QTest::newRow("fails") << u"print -r -- cannot set up; exit 3"_s << false
+                               << int(RunState::Case::Failed)
+                               << QStringList{u"cannot set up\n"_s, u"exit status 3"_s};
+        QTest::newRow("stopped while it waits")
+            << u"print -r -- waiting $$; cat FIFO"_s << true << int(RunState::Case::Stopped)
+            << QStringList{u"waiting"_s};
+    }
+    void setupCommand()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, inSettings);
+        QFETCH(int, ending);
+        QFETCH(QStringList, shown);
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        // The agent shows what the setup left for it.
+        rig.installTools({u"cat=ready.txt"_s});
+        command.replace(u"FIFO"_s, rig.home.makeFifo(u"fifo"_s));
+        if (inSettings)
+            rig.settings.setValue(u"setupCommands/"_s + QString::fromLatin1(rig.top.toHex()),
+                                  command);
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        BrevaneModel* model = window->contentView()->model();
+        if (!inSettings)
+            model->setSetupCommands([&rig, command](const QByteArray& top) {
+                return top == rig.top ? command : QString();
+            });
+        model->setTask(u"go"_s);
+        model->start();
+        if (ending == int(RunState::Case::Stopped)) {
+            // Stopped once every setup is under way: its shell has said so.
+            static const QRegularExpression waiting(u"waiting (\\d+)"_s);
+            QList<pid_t> shells;
+            for (const AgentSession* agent : model->runners()) {
+                QVERIFY(waitFor([&] { return waiting.match(agent->output()).hasMatch(); }));
+                shells << pid_t(waiting.match(agent->output()).captured(1).toLong());
+            }
+            QVERIFY(window->contentView()->stopButton()->isEnabled());
+            window->contentView()->stopButton()->click();
+            for (pid_t shell : std::as_const(shells))
+                QVERIFY(waitFor([shell] { return ProcessProbe::gone(shell); }));
+            QVERIFY(waitFor([] { return ProcessProbe::children().isEmpty(); }));
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(waitFor([model] { return !model->anyRunning(); }));
+
+        for (const AgentSession* agent : model->runners()) {
+            QCOMPARE(int(agent->state().kind()), ending);
+            QVERIFY(agent->worktree());
+            const QString output = agent->output().toString();
+            qsizetype at = 0;
+            for (QString text : shown) {
+                text.replace(u"WORKTREE"_s, QFile::decodeName(agent->worktree()->path));
+                at = output.indexOf(text, at);
+                QVERIFY2(at >= 0, qPrintable(output));
+            }
+            QCOMPARE(rig.ran(agent->id(), u"go"_s), ending == int(RunState::Case::Done));
+        }
+    }
+
+    // A session opened from the history goes on in the worktrees it made.
+    void aReopenedSessionKeepsItsWorktrees()
+    {
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        rig.installTools();
+        MainWindow* first = rig.open(rig.top + "/sub/dir");
+        QVERIFY(first);
+        QVERIFY(runAll(first->contentView()->model(), u"begin"_s));
+        const QString id = first->contentView()->model()->sessionId();
+        QList<PlannedWorktree> made;
+        for (const AgentSession* agent : first->contentView()->model()->runners()) {
+            QVERIFY(agent->worktree());
+            made << *agent->worktree();
+        }
+        delete first;
+        QVERIFY(commit(*rig.store));
+        const QByteArray listed = rig.worktreeList();
+
+        MainWindow* second = rig.open(rig.root);
+        QVERIFY(second);
+        MainWindow* shown = nullptr;
+        second->openSession(id, [&](MainWindow* window) { shown = window; });
+        QVERIFY(waitFor([&] { return shown && shown->contentView()->model()->sessionId() == id; }));
+        BrevaneModel* model = shown->contentView()->model();
+        QVERIFY(model->sessionHasWorktrees());
+        QVERIFY(runAll(model, u"continue"_s));
+        for (qsizetype i = 0; i < made.size(); ++i) {
+            const AgentSession* agent = model->runners()[i];
+            QVERIFY(agent->state().isDone());
+            QCOMPARE(agent->worktree(), std::optional<PlannedWorktree>(made[i]));
+            QCOMPARE(rig.record(agent->id()).workingFolder, made[i].runFolder());
+            QTRY_VERIFY_WITH_TIMEOUT(worktreeLine(shown->contentView()->columns()[i])->isVisible(),
+                                     deadline);
+        }
+        QCOMPARE(rig.worktreeList(), listed);
+
+        // What it made is still known as its own: Discard removes it all.
+        QVERIFY(model->canDiscardWorktrees());
+        model->discardWorktrees();
+        QVERIFY(waitFor([model] { return model->worktreesDiscarded(); }));
+        QCOMPARE(rig.worktreeList().count("worktree "), 1);
+        QCOMPARE(rig.ownRefs(), QByteArray());
+        QVERIFY(waitFor([&] { return listWorktrees(*rig.store).isEmpty(); }));
+    }
+
+    // Worktrees that cannot be made (the data folder lies inside the
+    // repository) fail every agent with the reason and leave nothing.
+    void aFailedPreparationLeavesNothing()
+    {
+        Rig rig("repo/.brevane");
+        QVERIFY(rig.makeRepository());
+        rig.installTools();
+        const QByteArray before = repositoryState(rig.top);
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        BrevaneModel* model = window->contentView()->model();
+        QVERIFY(runAll(model, u"go"_s));
+        for (const AgentSession* agent : model->runners()) {
+            QVERIFY(agent->state().isFailed());
+            QVERIFY(!agent->worktree());
+            QVERIFY2(agent->output().contains(u"lies inside the repository"_s),
+                     qPrintable(agent->output().toString()));
+            QVERIFY(!rig.ran(agent->id(), u"go"_s));
+        }
+        QCOMPARE(repositoryState(rig.top), before);
+        QCOMPARE(rig.ownRefs(), QByteArray());
+        QCOMPARE(rig.worktreeList().count("worktree "), 1);
+        QVERIFY(!window->contentView()->discardWorktreesAction()->isEnabled());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    TestUiWorktrees test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_ui_worktrees.moc"
