@@ -4,9 +4,11 @@
 #include "model/brevanemodel.h"
 #include "platform/processowner.h"
 #include "store/historystore.h"
+#include "ui/changesview.h"
 #include "ui/columnview.h"
 #include "ui/contentview.h"
 #include "ui/mainwindow.h"
+#include "ui/transcriptview.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -540,6 +542,59 @@ private Q_SLOTS:
         QCOMPARE(rig.ownRefs(), QByteArray());
         QCOMPARE(rig.worktreeList().count("worktree "), 1);
         QVERIFY(!window->contentView()->discardWorktreesAction()->isEnabled());
+    }
+
+    // What each agent changed shows on its Changes page once its turn is
+    // over; Apply to Folder writes one agent's changes into the user's
+    // folder, merged with what the user changed since, and nothing else:
+    // HEAD, index, refs and stash stay. A change that clashes with the
+    // user's writes nothing at all.
+    void changesAndApply()
+    {
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        rig.installTool(u"claude"_s, {u"write=a.txt:the agent's\\n"_s, u"write=added.txt:x\\n"_s});
+        rig.installTool(u"gemini"_s, {u"write=c.txt:gemini's\\n"_s});
+        rig.installTool(u"hermes"_s, {});
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        BrevaneModel* model = window->contentView()->model();
+        QVERIFY(runAll(model, u"edit"_s));
+        const auto snapshotTaken = [&](int index) {
+            return waitFor([&] {
+                const AgentSession::WorktreeChanges& changes =
+                    model->runners()[index]->worktreeChanges();
+                return !changes.computing && !changes.snapshot.commit.isEmpty();
+            });
+        };
+        QVERIFY(snapshotTaken(0) && snapshotTaken(1));
+        ColumnView* claude = window->contentView()->columns()[0];
+        claude->setShowsChanges(true);
+        ChangesView* page = claude->changesView();
+        QTRY_COMPARE(page->summaryText(), u"2 files, +2 \u22121"_s);
+        QVERIFY(page->isVisibleTo(window) && !claude->transcript()->isVisibleTo(window));
+        QTRY_VERIFY(page->diffDocument().text().contains(u"+the agent's"_s));
+
+        // The user goes on working meanwhile.
+        QVERIFY(rig.write("c.txt", "the user's\n"));
+        const QByteArray repository = repositoryState(rig.top, "refs/brevane/");
+        const QByteArray folder = folderState(rig.top);
+        ChangesView* geminiPage = window->contentView()->columns()[1]->changesView();
+        QTRY_VERIFY(!geminiPage->currentChanges().isEmpty());
+        Q_EMIT geminiPage->applyRequested(geminiPage->currentChanges());
+        QTRY_VERIFY(geminiPage->statusText().startsWith(u"Nothing was applied"_s));
+        QCOMPARE(folderState(rig.top), folder);
+        QVERIFY(!model->anyRunning());
+
+        Q_EMIT page->applyRequested(page->currentChanges());
+        QTRY_COMPARE(page->statusText(), u"Applied: 2 files written"_s);
+        QCOMPARE(readFile(rig.top + "/a.txt"), QByteArray("the agent's\n"));
+        QCOMPARE(readFile(rig.top + "/added.txt"), QByteArray("x\n"));
+        QCOMPARE(repositoryState(rig.top, "refs/brevane/"), repository);
+        // Nothing but the applied files changed.
+        QVERIFY(rig.write("a.txt", "unstaged\n"));
+        QVERIFY(::unlink((rig.top + "/added.txt").constData()) == 0);
+        QCOMPARE(folderState(rig.top), folder);
     }
 };
 

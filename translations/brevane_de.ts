@@ -436,24 +436,10 @@ Basis-Commit %2</translation>
         <translation>Wird übernommen…</translation>
     </message>
     <message numerus="yes">
-        <source>Applied: %n file(s) written</source>
-        <translation>
-            <numerusform>Übernommen: %n Datei geschrieben</numerusform>
-            <numerusform>Übernommen: %n Dateien geschrieben</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
         <source>, %n removed</source>
         <translation>
             <numerusform>, %n entfernt</numerusform>
             <numerusform>, %n entfernt</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>Nothing was applied: %n file(s) conflict with your folder</source>
-        <translation>
-            <numerusform>Nichts wurde übernommen: %n Datei steht im Konflikt mit deinem Ordner</numerusform>
-            <numerusform>Nichts wurde übernommen: %n Dateien stehen im Konflikt mit deinem Ordner</numerusform>
         </translation>
     </message>
     <message>
@@ -471,6 +457,28 @@ Basis-Commit %2</translation>
     <message>
         <source>The transcripts stay in the history.</source>
         <translation>Die Protokolle bleiben im Verlauf.</translation>
+    </message>
+    <message>
+        <source>Applied: 1 file written</source>
+        <translation>Übernommen: 1 Datei geschrieben</translation>
+    </message>
+    <message numerus="yes">
+        <source>Applied: %n files written</source>
+        <translation>
+            <numerusform>Übernommen: %n Datei geschrieben</numerusform>
+            <numerusform>Übernommen: %n Dateien geschrieben</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Nothing was applied: 1 file conflicts with your folder</source>
+        <translation>Nichts wurde übernommen: 1 Datei steht im Konflikt mit deinem Ordner</translation>
+    </message>
+    <message numerus="yes">
+        <source>Nothing was applied: %n files conflict with your folder</source>
+        <translation>
+            <numerusform>Nichts wurde übernommen: %n Datei steht im Konflikt mit deinem Ordner</numerusform>
+            <numerusform>Nichts wurde übernommen: %n Dateien stehen im Konflikt mit deinem Ordner</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -562,13 +570,6 @@ Basis-Commit %2</translation>
         <source>Delete Sessions</source>
         <translation>Sitzungen löschen</translation>
     </message>
-    <message numerus="yes">
-        <source>Delete %n session(s) from the history?</source>
-        <translation>
-            <numerusform>%n Sitzung aus dem Verlauf löschen?</numerusform>
-            <numerusform>%n Sitzungen aus dem Verlauf löschen?</numerusform>
-        </translation>
-    </message>
     <message>
         <source>Delete</source>
         <translation>Löschen</translation>
@@ -582,6 +583,17 @@ Basis-Commit %2</translation>
 %1</source>
         <translation>Einige Worktrees ließen sich nicht entfernen, daher bleiben ihre Sitzungen:
 %1</translation>
+    </message>
+    <message>
+        <source>Delete this session from the history?</source>
+        <translation>Diese Sitzung aus dem Verlauf löschen?</translation>
+    </message>
+    <message numerus="yes">
+        <source>Delete %n sessions from the history?</source>
+        <translation>
+            <numerusform>%n Sitzung aus dem Verlauf löschen?</numerusform>
+            <numerusform>%n Sitzungen aus dem Verlauf löschen?</numerusform>
+        </translation>
     </message>
 </context>
 <context>

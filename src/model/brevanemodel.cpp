@@ -207,8 +207,11 @@ bool BrevaneModel::anyIncludedInstalled() const
 
 bool BrevaneModel::canRun() const
 {
+    // One preparation at a time: a stopped one may still be ending, and
+    // two would write the same session's refs.
     return !holdsOnlyBlanksAndLineBreaks(m_task) && anyIncludedInstalled() && !anyRunning() &&
-           !m_discarding && !(m_worktreesDiscarded && m_sessionFolder == m_workingFolder);
+           !m_discarding && !m_prepareCancel &&
+           !(m_worktreesDiscarded && m_sessionFolder == m_workingFolder);
 }
 
 bool BrevaneModel::canStop() const
@@ -373,12 +376,12 @@ void BrevaneModel::prepareWorktrees(const QList<AgentSession*>& agents)
         context.cancel = cancel.get();
         GitResult<QList<PreparedWorktree>> result = ::prepareWorktrees(plan, record, context);
         QMap<QString, bool> supported;
-        for (auto it = helpCommands.begin(); it != helpCommands.end(); ++it) {
+        for (auto it = helpCommands.begin(); result && it != helpCommands.end(); ++it) {
             // Through the login shell, as the tool runs, its path an
-            // argument the shell only passes on.
-            const CommandRequest request{QByteArrayLiteral("/bin/zsh"),
-                                         QList<QByteArray>{"-lc", "exec \"$0\" \"$@\""} +
-                                             it->command};
+            // argument the shell only passes on; in Brevane's own folder.
+            const CommandRequest request{
+                QByteArrayLiteral("/bin/zsh"),
+                QList<QByteArray>{"-lc", "exec \"$0\" \"$@\""} + it->command, plan.dataFolder};
             const CommandResult help = runCommand(request, std::chrono::seconds(20), cancel.get());
             const QByteArray listed = ' ' + it->word;
             supported.insert(it.key(),
@@ -397,6 +400,8 @@ void BrevaneModel::applyPrepared(quint64 preparation,
 {
     if (preparation == m_preparationId)
         m_prepareCancel.reset();
+    // Run waited for this preparation to be over.
+    Q_EMIT changed();
     auto agent = [this](const QString& tool) -> AgentSession* {
         for (AgentSession* runner : std::as_const(m_runners)) {
             if (runner->id() == tool)

@@ -662,14 +662,19 @@ void ContentView::showApplied(ChangesView* view, const GitResult<GitApplyResult>
     if (!result) {
         status = result.error();
     } else if (result->applied) {
+        // English has no plural form of its own here: one file is said apart.
+        const int written = int(result->written.size());
         status =
-            tr("Applied: %n file(s) written", nullptr, int(result->written.size())) +
+            (written == 1 ? tr("Applied: 1 file written")
+                          : tr("Applied: %n files written", nullptr, written)) +
             (result->removed.isEmpty() ? QString()
                                        : tr(", %n removed", nullptr, int(result->removed.size())));
     } else {
         // All or nothing: say which files clash and why, in git's words.
-        status = tr("Nothing was applied: %n file(s) conflict with your folder", nullptr,
-                    int(result->conflicts.size()));
+        const int conflicts = int(result->conflicts.size());
+        status = conflicts == 1 ? tr("Nothing was applied: 1 file conflicts with your folder")
+                                : tr("Nothing was applied: %n files conflict with your folder",
+                                     nullptr, conflicts);
         QStringList details;
         for (const GitMergeMessage& message : result->messages)
             details << QString::fromUtf8(message.text).trimmed();

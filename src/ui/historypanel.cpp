@@ -254,7 +254,9 @@ void HistoryPanel::deleteSelected(bool confirm)
     }
     if (confirm) {
         QMessageBox box(QMessageBox::Warning, tr("Delete Sessions"),
-                        tr("Delete %n session(s) from the history?", nullptr, int(ids.size())),
+                        ids.size() == 1
+                            ? tr("Delete this session from the history?")
+                            : tr("Delete %n sessions from the history?", nullptr, int(ids.size())),
                         QMessageBox::Cancel, this);
         box.setInformativeText(tr("Their turns and transcripts are removed for good, and so are "
                                   "their worktrees, with every change not applied."));
