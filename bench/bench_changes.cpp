@@ -9,6 +9,7 @@
 //
 //   bench_changes [runs]   medians of `runs` (default 3)
 
+#include "benchsupport.h"
 #include "git/changes.h"
 #include "ui/changesview.h"
 #include "ui/transcriptview.h"
@@ -29,12 +30,6 @@ namespace {
 
 constexpr int fileCount = 10000;
 constexpr int diffLines = 100000;
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[values.size() / 2];
-}
 
 double msSince(const QElapsedTimer& clock)
 {
@@ -68,23 +63,6 @@ protected:
     }
 };
 
-bool git(const QByteArray& folder, const QList<QByteArray>& arguments)
-{
-    const QList<QByteArray> identity{"-c", "user.name=Bench", "-c", "user.email=bench@example.com"};
-    const GitResult<QByteArray> out = Git::output({folder, identity + arguments}, {});
-    if (!out)
-        std::fprintf(stderr, "git %s: %s\n", arguments.join(' ').constData(),
-                     qPrintable(out.error()));
-    return out.ok();
-}
-
-bool write(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 QByteArray head(const QByteArray& repo)
 {
     const GitResult<QByteArray> out = Git::output({repo, {"rev-parse", "HEAD"}}, {});
@@ -111,19 +89,20 @@ int main(int argc, char** argv)
     auto small = [&](int i) {
         return dir.filePath(QStringLiteral("src/part %1/file %2.txt").arg(i / 100).arg(i));
     };
-    bool ok = git(repo, {"init", "-q", "."}) && write(dir.filePath("long.txt"), longFile);
+    bool ok =
+        benchGit(repo, {"init", "-q", "."}) && writeBenchFile(dir.filePath("long.txt"), longFile);
     for (int i = 0; ok && i < fileCount; i += 10)
-        ok = write(small(i), "one\ntwo\n");
-    ok = ok && git(repo, {"add", "-A"}) && git(repo, {"commit", "-qm", "from"});
+        ok = writeBenchFile(small(i), "one\ntwo\n");
+    ok = ok && benchGit(repo, {"add", "-A"}) && benchGit(repo, {"commit", "-qm", "from"});
     const QByteArray from = head(repo);
     QByteArray changed;
     for (int i = 0; i < diffLines; ++i)
         changed += i % 5 ? "line " + QByteArray::number(i) + " of a long file, as code might be\n"
                          : "changed " + QByteArray::number(i) + '\n';
-    ok = ok && write(dir.filePath("long.txt"), changed);
+    ok = ok && writeBenchFile(dir.filePath("long.txt"), changed);
     for (int i = 0; ok && i < fileCount - 1; ++i)
-        ok = write(small(i), i % 10 ? QByteArray("new\nfile\nhere\n") : "one\n2\nthree\n");
-    ok = ok && git(repo, {"add", "-A"}) && git(repo, {"commit", "-qm", "to"});
+        ok = writeBenchFile(small(i), i % 10 ? QByteArray("new\nfile\nhere\n") : "one\n2\nthree\n");
+    ok = ok && benchGit(repo, {"add", "-A"}) && benchGit(repo, {"commit", "-qm", "to"});
     const QByteArray to = head(repo);
     if (!ok || from.isEmpty() || to.isEmpty())
         return 1;

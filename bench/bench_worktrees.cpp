@@ -7,6 +7,7 @@
 //
 //   bench_worktrees [runs]   medians of `runs` (default 3)
 
+#include "benchsupport.h"
 #include "git/git.h"
 #include "session/worktreeplan.h"
 
@@ -23,29 +24,6 @@ namespace {
 
 constexpr int fileCount = 5000;
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[values.size() / 2];
-}
-
-bool git(const QByteArray& folder, const QList<QByteArray>& arguments)
-{
-    const QList<QByteArray> identity{"-c", "user.name=Bench", "-c", "user.email=bench@example.com"};
-    const GitResult<QByteArray> out = Git::output({folder, identity + arguments}, {});
-    if (!out)
-        std::fprintf(stderr, "git %s: %s\n", arguments.join(' ').constData(),
-                     qPrintable(out.error()));
-    return out.ok();
-}
-
-bool write(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -56,13 +34,14 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     const QByteArray repo = QFile::encodeName(dir.filePath(QStringLiteral("repo")));
     QDir().mkpath(dir.filePath(QStringLiteral("repo")));
-    bool ok = git(repo, {"init", "-q", "."});
+    bool ok = benchGit(repo, {"init", "-q", "."});
     for (int i = 0; ok && i < fileCount; ++i) {
         const QString name = QStringLiteral("repo/src/d%1/file%2.txt").arg(i % 50).arg(i);
-        ok = write(dir.filePath(name), QByteArray("line\n").repeated(40) + QByteArray::number(i));
+        ok = writeBenchFile(dir.filePath(name),
+                            QByteArray("line\n").repeated(40) + QByteArray::number(i));
     }
-    ok = ok && git(repo, {"add", "-A"}) && git(repo, {"commit", "-qm", "files"});
-    ok = ok && write(dir.filePath(QStringLiteral("repo/src/d0/file0.txt")), "changed\n");
+    ok = ok && benchGit(repo, {"add", "-A"}) && benchGit(repo, {"commit", "-qm", "files"});
+    ok = ok && writeBenchFile(dir.filePath(QStringLiteral("repo/src/d0/file0.txt")), "changed\n");
     if (!ok)
         return 1;
     const QByteArray data = QFile::encodeName(dir.filePath(QStringLiteral("data")));
@@ -74,9 +53,9 @@ int main(int argc, char** argv)
         const QByteArray plain = QFile::encodeName(dir.filePath(QStringLiteral("plain")));
         QElapsedTimer clock;
         clock.start();
-        ok = git(repo, {"worktree", "add", "-q", "--detach", plain, "HEAD"});
+        ok = benchGit(repo, {"worktree", "add", "-q", "--detach", plain, "HEAD"});
         gitMs << double(clock.nsecsElapsed()) / 1e6;
-        ok = ok && git(repo, {"worktree", "remove", "--force", plain});
+        ok = ok && benchGit(repo, {"worktree", "remove", "--force", plain});
 
         WorktreePlan plan{
             repo,

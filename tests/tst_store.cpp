@@ -1,5 +1,6 @@
 #include "store/historyschema.h"
 #include "store/historystore.h"
+#include "storesupport.h"
 #include "testsupport.h"
 
 #include <QRandomGenerator>
@@ -85,12 +86,7 @@ struct Rig {
         QSignalSpy opened(store.get(), &HistoryStore::opened);
         return opened.wait(deadline);
     }
-    bool commit()
-    {
-        std::optional<bool> result;
-        store->commitNow([&](bool ok) { result = ok; });
-        return waitFor([&] { return result.has_value(); }) && *result;
-    }
+    bool commit() { return commitHistory(*store); }
     std::optional<StoredSession> load(const QString& id)
     {
         bool answered = false;

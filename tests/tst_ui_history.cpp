@@ -1,3 +1,4 @@
+#include "storesupport.h"
 #include "testsupport.h"
 
 #include "model/brevanemodel.h"
@@ -72,17 +73,6 @@ QList<SessionSummary> list(HistoryStore& store, const QString& filter = {},
     });
     waitFor([&] { return answered; });
     return found;
-}
-
-bool commit(HistoryStore& store)
-{
-    bool done = false;
-    bool ok = false;
-    store.commitNow([&](bool written) {
-        ok = written;
-        done = true;
-    });
-    return waitFor([&] { return done; }) && ok;
 }
 
 // Every window left, before the store it records to (a failed check
@@ -162,7 +152,7 @@ private Q_SLOTS:
         const QString conversation = claude->conversationId();
         QVERIFY(!conversation.isEmpty());
         delete first.data();
-        QVERIFY(commit(store));
+        QVERIFY(commitHistory(store));
 
         QPointer<MainWindow> second = MainWindow::open(app);
         QVERIFY(waitForScan(second));
@@ -189,7 +179,7 @@ private Q_SLOTS:
         QVERIFY(runAll(second, u"third"_s));
         QVERIFY(
             home.record(u"claude.args"_s).arguments.contains("--resume=" + conversation.toUtf8()));
-        QVERIFY(commit(store));
+        QVERIFY(commitHistory(store));
         const std::optional<StoredSession> kept = load(store, id);
         QVERIFY(kept);
         QCOMPARE(kept->agents.size(), 2);

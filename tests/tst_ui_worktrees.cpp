@@ -1,4 +1,5 @@
 #include "gitsupport.h"
+#include "storesupport.h"
 #include "testsupport.h"
 
 #include "model/brevanemodel.h"
@@ -162,17 +163,6 @@ bool runAll(BrevaneModel* model, const QString& task)
     model->setTask(task);
     model->start();
     return waitFor([model] { return !model->anyRunning(); });
-}
-
-bool commit(HistoryStore& store)
-{
-    bool done = false;
-    bool ok = false;
-    store.commitNow([&](bool written) {
-        ok = written;
-        done = true;
-    });
-    return waitFor([&] { return done; }) && ok;
 }
 
 QLabel* worktreeLine(ColumnView* column)
@@ -358,7 +348,7 @@ private Q_SLOTS:
                      QByteArray(agent->id() == u"hermes"_s ? "unstaged\n" : "edited\n"));
         }
         QCOMPARE(rig.userState(), before);
-        QVERIFY(commit(*rig.store));
+        QVERIFY(commitHistory(*rig.store));
         QList<WorktreeRow> rows = listWorktrees(*rig.store);
         QCOMPARE(rows.size(), 3);
         for (const WorktreeRow& row : rows)
@@ -389,7 +379,7 @@ private Q_SLOTS:
 
         // Nor can the session, opened again, go on without its worktrees.
         delete window;
-        QVERIFY(commit(*rig.store));
+        QVERIFY(commitHistory(*rig.store));
         MainWindow* again = rig.open(rig.root);
         QVERIFY(again);
         again->openSession(id);
@@ -489,7 +479,7 @@ private Q_SLOTS:
             made << *agent->worktree();
         }
         delete first;
-        QVERIFY(commit(*rig.store));
+        QVERIFY(commitHistory(*rig.store));
         const QByteArray listed = rig.worktreeList();
 
         MainWindow* second = rig.open(rig.root);
