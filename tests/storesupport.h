@@ -2,6 +2,9 @@
 
 #include "store/historystore.h"
 #include "testsupport.h"
+#include "ui/historypanel.h"
+
+#include <QSignalSpy>
 
 #include <optional>
 
@@ -11,4 +14,14 @@ inline bool commitHistory(HistoryStore& store)
     std::optional<bool> result;
     store.commitNow([&](bool ok) { result = ok; });
     return waitFor([&] { return result.has_value(); }) && *result;
+}
+
+// Lists the panel's sessions again until `condition` holds once they are listed.
+template <typename Condition> bool listedUntil(HistoryPanel* panel, Condition condition)
+{
+    return waitFor([&] {
+        QSignalSpy listed(panel, &HistoryPanel::listed);
+        panel->refresh();
+        return listed.wait(deadline) && condition();
+    });
 }

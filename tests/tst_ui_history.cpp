@@ -90,15 +90,6 @@ void deleteWindows()
 }
 
 // Asks the panel for its list again and again until `condition` holds.
-template <typename Condition> bool listedUntil(HistoryPanel* panel, Condition condition)
-{
-    return waitFor([&] {
-        QSignalSpy listed(panel, &HistoryPanel::listed);
-        panel->refresh();
-        return listed.wait(deadline) && condition();
-    });
-}
-
 // A window's tool as another Brevane: runs in a process of its own on the
 // history at argv[2], its instance lock in argv[3], and floods until killed.
 int floodingChild(int argc, char** argv)

@@ -15,12 +15,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <optional>
@@ -585,6 +587,37 @@ private Q_SLOTS:
         QVERIFY(rig.write("a.txt", "unstaged\n"));
         QVERIFY(::unlink((rig.top + "/added.txt").constData()) == 0);
         QCOMPARE(folderState(rig.top), folder);
+    }
+
+    // Deleting sessions from the history removes their worktrees and refs
+    // first, several sessions at once.
+    void deletingSessionsRemovesTheirWorktrees()
+    {
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        rig.installTools();
+        const QByteArray listed = rig.worktreeList();
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        BrevaneModel* model = window->contentView()->model();
+        for (const QString& task : {u"one"_s, u"two"_s}) {
+            QVERIFY(runAll(model, task));
+            QVERIFY(model->runners()[0]->worktree());
+            model->newSession();
+        }
+        QVERIFY(commitHistory(*rig.store));
+        QCOMPARE(rig.worktreeList().count("worktree "), 7);
+
+        window->historyDock()->show();
+        HistoryPanel* panel = window->historyPanel();
+        QVERIFY(listedUntil(panel, [&] { return panel->list()->topLevelItemCount() == 2; }));
+        for (int i = 0; i < 2; ++i)
+            panel->list()->topLevelItem(i)->setSelected(true);
+        panel->deleteSelected(false);
+        QVERIFY(listedUntil(panel, [&] { return panel->list()->topLevelItemCount() == 0; }));
+        QCOMPARE(rig.worktreeList(), listed);
+        QCOMPARE(rig.ownRefs(), QByteArray());
+        QVERIFY(listWorktrees(*rig.store).isEmpty());
     }
 };
 
