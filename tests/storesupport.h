@@ -2,7 +2,6 @@
 
 #include "store/historystore.h"
 #include "testsupport.h"
-#include "ui/historypanel.h"
 
 #include <QSignalSpy>
 
@@ -17,10 +16,11 @@ inline bool commitHistory(HistoryStore& store)
 }
 
 // Lists the panel's sessions again until `condition` holds once they are listed.
-template <typename Condition> bool listedUntil(HistoryPanel* panel, Condition condition)
+// (A history panel: the suites without widgets include this too.)
+template <typename Panel, typename Condition> bool listedUntil(Panel* panel, Condition condition)
 {
     return waitFor([&] {
-        QSignalSpy listed(panel, &HistoryPanel::listed);
+        QSignalSpy listed(panel, &Panel::listed);
         panel->refresh();
         return listed.wait(deadline) && condition();
     });

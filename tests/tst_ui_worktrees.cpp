@@ -8,6 +8,7 @@
 #include "ui/changesview.h"
 #include "ui/columnview.h"
 #include "ui/contentview.h"
+#include "ui/historypanel.h"
 #include "ui/mainwindow.h"
 #include "ui/transcriptview.h"
 
@@ -463,6 +464,14 @@ private Q_SLOTS:
             }
             QCOMPARE(rig.ran(agent->id(), u"go"_s), ending == int(RunState::Case::Done));
         }
+        // The follow-up continues claude's conversation only if claude ran:
+        // what the setup wrote is not the tool's.
+        QVERIFY(runAll(model, u"next"_s));
+        const QList<QByteArray> arguments = rig.record(u"claude"_s).arguments;
+        const bool resumed =
+            std::any_of(arguments.begin(), arguments.end(),
+                        [](const QByteArray& a) { return a.startsWith("--resume="); });
+        QCOMPARE(resumed, ending == int(RunState::Case::Done));
     }
 
     // A session opened from the history goes on in the worktrees it made.
@@ -578,6 +587,9 @@ private Q_SLOTS:
         QCOMPARE(folderState(rig.top), folder);
         QVERIFY(!model->anyRunning());
 
+        // Nothing listed (This turn of a turn that changed nothing) is nothing to apply.
+        Q_EMIT page->applyRequested({});
+        QVERIFY(!page->statusText().startsWith(u"Applying"_s));
         Q_EMIT page->applyRequested(page->currentChanges());
         QTRY_COMPARE(page->statusText(), u"Applied: 2 files written"_s);
         QCOMPARE(readFile(rig.top + "/a.txt"), QByteArray("the agent's\n"));
@@ -587,6 +599,19 @@ private Q_SLOTS:
         QVERIFY(rig.write("a.txt", "unstaged\n"));
         QVERIFY(::unlink((rig.top + "/added.txt").constData()) == 0);
         QCOMPARE(folderState(rig.top), folder);
+
+        // A branch only when asked, at the agent's snapshot; HEAD stays.
+        const QByteArray head = readFile(rig.top + "/.git/HEAD");
+        std::optional<GitResult<void>> made;
+        model->createBranch(0, u"-f"_s, [&](const GitResult<void>& result) { made = result; });
+        QVERIFY(made && !made->ok());
+        made.reset();
+        model->createBranch(0, u"from-claude"_s,
+                            [&](const GitResult<void>& result) { made = result; });
+        QVERIFY(waitFor([&] { return made.has_value(); }) && made->ok());
+        QCOMPARE(gitOutput(rig.top, {"rev-parse", "from-claude"}),
+                 model->runners()[0]->worktreeChanges().snapshot.commit);
+        QCOMPARE(readFile(rig.top + "/.git/HEAD"), head);
     }
 
     // Deleting sessions from the history removes their worktrees and refs

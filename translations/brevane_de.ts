@@ -480,6 +480,10 @@ Basis-Commit %2</translation>
             <numerusform>Nichts wurde übernommen: %n Dateien stehen im Konflikt mit deinem Ordner</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Some worktrees could not be removed.</source>
+        <translation>Einige Worktrees ließen sich nicht entfernen.</translation>
+    </message>
 </context>
 <context>
     <name>FindBar</name>

@@ -65,7 +65,12 @@ bool BrevaneModel::sessionStarted() const
 
 bool BrevaneModel::canStartNewSession() const
 {
-    return sessionStarted() && !anyRunning();
+    return sessionStarted() && !busy();
+}
+
+bool BrevaneModel::busy() const
+{
+    return anyRunning() || m_prepareCancel || m_discarding;
 }
 
 void BrevaneModel::newSession()
@@ -88,7 +93,7 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
                                   const QDateTime& createdAt,
                                   const QMap<QString, AgentSession::Kept>& agents)
 {
-    if (anyRunning())
+    if (busy())
         return false;
     if (sessionStarted())
         Q_EMIT sessionEnding();
@@ -126,8 +131,9 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
 bool BrevaneModel::canTrustFolderAndRetry(qsizetype index) const
 {
     const AgentSession* runner = m_runners.value(index);
-    return runner && runner->refusedUntrustedFolder() && runner->path() &&
-           !runner->state().isActive();
+    // A worktree session's agent runs in its worktree or not at all.
+    return runner && runner->refusedUntrustedFolder() && runner->path() && !busy() &&
+           !(m_sessionWorktrees && !runner->worktree());
 }
 
 void BrevaneModel::trustFolderAndRetry(qsizetype index)
@@ -347,7 +353,6 @@ void BrevaneModel::prepareWorktrees(const QList<AgentSession*>& agents)
         m_prepareCancel->raise();
     auto cancel = std::make_shared<WakeUpFd>();
     m_prepareCancel = cancel;
-    const quint64 preparation = ++m_preparationId;
     QPointer<BrevaneModel> self(this);
     ProcessOwner* owner = &m_owner;
     // Put on record by the GUI thread, committed, before git makes them;
@@ -368,8 +373,7 @@ void BrevaneModel::prepareWorktrees(const QList<AgentSession*>& agents)
         }
         return recorded.get() && !cancel->raised();
     };
-    owner->startThread([plan, record, cancel, self, owner, preparation,
-                        helpCommands](const WakeUpFd& quit) {
+    owner->startThread([plan, record, cancel, self, owner, helpCommands](const WakeUpFd& quit) {
         if (quit.raised())
             return;
         GitContext context;
@@ -383,25 +387,31 @@ void BrevaneModel::prepareWorktrees(const QList<AgentSession*>& agents)
                 QByteArrayLiteral("/bin/zsh"),
                 QList<QByteArray>{"-lc", "exec \"$0\" \"$@\""} + it->command, plan.dataFolder};
             const CommandResult help = runCommand(request, std::chrono::seconds(20), cancel.get());
+            // Only a help that was read to its end says the word is missing.
+            if (!help.started || help.timedOut || help.cancelled || help.signal)
+                continue;
             const QByteArray listed = ' ' + it->word;
             supported.insert(it.key(),
                              help.output.contains(listed) || help.errorOutput.contains(listed));
         }
-        owner->handOver([self, preparation, result = std::move(result), supported] {
+        owner->handOver([self, sessionId = plan.sessionId, result = std::move(result), supported] {
             if (self)
-                self->applyPrepared(preparation, result, supported);
+                self->applyPrepared(sessionId, result, supported);
         });
     });
 }
 
-void BrevaneModel::applyPrepared(quint64 preparation,
+void BrevaneModel::applyPrepared(const QString& sessionId,
                                  const GitResult<QList<PreparedWorktree>>& result,
                                  const QMap<QString, bool>& commandsSupported)
 {
-    if (preparation == m_preparationId)
-        m_prepareCancel.reset();
+    m_prepareCancel.reset();
     // Run waited for this preparation to be over.
     Q_EMIT changed();
+    // The session cannot change while it prepares; should it have, what
+    // was made is another session's, which its rows lead to.
+    if (sessionId != m_sessionId)
+        return;
     auto agent = [this](const QString& tool) -> AgentSession* {
         for (AgentSession* runner : std::as_const(m_runners)) {
             if (runner->id() == tool)
@@ -420,8 +430,9 @@ void BrevaneModel::applyPrepared(quint64 preparation,
         }
         return;
     }
-    const QString setup = m_setupCommands ? m_setupCommands(m_repositoryTop) : QString();
     for (const PreparedWorktree& prepared : result.value()) {
+        const QString setup =
+            m_setupCommands ? m_setupCommands(prepared.worktree.repositoryTop) : QString();
         AgentSession* runner = agent(prepared.worktree.tool);
         if (!runner)
             continue;
@@ -562,11 +573,12 @@ void BrevaneModel::refreshChanges(qsizetype index)
     const PlannedWorktree worktree = *agent->worktree();
     const int turn = int(agent->turns().size());
     QPointer<AgentSession> target(agent);
+    QPointer<BrevaneModel> self(this);
     runGit<GitResult<AgentSnapshot>>(
         [worktree, sessionId = m_sessionId, turn](const GitContext& context) {
             return snapshotAgent(worktree, sessionId, turn, context);
         },
-        [target, worktree](const GitResult<AgentSnapshot>& result) {
+        [self, index, target, worktree, turn](const GitResult<AgentSnapshot>& result) {
             // Another session's worktree by now: what was taken is not its.
             if (!target || target->worktree() != worktree)
                 return;
@@ -579,6 +591,9 @@ void BrevaneModel::refreshChanges(qsizetype index)
                 changes.error = result.error();
             }
             target->setWorktreeChanges(changes);
+            // A turn that ended meanwhile found a snapshot under way.
+            if (target->turns().size() != turn)
+                self->refreshChanges(index);
         });
 }
 
@@ -691,7 +706,8 @@ void BrevaneModel::discardWorktrees()
                     if (runner->worktree() && discarded.removed.contains(runner->worktree()->path))
                         runner->setWorktree(std::nullopt);
                 }
-                self->m_worktreesDiscarded = true;
+                // Those that stay can be discarded again.
+                self->m_worktreesDiscarded = discarded.errors.isEmpty();
             }
             Q_EMIT self->worktreesRemoved(sessionId, discarded.removed, discarded.errors);
             Q_EMIT self->changed();

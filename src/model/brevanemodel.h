@@ -146,6 +146,9 @@ public:
                       std::function<void(const GitResult<void>&)> done);
 
     bool anyRunning() const;
+    // Something of the session is under way: a turn, or git making or
+    // removing its worktrees. The session stays in the window meanwhile.
+    bool busy() const;
     bool anyInstalled() const;
     // Whether some included tool is installed: what a run needs besides a task.
     bool anyIncludedInstalled() const;
@@ -182,7 +185,7 @@ Q_SIGNALS:
     // (finished, stopped or failed): once per run, after its state changed.
     void allEnded();
     // The worktrees at `paths` of session `sessionId` are gone; `errors`
-    // says what could not be removed.
+    // says what could not be removed (those stay).
     void worktreesRemoved(const QString& sessionId, const QList<QByteArray>& paths,
                           const QStringList& errors);
 
@@ -191,7 +194,7 @@ private:
     void applyScan(const QList<Discovery>& found);
     void handleRunEnded();
     void prepareWorktrees(const QList<AgentSession*>& agents);
-    void applyPrepared(quint64 preparation, const GitResult<QList<PreparedWorktree>>& result,
+    void applyPrepared(const QString& sessionId, const GitResult<QList<PreparedWorktree>>& result,
                        const QMap<QString, bool>& commandsSupported);
     AgentSession::TurnOptions turnOptions(const AgentSession& agent) const;
     // Runs `work` with git on a thread of the owner and hands its result
@@ -233,7 +236,7 @@ private:
     std::function<QString(const QByteArray&)> m_setupCommands;
     // The preparation under way: raised by Stop and when the model goes.
     std::shared_ptr<WakeUpFd> m_prepareCancel;
-    quint64 m_preparationId = 0;
+
     quint64 m_scanId = 0;
     std::chrono::milliseconds m_shellTimeout = Detector::defaultShellTimeout;
 };

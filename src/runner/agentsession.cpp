@@ -396,7 +396,9 @@ void AgentSession::handleOutput(quint64 runId, const QString& text, TextRole rol
     const RunState now = state();
     if (!now.isActive() && !now.hasEnded())
         return;
-    if (!text.isEmpty())
+    // What a setup command writes is not the tool's: the tool has not yet
+    // heard of the conversation.
+    if (!text.isEmpty() && !now.isPreparing())
         m_turns.back().wroteAnything = true;
     appendOutput(text, role);
 }

@@ -174,6 +174,8 @@ public:
     void setWorktree(std::optional<PlannedWorktree> worktree);
     // Whether the tool's help lists the word that lets it run commands, for
     // a tool whose versions differ in that.
+    // Unknown until asked: not, then, so that no version is handed a word
+    // it would refuse.
     bool commandsSupported() const { return m_commandsSupported; }
     void setCommandsSupported(bool supported) { m_commandsSupported = supported; }
     // What the agent changed in its worktree, as of its latest snapshot.
@@ -226,7 +228,7 @@ private:
     QString m_conversationId;
     bool m_canResume = false;
     std::optional<PlannedWorktree> m_worktree;
-    bool m_commandsSupported = true;
+    bool m_commandsSupported = false;
     WorktreeChanges m_changes;
     // The latest turn's process, from its start until its output has ended
     // and, once stopped, until the next turn; and earlier stopped ones still

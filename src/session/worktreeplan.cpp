@@ -170,8 +170,11 @@ prepareWorktrees(const WorktreePlan& plan,
     if (!recordBeforeCreating(planned)) {
         // Nothing on record would lead to the refs: they go too, unless
         // earlier worktrees of the session hold them.
+        // Also after a Stop: the snapshot holds the user's uncommitted files.
+        GitContext cleanup = context;
+        cleanup.cancel = nullptr;
         if (plan.baseCommit.isEmpty())
-            (void)Git::deleteRefs(top, refs, context);
+            (void)Git::deleteRefs(top, refs, cleanup);
         return GitError{QStringLiteral("The worktrees could not be recorded, so none was made")};
     }
 

@@ -188,6 +188,17 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     root->addLayout(options);
     m_discardWorktrees = new QAction(tr("Discard Worktrees…"), this);
     connect(m_discardWorktrees, &QAction::triggered, this, &ContentView::discardWorktrees);
+    connect(m_model, &BrevaneModel::worktreesRemoved, this,
+            [this](const QString&, const QList<QByteArray>&, const QStringList& errors) {
+                if (errors.isEmpty())
+                    return;
+                auto* box = new QMessageBox(QMessageBox::Warning, tr("Discard Worktrees"),
+                                            tr("Some worktrees could not be removed."),
+                                            QMessageBox::Ok, this);
+                box->setDetailedText(errors.join(u'\n'));
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->open();
+            });
     connect(m_separateWorktrees, &QCheckBox::clicked, m_model, &BrevaneModel::setSeparateWorktrees);
     connect(m_allowCommands, &QCheckBox::clicked, m_model, &BrevaneModel::setAllowCommands);
 
@@ -645,6 +656,9 @@ void ContentView::connectChanges(ColumnView* column, qsizetype index)
     });
     connect(changes, &ChangesView::applyRequested, this,
             [this, index, view](const QList<GitFileChange>& files) {
+                // Nothing listed is nothing to apply (an empty list would be all).
+                if (files.isEmpty())
+                    return;
                 QList<QByteArray> paths;
                 for (const GitFileChange& file : files)
                     paths << file.path;

@@ -235,7 +235,7 @@ void HistoryPanel::updateButtons()
     for (const QTreeWidgetItem* item : selected)
         anyRunning = anyRunning || item->data(TitleColumn, Qt::UserRole + 1).toBool();
     m_open->setEnabled(selected.size() == 1 && !anyRunning);
-    m_delete->setEnabled(!selected.isEmpty() && !anyRunning);
+    m_delete->setEnabled(!selected.isEmpty() && !anyRunning && !m_deleting);
     const QString runningTip = tr("A session still running cannot be opened or deleted.");
     m_open->setToolTip(anyRunning ? runningTip : QString());
     m_delete->setToolTip(anyRunning ? runningTip : QString());
@@ -266,14 +266,20 @@ void HistoryPanel::deleteSelected(bool confirm)
         if (box.clickedButton() != remove)
             return;
     }
+    // The windows showing them let go first, so that nothing runs in a
+    // worktree about to go.
+    Q_EMIT deleting(ids);
     if (!m_discarder) {
         removeSessions(ids);
         return;
     }
     QPointer<HistoryPanel> self(this);
+    m_deleting = true;
+    m_delete->setEnabled(false);
     m_discarder(ids, [self](const QStringList& gone, const QStringList& errors) {
         if (!self)
             return;
+        self->m_deleting = false;
         // A session whose worktree stays keeps its row, which leads to it.
         self->removeSessions(gone);
         if (!errors.isEmpty())
@@ -286,9 +292,7 @@ void HistoryPanel::deleteSelected(bool confirm)
 
 void HistoryPanel::removeSessions(const QStringList& ids)
 {
-    if (!ids.isEmpty()) {
-        Q_EMIT deleting(ids);
+    if (!ids.isEmpty())
         m_store.deleteSessions(ids);
-    }
     refresh();
 }

@@ -78,6 +78,7 @@ private:
     QList<SessionSummary> m_sessions;
     std::function<bool(const QString&)> m_runningHere;
     WorktreeDiscarder m_discarder;
+    bool m_deleting = false; // worktrees of sessions being deleted are being removed
     // Answers to older questions are dropped.
     quint64 m_asked = 0;
 };

@@ -149,7 +149,7 @@ void MainWindow::buildHistory()
         const QList<MainWindow*> windows = allWindows();
         return std::any_of(windows.begin(), windows.end(), [&id](MainWindow* window) {
             const BrevaneModel* shown = window->m_content->model();
-            return shown->sessionId() == id && shown->anyRunning();
+            return shown->sessionId() == id && shown->busy();
         });
     });
     // Whether a session of this window runs shows in the list at once.
