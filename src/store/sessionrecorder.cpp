@@ -120,9 +120,9 @@ SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObje
                     return;
                 for (const AgentSession* agent : m_model.runners()) {
                     Mark& mark = m_marks[agent->id()];
-                    if (mark.worktree && paths.contains(mark.worktree->path)) {
-                        writeWorktree(*mark.worktree, WorktreeRow::State::Removed);
-                        mark.worktree.reset();
+                    if (mark.worktreeRecorded && paths.contains(mark.worktree.path)) {
+                        writeWorktree(mark.worktree, WorktreeRow::State::Removed);
+                        mark.worktreeRecorded = false;
                     }
                 }
                 m_store.commitNow([](bool) {});
@@ -192,7 +192,10 @@ SessionRecorder::Mark SessionRecorder::markAtEnd(const AgentSession& agent) cons
     mark.conversationId = agent.lastConversationId();
     mark.canResume = agent.canResume();
     mark.agentWritten = !agent.turns().isEmpty();
-    mark.worktree = agent.worktree();
+    if (agent.worktree()) {
+        mark.worktree = *agent.worktree();
+        mark.worktreeRecorded = true;
+    }
     return mark;
 }
 
@@ -253,9 +256,12 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
         mark.conversationId = row.conversationId;
         mark.canResume = row.canResume;
     }
-    if (agent.worktree() && agent.worktree() != mark.worktree) {
+    if (agent.worktree() && (!mark.worktreeRecorded || *agent.worktree() != mark.worktree)) {
         writeWorktree(*agent.worktree(), WorktreeRow::State::Ready);
-        mark.worktree = agent.worktree();
+        if (agent.worktree()) {
+            mark.worktree = *agent.worktree();
+            mark.worktreeRecorded = true;
+        }
     }
 
     // The text first, so that a turn's row never points past what is kept.

@@ -48,7 +48,10 @@ private:
         QString conversationId;
         bool canResume = false;
         bool agentWritten = false;
-        std::optional<PlannedWorktree> worktree; // the one recorded ready
+        // The worktree recorded ready, if `worktreeRecorded`. (No optional:
+        // GCC then warns of it as maybe uninitialised.)
+        PlannedWorktree worktree;
+        bool worktreeRecorded = false;
     };
 
     void schedule();
