@@ -1,5 +1,5 @@
 // Making a session's worktrees, beside git's own cost in the same run:
-//   prepare   three worktrees of a repository of 5,000 files, with an
+//   prepare   three worktrees of a repository of 5,000 files (50 MB), with an
 //             uncommitted change, from the snapshot of the folder to the
 //             last worktree checked out (what Preparing… lasts);
 //   git       one `git worktree add --detach` of the same repository.
@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -38,7 +39,7 @@ int main(int argc, char** argv)
     for (int i = 0; ok && i < fileCount; ++i) {
         const QString name = QStringLiteral("repo/src/d%1/file%2.txt").arg(i % 50).arg(i);
         ok = writeBenchFile(dir.filePath(name),
-                            QByteArray("line\n").repeated(40) + QByteArray::number(i));
+                            QByteArray("a line of text\n").repeated(700) + QByteArray::number(i));
     }
     ok = ok && benchGit(repo, {"add", "-A"}) && benchGit(repo, {"commit", "-qm", "files"});
     ok = ok && writeBenchFile(dir.filePath(QStringLiteral("repo/src/d0/file0.txt")), "changed\n");
@@ -51,6 +52,9 @@ int main(int argc, char** argv)
     for (int run = 0; run < runs; ++run) {
         // git's own: one worktree of the same commit, then gone again.
         const QByteArray plain = QFile::encodeName(dir.filePath(QStringLiteral("plain")));
+        // Each timed part starts with the disk written back: what an earlier
+        // step left dirty would otherwise slow down the next one.
+        ::sync();
         QElapsedTimer clock;
         clock.start();
         ok = benchGit(repo, {"worktree", "add", "-q", "--detach", plain, "HEAD"});
@@ -62,6 +66,7 @@ int main(int argc, char** argv)
             QStringLiteral("bench-%1").arg(run),
             {QStringLiteral("claude"), QStringLiteral("gemini"), QStringLiteral("hermes")},
             data};
+        ::sync();
         clock.restart();
         const GitResult<QList<PreparedWorktree>> made =
             prepareWorktrees(plan, [](const QList<PlannedWorktree>&) { return true; });

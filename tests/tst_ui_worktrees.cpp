@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -525,6 +526,9 @@ private Q_SLOTS:
     void aFailedPreparationLeavesNothing()
     {
         Rig rig("repo/.brevane");
+        // Opened first: git must not meet the database's journal coming and going.
+        QSignalSpy opened(&*rig.store, &HistoryStore::opened);
+        QVERIFY(opened.wait(deadline));
         QVERIFY(rig.makeRepository());
         rig.installTools();
         const QByteArray before = repositoryState(rig.top);

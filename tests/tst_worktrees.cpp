@@ -149,6 +149,25 @@ private Q_SLOTS:
         QCOMPARE(f.state("refs/brevane/"), before);
     }
 
+    // A submodule is not set up in a new worktree: its folder is empty,
+    // and the worktree says so.
+    void submodulesAreSaid()
+    {
+        Fixture f;
+        QVERIFY(f.create());
+        GitResult<QList<PreparedWorktree>> prepared = f.prepare(u"s1"_s, {u"claude"_s});
+        QVERIFY(prepared.ok() && !prepared->front().hasSubmodules);
+        const QByteArray library = f.root + "/library";
+        QVERIFY(git(f.root, {"init", "-q", library}) && writeFile(library + "/l.txt", "l\n") &&
+                git(library, {"add", "-A"}) && git(library, {"commit", "-qm", "l"}));
+        QVERIFY(git(
+            f.top, {"-c", "protocol.file.allow=always", "submodule", "add", "-q", library, "lib"}));
+        prepared = f.prepare(u"s2"_s, {u"claude"_s});
+        QVERIFY2(prepared.ok(), qPrintable(prepared.error()));
+        QVERIFY(prepared->front().hasSubmodules);
+        QCOMPARE(modeOf(prepared->front().worktree.path + "/lib/l.txt"), mode_t(0));
+    }
+
     // When the worktrees cannot be put on record, none is made, and the
     // repository is left exactly as it was, without Brevane's refs.
     void nothingMadeUnlessRecorded()

@@ -72,6 +72,10 @@
         <source>Not a branch name: %1</source>
         <translation>Kein Branch-Name: %1</translation>
     </message>
+    <message>
+        <source>The repository&apos;s submodules are not set up in this worktree: their folders are empty.</source>
+        <translation>Die Submodule des Repositorys sind in diesem Worktree nicht eingerichtet: ihre Ordner sind leer.</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>

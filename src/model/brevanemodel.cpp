@@ -443,6 +443,9 @@ void BrevaneModel::applyPrepared(const QString& sessionId,
         }
         if (!runner->state().isPreparing())
             continue;
+        if (prepared.hasSubmodules)
+            runner->note(tr("The repository's submodules are not set up in this worktree: "
+                            "their folders are empty."));
         if (!prepared.error.isEmpty()) {
             runner->fail(tr("Could not make a worktree: %1").arg(prepared.error));
         } else if (!setup.trimmed().isEmpty()) {

@@ -173,6 +173,12 @@ void AgentSession::failLaunch(const QString& reason)
     fail(QStringLiteral("Failed to launch: ") + reason);
 }
 
+void AgentSession::note(const QString& text)
+{
+    if (!m_turns.isEmpty())
+        appendOutput(text + u'\n', TextRole::Dim);
+}
+
 void AgentSession::fail(const QString& reason)
 {
     if (m_turns.isEmpty() || !state().isActive())

@@ -127,6 +127,9 @@ public:
     // shell in `folder`, its output in the transcript, then launch(then)
     // if it succeeds; otherwise the turn fails and says why.
     void runSetup(const QByteArray& command, const QByteArray& folder, const TurnOptions& then);
+    // A dim line of Brevane's own in the latest turn, such as a caveat of
+    // its worktree.
+    void note(const QString& text);
     // Ends the latest turn, Preparing or just begun, as Failed, `reason`
     // in the transcript.
     void fail(const QString& reason);

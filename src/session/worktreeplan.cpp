@@ -189,6 +189,7 @@ prepareWorktrees(const WorktreePlan& plan,
             continue;
         }
         made.created = true;
+        made.hasSubmodules = exists(worktree.path + "/.gitmodules");
         if (const GitResult<QList<QByteArray>> copied =
                 Git::copyWorktreeIncludes(top, worktree.path, context);
             !copied) {

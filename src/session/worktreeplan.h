@@ -60,6 +60,8 @@ struct PreparedWorktree {
     // made it.
     bool created = false;
     QString error; // empty: ready for the agent
+    // The base has submodules, which a new worktree holds as empty folders.
+    bool hasSubmodules = false;
 };
 
 // Makes the session's worktrees, one per tool, in order: finds the
