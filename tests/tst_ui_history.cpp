@@ -1,5 +1,6 @@
 #include "storesupport.h"
 #include "testsupport.h"
+#include "windowsupport.h"
 
 #include "model/brevanemodel.h"
 #include "platform/processowner.h"
@@ -75,21 +76,6 @@ QList<SessionSummary> list(HistoryStore& store, const QString& filter = {},
     return found;
 }
 
-// Every window left, before the store it records to (a failed check
-// returns early).
-void deleteWindows()
-{
-    // Deleting a window deletes other top-level widgets (its menus) too.
-    QList<QPointer<MainWindow>> windows;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<MainWindow*>(widget))
-            windows << window;
-    }
-    for (const QPointer<MainWindow>& window : std::as_const(windows))
-        delete window.data();
-}
-
-// Asks the panel for its list again and again until `condition` holds.
 // A window's tool as another Brevane: runs in a process of its own on the
 // history at argv[2], its instance lock in argv[3], and floods until killed.
 int floodingChild(int argc, char** argv)

@@ -1,6 +1,7 @@
 #include "gitsupport.h"
 #include "storesupport.h"
 #include "testsupport.h"
+#include "windowsupport.h"
 
 #include "model/brevanemodel.h"
 #include "platform/processowner.h"
@@ -80,17 +81,7 @@ struct Rig {
         store.emplace(owner, QFile::decodeName(root + '/' + historyFolder + "/history.sqlite3"),
                       u"me"_s);
     }
-    ~Rig()
-    {
-        // Deleting a window deletes other top-level widgets (its menus) too.
-        QList<QPointer<MainWindow>> windows;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* window = qobject_cast<MainWindow*>(widget))
-                windows << window;
-        }
-        for (const QPointer<MainWindow>& window : std::as_const(windows))
-            delete window.data();
-    }
+    ~Rig() { deleteWindows(); }
 
     bool write(const QByteArray& relative, const QByteArray& content) const
     {
