@@ -1,6 +1,7 @@
 #include "gitsupport.h"
 #include "storesupport.h"
 #include "testsupport.h"
+#include "vnckeyboard.h"
 #include "windowsupport.h"
 
 #include "model/brevanemodel.h"
@@ -20,8 +21,10 @@
 #include <QDockWidget>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -636,6 +639,78 @@ private Q_SLOTS:
         panel->deleteSelected(false);
         QVERIFY(listedUntil(panel, [&] { return panel->list()->topLevelItemCount() == 0; }));
         QCOMPARE(rig.worktreeList(), listed);
+        QCOMPARE(rig.ownRefs(), QByteArray());
+        QVERIFY(listWorktrees(*rig.store).isEmpty());
+    }
+
+    // The real app killed between making a worktree and starting its agent
+    // (the setup still running): the next start lists the worktree as a
+    // leftover, with the space it takes, and Discard removes it.
+    void aKillLeavesALeftover()
+    {
+        // Where the app keeps its history with XDG_DATA_HOME below.
+        Rig rig("share/Brevane");
+        rig.store.reset();
+        QVERIFY(rig.makeRepository());
+        rig.installTool(u"claude"_s, {});
+        const QByteArray listed = rig.worktreeList();
+        QSettings(rig.home.filePath(u"config/Brevane/Brevane.conf"_s), QSettings::IniFormat)
+            .setValue(u"setupCommands/"_s + QString::fromLatin1(rig.top.toHex()),
+                      u"print $$ > $HOME/p; mv $HOME/p $HOME/pid; exec sleep 600"_s);
+
+        VncKeyboard keyboard;
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // the fake HOME
+        env.insert(u"QT_QPA_PLATFORM"_s, u"vnc:size=1200x800:port=%1"_s.arg(keyboard.pickPort()));
+        env.insert(u"XDG_DATA_HOME"_s, QFile::decodeName(rig.root + "/share"));
+        env.insert(u"XDG_CONFIG_HOME"_s, QFile::decodeName(rig.root + "/config"));
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(QFile::decodeName(rig.top));
+        app.start(QStringLiteral(BREVANE_APP), {});
+        pid_t setup = 0;
+        auto cleanUp = qScopeGuard([&] {
+            app.kill();
+            app.waitForFinished(deadline);
+            if (setup > 0) // kill(0) would hit this test's own group
+                ::kill(-setup, SIGKILL);
+        });
+        QVERIFY(waitFor([&] { return keyboard.connect(); }));
+        const auto settingUp = [&] { return !rig.home.read(u"pid"_s).isEmpty(); };
+        // Return runs the task once the tools and the repository are known.
+        keyboard.press({'g'});
+        QVERIFY(waitFor([&] {
+            keyboard.press({keyReturn});
+            return QTest::qWaitFor(settingUp, 200);
+        }));
+        setup = ProcessProbe::pidFrom(rig.home.read(u"pid"_s));
+        app.kill();
+        QVERIFY(app.waitForFinished(deadline));
+        ::kill(-setup, SIGKILL);
+        QCOMPARE(rig.worktreeList().count("worktree "), 2);
+
+        // The next start, as the app's own.
+        rig.store.emplace(rig.owner, QFile::decodeName(rig.root + "/share/Brevane/history.sqlite3"),
+                          u"me"_s);
+        rig.store->markInterrupted([](const QString&) { return false; },
+                                   int(RunState::Case::Interrupted), [](int) {});
+        MainWindow::checkWorktrees(AppServices{rig.owner, &*rig.store, &rig.settings});
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        window->historyDock()->show();
+        HistoryPanel* panel = window->historyPanel();
+        const auto space = [panel] {
+            const QTreeWidgetItem* item = panel->list()->topLevelItem(0);
+            return item ? item->text(3) : QString();
+        };
+        // Listed once the check has marked it, its space once counted.
+        static const QRegularExpression leftover(u"^leftover, [1-9][\\d.]* [kM]B$"_s);
+        QVERIFY2(waitFor([&] { return leftover.match(space()).hasMatch(); }), qPrintable(space()));
+        panel->list()->topLevelItem(0)->setSelected(true);
+        QVERIFY(panel->discardButton()->isEnabled());
+        panel->discardSelected(false);
+        QVERIFY(waitFor([&] { return rig.worktreeList() == listed; }));
+        QVERIFY(listedUntil(panel, [&] { return space().isEmpty(); }));
+        QCOMPARE(panel->list()->topLevelItemCount(), 1);
         QCOMPARE(rig.ownRefs(), QByteArray());
         QVERIFY(listWorktrees(*rig.store).isEmpty());
     }

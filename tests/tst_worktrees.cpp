@@ -1,6 +1,9 @@
 #include "gitsupport.h"
+#include "platform/files.h"
 #include "session/worktreeplan.h"
 #include "testsupport.h"
+
+#include <QProcess>
 
 using namespace Qt::StringLiterals;
 
@@ -166,6 +169,25 @@ private Q_SLOTS:
         QVERIFY2(prepared.ok(), qPrintable(prepared.error()));
         QVERIFY(prepared->front().hasSubmodules);
         QCOMPARE(modeOf(prepared->front().worktree.path + "/lib/l.txt"), mode_t(0));
+    }
+
+    // The space a worktree takes, as du(1) counts it: a file with two
+    // links once, a symbolic link not followed.
+    void diskUsageAsDuCountsIt()
+    {
+        Fixture f;
+        const QByteArray folder = f.root + "/tree";
+        const QByteArray outside = f.root + "/outside";
+        QVERIFY(writeFile(folder + "/a/big", QByteArray(300000, 'x')) &&
+                writeFile(folder + "/small", "s") && writeFile(outside, QByteArray(2000000, 'y')));
+        QCOMPARE(::link((folder + "/a/big").constData(), (folder + "/big link").constData()), 0);
+        QCOMPARE(::symlink(outside.constData(), (folder + "/to outside").constData()), 0);
+        QProcess du;
+        du.start(u"du"_s, {u"-s"_s, u"-B1"_s, QFile::decodeName(folder)});
+        QVERIFY(du.waitForFinished(deadline) && du.exitCode() == 0);
+        const qint64 expected = du.readAllStandardOutput().split('\t').front().toLongLong();
+        QVERIFY(expected > 300000 && expected < 2000000);
+        QCOMPARE(diskUsage(folder), std::optional<qint64>(expected));
     }
 
     // When the worktrees cannot be put on record, none is made, and the

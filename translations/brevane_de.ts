@@ -603,6 +603,41 @@ Basis-Commit %2</translation>
             <numerusform>%n Sitzungen aus dem Verlauf löschen?</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Discard Worktrees…</source>
+        <translation>Worktrees verwerfen…</translation>
+    </message>
+    <message>
+        <source>Worktrees</source>
+        <translation>Worktrees</translation>
+    </message>
+    <message>
+        <source>leftover, %1</source>
+        <translation>übrig, %1</translation>
+    </message>
+    <message>
+        <source>Discard Worktrees</source>
+        <translation>Worktrees verwerfen</translation>
+    </message>
+    <message>
+        <source>Discard the worktrees of this session?</source>
+        <translation>Die Worktrees dieser Sitzung verwerfen?</translation>
+    </message>
+    <message numerus="yes">
+        <source>Discard the worktrees of %n sessions?</source>
+        <translation>
+            <numerusform>Die Worktrees von %n Sitzung verwerfen?</numerusform>
+            <numerusform>Die Worktrees von %n Sitzungen verwerfen?</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Every change not applied is lost. The sessions and their transcripts stay in the history.</source>
+        <translation>Jede nicht übernommene Änderung geht verloren. Die Sitzungen und ihre Protokolle bleiben im Verlauf.</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>Verwerfen</translation>
+    </message>
 </context>
 <context>
     <name>HistoryStore</name>
@@ -740,6 +775,16 @@ Basis-Commit %2</translation>
     <message>
         <source>Setup Command…</source>
         <translation>Einrichtungsbefehl…</translation>
+    </message>
+    <message>
+        <source>Discard Worktrees</source>
+        <translation>Worktrees verwerfen</translation>
+    </message>
+    <message>
+        <source>Some worktrees could not be removed:
+%1</source>
+        <translation>Einige Worktrees konnten nicht entfernt werden:
+%1</translation>
     </message>
 </context>
 <context>

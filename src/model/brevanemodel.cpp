@@ -215,8 +215,12 @@ bool BrevaneModel::canRun() const
 {
     // One preparation at a time: a stopped one may still be ending, and
     // two would write the same session's refs.
+    // A first turn waits to know whether it gets worktrees, not to run
+    // without them only because it came early.
+    const bool lookingForRepository =
+        !sessionStarted() && m_recordWorktrees && !m_dataFolder.isEmpty() && !m_repository.done;
     return !holdsOnlyBlanksAndLineBreaks(m_task) && anyIncludedInstalled() && !anyRunning() &&
-           !m_discarding && !m_prepareCancel &&
+           !m_discarding && !m_prepareCancel && !lookingForRepository &&
            !(m_worktreesDiscarded && m_sessionFolder == m_workingFolder);
 }
 

@@ -46,3 +46,11 @@ int copyFile(const QByteArray& from, const QByteArray& to);
 // folder: a symbolic link, even to a folder, is refused (ENOTDIR), so that
 // nothing made below it lands outside `root`. 0 or an errno value.
 int makeFolders(const QByteArray& root, const QByteArray& relative);
+
+class WakeUpFd;
+
+// The space the files under `path` take on disk (allocated blocks, not
+// their lengths), `path` itself included; symbolic links are not followed
+// and a file with several links counts once. What cannot be read counts as
+// nothing. None once `cancel` is raised.
+std::optional<qint64> diskUsage(const QByteArray& path, const WakeUpFd* cancel = nullptr);

@@ -5,10 +5,14 @@
 #include <QList>
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #if defined(__linux__)
 #include <linux/fs.h>
@@ -200,4 +204,58 @@ int makeFolders(const QByteArray& root, const QByteArray& relative)
             return ENOTDIR;
     }
     return 0;
+}
+
+namespace {
+
+struct Usage {
+    const WakeUpFd* cancel;
+    qint64 bytes = 0;
+    std::set<std::pair<dev_t, ino_t>> linked; // files with several links seen
+};
+
+// Adds what `name` in the folder `at` takes, and what it holds. Folders are
+// opened relative to their parent, so a renamed ancestor can't redirect the walk.
+bool addUsage(int at, const char* name, Usage& usage)
+{
+    if (usage.cancel && usage.cancel->raised())
+        return false;
+    struct stat info {};
+    if (::fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return true;
+    if (info.st_nlink > 1 && !S_ISDIR(info.st_mode) &&
+        !usage.linked.insert({info.st_dev, info.st_ino}).second)
+        return true;
+    usage.bytes += qint64(info.st_blocks) * 512;
+    if (!S_ISDIR(info.st_mode))
+        return true;
+    const int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    DIR* folder = ::fdopendir(fd);
+    if (!folder) {
+        ::close(fd);
+        return true;
+    }
+    bool going = true;
+    while (going) {
+        const dirent* entry = ::readdir(folder);
+        if (!entry)
+            break;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        going = addUsage(::dirfd(folder), entry->d_name, usage);
+    }
+    ::closedir(folder);
+    return going;
+}
+
+} // namespace
+
+std::optional<qint64> diskUsage(const QByteArray& path, const WakeUpFd* cancel)
+{
+    Usage usage{cancel, 0, {}};
+    if (path.contains('\0') || !addUsage(AT_FDCWD, path.constData(), usage))
+        return std::nullopt;
+    return usage.bytes;
 }

@@ -753,6 +753,13 @@ QList<SessionSummary> HistoryDatabase::listSessions(const QString& filter, bool 
             return {};
         session.running = query->next() && query->value(0).toBool();
         query->finish();
+        const std::optional<QList<WorktreeRow>> rows = worktrees(session.id, false);
+        if (!rows)
+            return {};
+        for (const WorktreeRow& row : *rows) {
+            session.worktrees.push_back(row.path);
+            session.leftover = session.leftover || row.state == WorktreeRow::State::Leftover;
+        }
     }
     return sessions;
 }

@@ -99,7 +99,9 @@ struct RawChunk {
 // it. Written before the worktree is made, so that a crash in between
 // leaves a row to find it by.
 struct WorktreeRow {
-    enum class State { Creating = 0, Ready = 1, Removed = 2 };
+    // Leftover: made, but its session never went on to use it (Brevane
+    // ended in between); found so at start.
+    enum class State { Creating = 0, Ready = 1, Removed = 2, Leftover = 3 };
 
     QString sessionId;
     QString tool;
@@ -120,7 +122,9 @@ struct SessionSummary {
     QDateTime updatedAt;
     // Each agent's tool and its latest turn's state (RunState's case).
     QList<std::pair<QString, int>> lastStates;
-    bool running = false; // some turn still runs in a live Brevane
+    bool running = false;        // some turn still runs in a live Brevane
+    QList<QByteArray> worktrees; // the folders of its worktrees not removed
+    bool leftover = false;       // one of them is a leftover
 
     friend bool operator==(const SessionSummary&, const SessionSummary&) = default;
 };

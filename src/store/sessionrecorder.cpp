@@ -75,7 +75,8 @@ QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session)
         kept.rawOutput[0] = stored.rawOutput[0];
         kept.rawOutput[1] = stored.rawOutput[1];
         for (const WorktreeRow& row : session.worktrees) {
-            if (row.tool == stored.agent.tool && row.state == WorktreeRow::State::Ready)
+            if (row.tool == stored.agent.tool && (row.state == WorktreeRow::State::Ready ||
+                                                  row.state == WorktreeRow::State::Leftover))
                 kept.worktree = PlannedWorktree{row.tool, row.repositoryTop, row.path,
                                                 row.baseCommit, row.subfolder};
             if (row.tool == stored.agent.tool && row.state == WorktreeRow::State::Removed)
@@ -256,7 +257,11 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
         mark.conversationId = row.conversationId;
         mark.canResume = row.canResume;
     }
-    if (agent.worktree() && (!mark.worktreeRecorded || *agent.worktree() != mark.worktree)) {
+    // Made and used: only once the tool has started in it (or the turn has
+    // ended) does a crash leave the worktree to its session rather than as
+    // a leftover.
+    if (agent.worktree() && !agent.state().isPreparing() &&
+        (!mark.worktreeRecorded || *agent.worktree() != mark.worktree)) {
         writeWorktree(*agent.worktree(), WorktreeRow::State::Ready);
         if (agent.worktree()) {
             mark.worktree = *agent.worktree();

@@ -30,7 +30,10 @@ namespace {
 // How long typing may pause before the filter is asked for.
 constexpr int typingPauseMs = 150;
 
-enum Column { TitleColumn, AgentsColumn, FolderColumn, WhenColumn };
+enum Column { TitleColumn, AgentsColumn, FolderColumn, WorktreesColumn, WhenColumn };
+
+// What an item keeps beside its title.
+enum Role { IdRole = Qt::UserRole, RunningRole, WorktreesRole };
 
 QColor stateColor(int stateCase)
 {
@@ -103,14 +106,16 @@ HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
     , m_list(new QTreeWidget)
     , m_open(new QPushButton(tr("Open")))
     , m_delete(new QPushButton(tr("Delete…")))
+    , m_discard(new QPushButton(tr("Discard Worktrees…")))
 {
     auto* layout = new QVBoxLayout(this);
     m_filter->setPlaceholderText(tr("Filter sessions"));
     m_filter->setClearButtonEnabled(true);
     layout->addWidget(m_filter);
     layout->addWidget(m_transcripts);
-    m_list->setColumnCount(4);
-    m_list->setHeaderLabels({tr("Session"), tr("Agents"), tr("Folder"), tr("When")});
+    m_list->setColumnCount(5);
+    m_list->setHeaderLabels(
+        {tr("Session"), tr("Agents"), tr("Folder"), tr("Worktrees"), tr("When")});
     m_list->setRootIsDecorated(false);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setUniformRowHeights(true);
@@ -121,6 +126,8 @@ HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
     m_list->header()->resizeSection(AgentsColumn, 3 * (StatusDot::diameter + 4) + 12);
     m_list->header()->resizeSection(FolderColumn, metrics.horizontalAdvance(u"brevane-project"_s));
     m_list->header()->resizeSection(
+        WorktreesColumn, metrics.horizontalAdvance(tr("leftover, %1").arg(u"999.9 MB"_s)) + 16);
+    m_list->header()->resizeSection(
         WhenColumn, metrics.horizontalAdvance(QLocale().toString(
                         QDateTime(QDate(2026, 12, 30), QTime(23, 59)), QLocale::ShortFormat)) +
                         16);
@@ -128,6 +135,7 @@ HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_open);
     buttons->addStretch(1);
+    buttons->addWidget(m_discard);
     buttons->addWidget(m_delete);
     layout->addLayout(buttons);
 
@@ -138,8 +146,8 @@ HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
     connect(m_transcripts, &QCheckBox::toggled, this, &HistoryPanel::refresh);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &HistoryPanel::updateButtons);
     connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        if (!item->data(TitleColumn, Qt::UserRole + 1).toBool())
-            Q_EMIT openRequested(item->data(TitleColumn, Qt::UserRole).toString());
+        if (!item->data(TitleColumn, RunningRole).toBool())
+            Q_EMIT openRequested(item->data(TitleColumn, IdRole).toString());
     });
     connect(m_open, &QPushButton::clicked, this, [this] {
         const QStringList ids = selectedIds();
@@ -147,6 +155,7 @@ HistoryPanel::HistoryPanel(HistoryStore& store, QWidget* parent)
             Q_EMIT openRequested(ids.front());
     });
     connect(m_delete, &QPushButton::clicked, this, [this] { deleteSelected(); });
+    connect(m_discard, &QPushButton::clicked, this, [this] { discardSelected(); });
     updateButtons();
 }
 
@@ -178,6 +187,7 @@ void HistoryPanel::showSessions(const QList<SessionSummary>& sessions)
 {
     const QStringList selected = selectedIds();
     m_sessions = sessions;
+    countSpace(sessions);
     m_list->clear();
     const qreal ratio = devicePixelRatioF();
     // Sessions share a few combinations of states: each is painted once.
@@ -186,8 +196,9 @@ void HistoryPanel::showSessions(const QList<SessionSummary>& sessions)
     for (const SessionSummary& session : sessions) {
         auto* item = new QTreeWidgetItem;
         item->setText(TitleColumn, session.title);
-        item->setData(TitleColumn, Qt::UserRole, session.id);
-        item->setData(TitleColumn, Qt::UserRole + 1, session.running);
+        item->setData(TitleColumn, IdRole, session.id);
+        item->setData(TitleColumn, RunningRole, session.running);
+        item->setData(TitleColumn, WorktreesRole, !session.worktrees.isEmpty());
         item->setToolTip(TitleColumn, session.title);
         QStringList states;
         QString key;
@@ -204,15 +215,21 @@ void HistoryPanel::showSessions(const QList<SessionSummary>& sessions)
         const QString name = QFileInfo(folder).fileName();
         item->setText(FolderColumn, name.isEmpty() ? folder : name);
         item->setToolTip(FolderColumn, folder);
+        QStringList worktrees;
+        for (const QByteArray& folder : session.worktrees)
+            worktrees << QFile::decodeName(folder);
+        item->setText(WorktreesColumn, spaceText(session));
+        item->setToolTip(WorktreesColumn, worktrees.join(u'\n'));
         const QDateTime when = session.updatedAt.toLocalTime();
         item->setText(WhenColumn, QLocale().toString(when, QLocale::ShortFormat));
         items << item;
     }
     m_list->addTopLevelItems(items);
     for (QTreeWidgetItem* item : std::as_const(items)) {
-        if (selected.contains(item->data(TitleColumn, Qt::UserRole).toString()))
+        if (selected.contains(item->data(TitleColumn, IdRole).toString()))
             item->setSelected(true);
     }
+
     updateButtons();
     Q_EMIT listed();
 }
@@ -223,7 +240,7 @@ QStringList HistoryPanel::selectedIds() const
     for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = m_list->topLevelItem(i);
         if (item->isSelected())
-            ids << item->data(TitleColumn, Qt::UserRole).toString();
+            ids << item->data(TitleColumn, IdRole).toString();
     }
     return ids;
 }
@@ -231,14 +248,19 @@ QStringList HistoryPanel::selectedIds() const
 void HistoryPanel::updateButtons()
 {
     bool anyRunning = false;
+    bool anyWorktrees = false;
     const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
-    for (const QTreeWidgetItem* item : selected)
-        anyRunning = anyRunning || item->data(TitleColumn, Qt::UserRole + 1).toBool();
+    for (const QTreeWidgetItem* item : selected) {
+        anyRunning = anyRunning || item->data(TitleColumn, RunningRole).toBool();
+        anyWorktrees = anyWorktrees || item->data(TitleColumn, WorktreesRole).toBool();
+    }
     m_open->setEnabled(selected.size() == 1 && !anyRunning);
     m_delete->setEnabled(!selected.isEmpty() && !anyRunning && !m_deleting);
+    m_discard->setEnabled(anyWorktrees && !anyRunning && !m_deleting);
     const QString runningTip = tr("A session still running cannot be opened or deleted.");
     m_open->setToolTip(anyRunning ? runningTip : QString());
     m_delete->setToolTip(anyRunning ? runningTip : QString());
+    m_discard->setToolTip(anyRunning ? runningTip : QString());
 }
 
 void HistoryPanel::deleteSelected(bool confirm)
@@ -295,4 +317,79 @@ void HistoryPanel::removeSessions(const QStringList& ids)
     if (!ids.isEmpty())
         m_store.deleteSessions(ids);
     refresh();
+}
+
+void HistoryPanel::discardSelected(bool confirm)
+{
+    if (!m_discard->isEnabled())
+        return;
+    QStringList ids;
+    for (const QTreeWidgetItem* item : m_list->selectedItems()) {
+        if (item->data(TitleColumn, WorktreesRole).toBool())
+            ids << item->data(TitleColumn, IdRole).toString();
+    }
+    if (m_runningHere && std::any_of(ids.begin(), ids.end(), m_runningHere)) {
+        QMessageBox::information(this, tr("Discard Worktrees"),
+                                 tr("A session still running cannot be opened or deleted."));
+        refresh();
+        return;
+    }
+    if (confirm) {
+        QMessageBox box(QMessageBox::Warning, tr("Discard Worktrees"),
+                        ids.size() == 1
+                            ? tr("Discard the worktrees of this session?")
+                            : tr("Discard the worktrees of %n sessions?", nullptr, int(ids.size())),
+                        QMessageBox::Cancel, this);
+        box.setInformativeText(tr("Every change not applied is lost. The sessions and their "
+                                  "transcripts stay in the history."));
+        QPushButton* discard = box.addButton(tr("Discard"), QMessageBox::DestructiveRole);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.exec();
+        if (box.clickedButton() != discard)
+            return;
+    }
+    Q_EMIT discardRequested(ids);
+}
+
+void HistoryPanel::countSpace(const QList<SessionSummary>& sessions)
+{
+    SessionFolders stale;
+    for (const SessionSummary& session : sessions) {
+        if (session.worktrees.isEmpty())
+            continue;
+        Space& space = m_space[session.id];
+        if (space.updatedAt != session.updatedAt || space.folders != session.worktrees) {
+            space = Space{session.updatedAt, session.worktrees, std::nullopt};
+            stale.push_back({session.id, session.worktrees});
+        }
+    }
+    if (stale.isEmpty() || !m_counter)
+        return;
+    QPointer<HistoryPanel> self(this);
+    m_counter(stale, [self](const QString& id, qint64 bytes) {
+        if (!self)
+            return;
+        const auto space = self->m_space.find(id);
+        if (space == self->m_space.end())
+            return;
+        space->bytes = bytes;
+        // The list holds the sessions in the order of m_sessions.
+        for (qsizetype i = 0; i < self->m_sessions.size(); ++i) {
+            if (self->m_sessions[i].id == id)
+                self->m_list->topLevelItem(int(i))->setText(WorktreesColumn,
+                                                            self->spaceText(self->m_sessions[i]));
+        }
+    });
+}
+
+QString HistoryPanel::spaceText(const SessionSummary& session) const
+{
+    if (session.worktrees.isEmpty())
+        return QString();
+    const auto space = m_space.constFind(session.id);
+    const QString size =
+        space != m_space.cend() && space->bytes
+            ? QLocale().formattedDataSize(*space->bytes, 1, QLocale::DataSizeSIFormat)
+            : QStringLiteral("…");
+    return session.leftover ? tr("leftover, %1").arg(size) : size;
 }

@@ -2,11 +2,14 @@
 
 #include "store/historyrecords.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class HistoryStore;
 class QCheckBox;
@@ -30,6 +33,7 @@ public:
     QTreeWidget* list() const { return m_list; }
     QPushButton* openButton() const { return m_open; }
     QPushButton* deleteButton() const { return m_delete; }
+    QPushButton* discardButton() const { return m_discard; }
     // The sessions listed, in order, as the store last answered.
     const QList<SessionSummary>& sessions() const { return m_sessions; }
     // The ids of the sessions selected, in the list's order.
@@ -50,12 +54,24 @@ public:
     {
         m_runningHere = std::move(runningHere);
     }
+    // Works out the disk space each session's worktrees take, off the GUI
+    // thread, and calls `counted` on the GUI thread with each one's.
+    using SessionFolders = QList<std::pair<QString, QList<QByteArray>>>;
+    using SpaceCounter =
+        std::function<void(const SessionFolders& sessions,
+                           std::function<void(const QString& id, qint64 bytes)> counted)>;
+    void setSpaceCounter(SpaceCounter counter) { m_counter = std::move(counter); }
+    // Asks to discard the worktrees of the sessions selected, once the user
+    // has confirmed it; `confirm` false: without asking (tests).
+    void discardSelected(bool confirm = true);
 
 Q_SIGNALS:
     // The user asked to open this session.
     void openRequested(const QString& id);
     // The sessions are about to be deleted from the history.
     void deleting(const QStringList& ids);
+    // The user asked to remove these sessions' worktrees, keeping the sessions.
+    void discardRequested(const QStringList& ids);
     // The list shows the store's latest answer.
     void listed();
 
@@ -67,6 +83,8 @@ private:
     void ask();
     void showSessions(const QList<SessionSummary>& sessions);
     void updateButtons();
+    void countSpace(const QList<SessionSummary>& sessions);
+    QString spaceText(const SessionSummary& session) const;
 
     HistoryStore& m_store;
     QLineEdit* m_filter;
@@ -74,10 +92,20 @@ private:
     QTreeWidget* m_list;
     QPushButton* m_open;
     QPushButton* m_delete;
+    QPushButton* m_discard;
     QTimer m_debounce;
     QList<SessionSummary> m_sessions;
     std::function<bool(const QString&)> m_runningHere;
     WorktreeDiscarder m_discarder;
+    SpaceCounter m_counter;
+    // What each session's worktrees take, as last counted, and when the
+    // session had last changed then; counted again once it changes.
+    struct Space {
+        QDateTime updatedAt;
+        QList<QByteArray> folders;
+        std::optional<qint64> bytes;
+    };
+    QHash<QString, Space> m_space;
     bool m_deleting = false; // worktrees of sessions being deleted are being removed
     // Answers to older questions are dropped.
     quint64 m_asked = 0;

@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "model/brevanemodel.h"
+#include "platform/files.h"
 #include "platform/processowner.h"
 #include "session/worktreeplan.h"
 #include "store/historystore.h"
@@ -163,6 +164,41 @@ void MainWindow::buildHistory()
             });
     m_historyPanel->setWorktreeDiscarder(
         [this](const QStringList& ids, auto done) { discardSessionWorktrees(ids, done); });
+    m_historyPanel->setSpaceCounter([owner = &m_app.owner](const auto& sessions, auto counted) {
+        owner->startThread([owner, sessions, counted](const WakeUpFd& quit) {
+            for (const auto& [id, folders] : sessions) {
+                qint64 bytes = 0;
+                for (const QByteArray& folder : folders) {
+                    const std::optional<qint64> used = diskUsage(folder, &quit);
+                    if (!used)
+                        return;
+                    bytes += *used;
+                }
+                owner->handOver([counted, id, bytes] { counted(id, bytes); });
+            }
+        });
+    });
+    // A session shown in a window is discarded by that window, which then
+    // refuses follow-ups; the others here.
+    connect(m_historyPanel, &HistoryPanel::discardRequested, this, [this](QStringList ids) {
+        for (MainWindow* window : allWindows()) {
+            BrevaneModel* shown = window->m_content->model();
+            if (ids.removeAll(shown->sessionId()) > 0 && shown->canDiscardWorktrees())
+                shown->discardWorktrees();
+        }
+        if (ids.isEmpty())
+            return;
+        QPointer<MainWindow> self(this);
+        discardSessionWorktrees(ids, [self](const QStringList&, const QStringList& errors) {
+            if (!self)
+                return;
+            self->m_historyPanel->refresh();
+            if (!errors.isEmpty())
+                QMessageBox::warning(
+                    self, tr("Discard Worktrees"),
+                    tr("Some worktrees could not be removed:\n%1").arg(errors.join(u'\n')));
+        });
+    });
     // A session shown in a window and deleted goes from the window too, so
     // that nothing is written for it again.
     connect(m_historyPanel, &HistoryPanel::deleting, this, [](const QStringList& ids) {
@@ -175,6 +211,7 @@ void MainWindow::buildHistory()
             }
         }
     });
+    connect(model, &BrevaneModel::worktreesRemoved, m_historyPanel, &HistoryPanel::refresh);
     // What this window records shows in its list once a turn begins or ends.
     connect(model, &BrevaneModel::allEnded, m_historyPanel, [this] {
         m_recorder->flush();
@@ -250,7 +287,7 @@ void MainWindow::checkWorktrees(const AppServices& app)
         QList<KnownWorktree> known;
         for (const WorktreeRow& row : rows)
             known << KnownWorktree{row.sessionId, row.repositoryTop, row.path,
-                                   row.state == WorktreeRow::State::Ready};
+                                   row.state != WorktreeRow::State::Creating};
         owner->startThread([owner, alive, known, rows, data](const WakeUpFd& quit) {
             GitContext context;
             context.cancel = &quit;
@@ -261,21 +298,22 @@ void MainWindow::checkWorktrees(const AppServices& app)
                 if (!alive)
                     return;
                 // Gone ones are on record as such; one made but never
-                // recorded as ready is, so that deleting its session
-                // removes it.
+                // recorded as ready is listed as a leftover, to be discarded.
                 for (WorktreeRow row : rows) {
                     const KnownWorktree known{row.sessionId, row.repositoryTop, row.path,
-                                              row.state == WorktreeRow::State::Ready};
+                                              row.state != WorktreeRow::State::Creating};
                     if (check.gone.contains(known))
                         row.state = WorktreeRow::State::Removed;
                     else if (check.leftovers.contains(known))
-                        row.state = WorktreeRow::State::Ready;
+                        row.state = WorktreeRow::State::Leftover;
                     else
                         continue;
                     alive->write(row);
                 }
                 for (const QString& error : check.errors)
                     qWarning("%s", qPrintable(error));
+                for (MainWindow* window : allWindows())
+                    window->m_historyPanel->refresh();
             });
         });
     });
