@@ -28,12 +28,14 @@ struct Rig {
     ProcessOwner owner;
     AgentSession runner{owner, ToolSpec::all()[0]};
 
-    // Installs a stand-in with `steps` at bin/<name> as the runner's tool.
-    void install(const QStringList& steps, const QString& name = u"tool"_s)
+    // Installs a stand-in with `steps` at bin/<name> as the tool of `to`,
+    // the rig's runner unless given.
+    void install(const QStringList& steps, const QString& name = u"tool"_s,
+                 AgentSession* to = nullptr)
     {
         Discovery found;
         found.path = QFile::encodeName(home.writeStandin(u"bin/"_s + name, steps));
-        runner.setDiscovery(found);
+        (to ? *to : runner).setDiscovery(found);
     }
     bool runToEnd(const QString& task = u"t"_s)
     {
@@ -212,9 +214,7 @@ private Q_SLOTS:
         QStringList steps{u"record="_s + rig.file(u"record"_s), u"cat="_s + streams + u".stdout"_s};
         if (QFile::exists(streams + u".stderr"_s))
             steps << u"out-to-err"_s << u"cat="_s + streams + u".stderr"_s;
-        Discovery found;
-        found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool"_s, steps));
-        runner.setDiscovery(found);
+        rig.install(steps, u"tool"_s, &runner);
         for (const bool plain : {false, true}) {
             runner.run(u"create hello.txt"_s, QByteArray(), plain);
             QVERIFY(waitFor([&] { return runner.state().hasEnded(); }));
@@ -310,14 +310,9 @@ private Q_SLOTS:
         Rig rig;
         const ToolSpec& spec = ToolSpec::all()[tool];
         AgentSession runner(rig.owner, spec);
-        const auto install = [&](const QStringList& toolSteps) {
-            Discovery found;
-            found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool"_s, toolSteps));
-            runner.setDiscovery(found);
-        };
         const QByteArray folder = QFile::encodeName(rig.file(u"work"_s));
         QVERIFY(QDir().mkpath(rig.file(u"work"_s)));
-        install(QStringList{u"record="_s + rig.file(u"first"_s)} + steps);
+        rig.install(QStringList{u"record="_s + rig.file(u"first"_s)} + steps, u"tool"_s, &runner);
         runner.run(u"one"_s, folderGone ? folder + "/gone" : folder);
         if (!stopOnceShown.isNull()) {
             QVERIFY(waitFor([&] {
@@ -333,7 +328,7 @@ private Q_SLOTS:
             QVERIFY(rig.home.record(u"first"_s)
                         .arguments.contains((spec.startOption + firstId).toUtf8()));
 
-        install({u"record="_s + rig.file(u"second"_s), u"out=two\\n"_s});
+        rig.install({u"record="_s + rig.file(u"second"_s), u"out=two\\n"_s}, u"tool"_s, &runner);
         runner.run(u"two"_s, folder);
         QVERIFY(waitFor([&] { return runner.state().isDone(); }));
         const StandinRecord second = rig.home.record(u"second"_s);
@@ -365,10 +360,7 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         Rig rig;
         AgentSession runner(rig.owner, ToolSpec{u"claude"_s, args});
-        Discovery found;
-        found.path = QFile::encodeName(
-            rig.home.writeStandin(u"bin/tool"_s, {u"record="_s + rig.file(u"record"_s)}));
-        runner.setDiscovery(found);
+        rig.install({u"record="_s + rig.file(u"record"_s)}, u"tool"_s, &runner);
         runner.run(u"$(touch pwned) task"_s, QFile::encodeName(rig.home.path()));
         QVERIFY(waitFor([&] { return runner.state().hasEnded(); }));
         QList<QByteArray> expected;
@@ -515,9 +507,7 @@ private Q_SLOTS:
         Rig rig;
         auto runner = [&](int tool, const QStringList& steps) {
             auto made = std::make_unique<AgentSession>(rig.owner, ToolSpec::all()[tool]);
-            Discovery found;
-            found.path = QFile::encodeName(rig.home.writeStandin(u"bin/tool%1"_s.arg(tool), steps));
-            made->setDiscovery(found);
+            rig.install(steps, u"tool%1"_s.arg(tool), made.get());
             made->run(u"t"_s);
             return made;
         };
@@ -553,44 +543,36 @@ private Q_SLOTS:
     void jobHoldingEitherChannel_data()
     {
         QTest::addColumn<bool>("separate");
-        QTest::addColumn<QStringList>("steps"); // "wait" waits on the fifo
-        QTest::addColumn<QStringList>("atEnd");
-        QTest::addColumn<QStringList>("afterwards");
+        QTest::addColumn<QString>("steps"); // one a word; "wait" waits on the fifo
+        QTest::addColumn<QString>("atEnd"); // the log, one entry between each '|'
+        QTest::addColumn<QString>("afterwards");
+        const QString errorHeld = u"{ out-to-err wait err=late } out=early"_s;
         QTest::newRow("apart, standard error held")
-            << true << QStringList{u"{"_s,        u"out-to-err"_s, u"wait"_s,
-                                   u"err=late"_s, u"}"_s,          u"out=early"_s}
-            << QStringList{u"out:early"_s, u"ended 0 open"_s}
-            << QStringList{u"err:late"_s, u"outputEnded"_s};
+            << true << errorHeld << u"out:early|ended 0 open"_s << u"err:late|outputEnded"_s;
         QTest::newRow("apart, standard output held")
-            << true << QStringList{u"{"_s, u"err-to-out"_s, u"wait"_s,  u"out=late"_s,
-                                   u"}"_s, u"err=early"_s,  u"exit=4"_s}
-            << QStringList{u"err:early"_s, u"ended 4 open"_s}
-            << QStringList{u"out:late"_s, u"outputEnded"_s};
+            << true << u"{ err-to-out wait out=late } err=early exit=4"_s
+            << u"err:early|ended 4 open"_s << u"out:late|outputEnded"_s;
         QTest::newRow("apart, both held")
-            << true << QStringList{u"{"_s, u"wait"_s, u"err=late"_s, u"}"_s, u"out=early"_s}
-            << QStringList{u"out:early"_s, u"ended 0 open"_s}
-            << QStringList{u"err:late"_s, u"outputEnded"_s};
+            << true << u"{ wait err=late } out=early"_s << u"out:early|ended 0 open"_s
+            << u"err:late|outputEnded"_s;
         QTest::newRow("merged, standard error held")
-            << false << QStringList{u"{"_s,        u"out-to-err"_s, u"wait"_s,
-                                    u"err=late"_s, u"}"_s,          u"out=early"_s}
-            << QStringList{u"out:early"_s, u"ended 0 open"_s}
-            << QStringList{u"out:late"_s, u"outputEnded"_s};
+            << false << errorHeld << u"out:early|ended 0 open"_s << u"out:late|outputEnded"_s;
     }
     void jobHoldingEitherChannel()
     {
         QFETCH(bool, separate);
-        QFETCH(QStringList, steps);
-        QFETCH(QStringList, atEnd);
-        QFETCH(QStringList, afterwards);
+        QFETCH(QString, steps);
+        QFETCH(QString, atEnd);
+        QFETCH(QString, afterwards);
         ChildRig rig;
         const QString fifo = rig.home.makeFifo(u"fifo"_s);
-        steps.replaceInStrings(u"wait"_s, u"wait="_s + fifo);
-        QVERIFY(rig.start(steps, separate));
+        QVERIFY(
+            rig.start(steps.split(u' ').replaceInStrings(u"wait"_s, u"wait="_s + fifo), separate));
         QVERIFY(waitFor([&] { return rig.ended(); }));
-        QCOMPARE(rig.seen->log, atEnd);
+        QCOMPARE(rig.seen->log, atEnd.split(u'|'));
         QVERIFY(rig.home.release(fifo));
         QVERIFY(waitFor([&] { return rig.seen->log.contains(u"outputEnded"_s); }));
-        QCOMPARE(rig.seen->log, atEnd + afterwards);
+        QCOMPARE(rig.seen->log, (atEnd + u'|' + afterwards).split(u'|'));
         QCOMPARE(rig.endsOfStream(), (QList<int>{1, separate ? 1 : 0}));
         QTRY_COMPARE_WITH_TIMEOUT(rig.owner.threadCount(), 0, deadline);
     }
