@@ -122,18 +122,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("appends");
         QTest::addColumn<QString>("runs");
-        QTest::newRow("one") << "Nabc"
-                             << "0N";
-        QTest::newRow("same role extends") << "Dab|Dcd|Def"
-                                           << "0D";
-        QTest::newRow("each change starts a run") << "Nab|Ecd|Nef|Pg"
-                                                  << "0N 2E 4N 6P";
-        QTest::newRow("empty appends add nothing") << "Nab|E|Ncd|T|Tx"
-                                                   << "0N 4T";
-        QTest::newRow("only empty") << "P|D"
-                                    << "";
-        QTest::newRow("first not normal") << "Tcall|Tmore|Nok"
-                                          << "0T 8N";
+        const auto row = [](const char* name, const char* appends, const char* runs) {
+            QTest::newRow(name) << QString::fromLatin1(appends) << QString::fromLatin1(runs);
+        };
+        row("one", "Nabc", "0N");
+        row("same role extends", "Dab|Dcd|Def", "0D");
+        row("each change starts a run", "Nab|Ecd|Nef|Pg", "0N 2E 4N 6P");
+        row("empty appends add nothing", "Nab|E|Ncd|T|Tx", "0N 4T");
+        row("only empty", "P|D", "");
+        row("first not normal", "Tcall|Tmore|Nok", "0T 8N");
     }
     void runsFollowAppends()
     {
