@@ -55,7 +55,6 @@ QString rendered(const Events& events)
     return out;
 }
 
-// A byte string literal, NUL bytes included.
 // JSON lines, each followed by '\n', written with ' for " so that they read
 // easily here.
 QByteArray lines(std::initializer_list<QByteArray> list)
@@ -66,6 +65,7 @@ QByteArray lines(std::initializer_list<QByteArray> list)
     return out;
 }
 
+// A byte string literal, NUL bytes included.
 template <std::size_t N> QByteArray bytes(const char (&literal)[N])
 {
     return QByteArray(literal, N - 1);
@@ -96,14 +96,12 @@ private Q_SLOTS:
             << "I'll create the file.\n<tool>→ Write /home/user/work/cA/hello.txt\n</tool>"
                "Done: the file is written.\n<dim>" +
                    written + "0.7 s\n</dim>";
+        const QString notLoggedIn = u"<error>Not logged in · Please run /login\n</error>"
+                                    "<dim>1 turn · 0 in / 0 out tokens · $0 · 0.2 s\n</dim>"_s;
         QTest::newRow("claude, not logged in: the reason once")
-            << "claude/not-logged-in.stream-json.stdout" << Format::Claude
-            << u"<error>Not logged in · Please run /login\n</error>"
-               "<dim>1 turn · 0 in / 0 out tokens · $0 · 0.2 s\n</dim>"_s;
+            << "claude/not-logged-in.stream-json.stdout" << Format::Claude << notLoggedIn;
         QTest::newRow("claude, a lone result")
-            << "claude/not-logged-in.json.stdout" << Format::Claude
-            << u"<error>Not logged in · Please run /login\n</error>"
-               "<dim>1 turn · 0 in / 0 out tokens · $0 · 0.2 s\n</dim>"_s;
+            << "claude/not-logged-in.json.stdout" << Format::Claude << notLoggedIn;
         QTest::newRow("claude, plain text") << "claude/not-logged-in.text.stdout" << Format::Claude
                                             << u"Not logged in · Please run /login\n"_s;
         QString retries;
