@@ -612,6 +612,102 @@ private Q_SLOTS:
         QCOMPARE(readFile(rig.top + "/.git/HEAD"), head);
     }
 
+    // The user's check in each worktree: by itself after a turn only where
+    // commands are allowed, after the snapshot (what it makes is not the
+    // agent's); ended with its process group at its limit or by Stop, and
+    // Send waits for it.
+    void checks_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("allow"); // commands allowed: the check runs by itself
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QStringList>("results"); // claude's, gemini's, hermes's
+
+        const QString hangs = u"print -r -- group $$; sleep 600"_s;
+        QTest::newRow("after the turn by itself")
+            << u"[[ -f made.txt ]] && print built > artifact.txt"_s << true << 60000 << false
+            << QStringList{u"Check passed"_s, u"Check failed with exit status 1"_s,
+                           u"Check failed with exit status 1"_s};
+        QTest::newRow("asked for") << u"exit 4"_s << false << 60000 << false
+                                   << QStringList(3, u"Check failed with exit status 4"_s);
+        QTest::newRow("past its limit")
+            << hangs << false << 300 << false << QStringList(3, u"Check timed out"_s);
+        QTest::newRow("stopped") << hangs << false << 60000 << true
+                                 << QStringList(3, u"Check stopped"_s);
+    }
+    void checks()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, allow);
+        QFETCH(int, limitMs);
+        QFETCH(bool, stop);
+        QFETCH(QStringList, results);
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        rig.installTool(u"claude"_s, {u"write=made.txt:x\\n"_s});
+        rig.installTool(u"gemini"_s, {});
+        rig.installTool(u"hermes"_s, {});
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        ContentView* content = window->contentView();
+        BrevaneModel* model = content->model();
+        model->setCheckCommands([&](const QByteArray& top) {
+            return BrevaneModel::CheckSetting{top == rig.top ? command : QString(),
+                                              std::chrono::milliseconds(limitMs)};
+        });
+        model->setAllowCommands(allow);
+        QVERIFY(runAll(model, u"make it"_s));
+        const QList<AgentSession*> agents = model->runners();
+        const auto checked = [&] {
+            return std::all_of(agents.begin(), agents.end(), [](const AgentSession* agent) {
+                return agent->check() && !agent->check()->running();
+            });
+        };
+        if (allow) {
+            QVERIFY(waitFor(checked));
+        } else {
+            // Not by itself: it runs code the agent may have changed.
+            QVERIFY(waitFor([&] { return content->runChecksButton()->isEnabled(); }));
+            QVERIFY(std::none_of(agents.begin(), agents.end(),
+                                 [](const AgentSession* agent) { return agent->check(); }));
+            content->runChecksButton()->click();
+        }
+        if (command.contains(u"sleep 600"_s)) {
+            static const QRegularExpression group(u"group (\\d+)"_s);
+            QList<pid_t> groups;
+            for (const AgentSession* agent : agents) {
+                QVERIFY(waitFor([&] { return group.match(agent->output()).hasMatch(); }));
+                groups << pid_t(group.match(agent->output()).captured(1).toLong());
+            }
+            model->setTask(u"next"_s);
+            QVERIFY(model->anyCheckRunning() && !model->canRun() && !model->canStartNewSession());
+            if (stop) {
+                QVERIFY(content->stopButton()->isEnabled());
+                content->stopButton()->click();
+            }
+            for (const pid_t leader : std::as_const(groups))
+                QVERIFY(waitFor([leader] { return ProcessProbe::children(leader).isEmpty(); }));
+        }
+        QVERIFY(waitFor(checked));
+        for (qsizetype i = 0; i < agents.size(); ++i) {
+            QCOMPARE(AgentSession::describeCheck(*agents[i]->check()), results[i]);
+            QVERIFY(agents[i]->output().endsWith(results[i] + u'\n'));
+            QTRY_COMPARE(content->columns()[i]->findChild<QLabel*>(u"checkLabel"_s)->text(),
+                         results[i]);
+        }
+        if (allow) {
+            // The check ran in the worktree, after the snapshot was taken.
+            QCOMPARE(readFile(agents[0]->worktree()->path + "/artifact.txt"), "built\n");
+            QList<QByteArray> changed;
+            for (const GitFileChange& change : agents[0]->worktreeChanges().snapshot.whole)
+                changed << change.path;
+            QCOMPARE(changed, QList<QByteArray>{"made.txt"});
+        }
+        model->setTask(u"next"_s);
+        QVERIFY(waitFor([&] { return model->canRun(); }));
+    }
+
     // Deleting sessions from the history removes their worktrees and refs
     // first, several sessions at once.
     void deletingSessionsRemovesTheirWorktrees()

@@ -25,6 +25,40 @@
         <source>The setup command failed with exit status %1</source>
         <translation>Der Einrichtungsbefehl schlug mit Exit-Status %1 fehl</translation>
     </message>
+    <message>
+        <source>Check: %1
+</source>
+        <translation>Prüfung: %1
+</translation>
+    </message>
+    <message>
+        <source>Checking…</source>
+        <translation>Prüft…</translation>
+    </message>
+    <message>
+        <source>Check passed</source>
+        <translation>Prüfung bestanden</translation>
+    </message>
+    <message>
+        <source>Check failed with exit status %1</source>
+        <translation>Prüfung fehlgeschlagen mit Exit-Status %1</translation>
+    </message>
+    <message>
+        <source>Check killed by signal %1</source>
+        <translation>Prüfung durch Signal %1 beendet</translation>
+    </message>
+    <message>
+        <source>Check timed out</source>
+        <translation>Prüfung hat das Zeitlimit überschritten</translation>
+    </message>
+    <message>
+        <source>Check stopped</source>
+        <translation>Prüfung angehalten</translation>
+    </message>
+    <message>
+        <source>The check could not start: %1</source>
+        <translation>Die Prüfung konnte nicht starten: %1</translation>
+    </message>
 </context>
 <context>
     <name>BrevaneModel</name>
@@ -270,6 +304,10 @@ Basis-Commit %2</translation>
         <source>Computing changes…</source>
         <translation>Änderungen werden ermittelt…</translation>
     </message>
+    <message>
+        <source>Run Check</source>
+        <translation>Prüfen</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -487,6 +525,22 @@ Basis-Commit %2</translation>
     <message>
         <source>Some worktrees could not be removed.</source>
         <translation>Einige Worktrees ließen sich nicht entfernen.</translation>
+    </message>
+    <message>
+        <source>Run Checks</source>
+        <translation>Alle prüfen</translation>
+    </message>
+    <message>
+        <source>Set a check command first: File &gt; Check Command…</source>
+        <translation>Zuerst einen Prüfbefehl festlegen: Datei &gt; Prüfbefehl…</translation>
+    </message>
+    <message>
+        <source>Run your check command in the agent&apos;s worktree (it also runs after each turn, as commands are allowed)</source>
+        <translation>Führt Ihren Prüfbefehl im Worktree des Agenten aus (er läuft auch nach jedem Schritt, da Befehle erlaubt sind)</translation>
+    </message>
+    <message>
+        <source>Run your check command in the agent&apos;s worktree. It runs code the agent may have changed, so it runs only when you ask, unless commands are allowed</source>
+        <translation>Führt Ihren Prüfbefehl im Worktree des Agenten aus. Er führt Code aus, den der Agent geändert haben kann, und läuft daher nur auf Ihren Wunsch, außer Befehle sind erlaubt</translation>
     </message>
 </context>
 <context>
@@ -785,6 +839,30 @@ Basis-Commit %2</translation>
 %1</source>
         <translation>Einige Worktrees konnten nicht entfernt werden:
 %1</translation>
+    </message>
+    <message>
+        <source>Check Command</source>
+        <translation>Prüfbefehl</translation>
+    </message>
+    <message>
+        <source>Run in an agent&apos;s worktree of %1 through your login shell, to tell whether its work passes (for example &quot;make test&quot;). Empty: none.</source>
+        <translation>Läuft im Worktree eines Agenten von %1 über Ihre Login-Shell und sagt, ob seine Arbeit besteht (zum Beispiel &quot;make test&quot;). Leer: keiner.</translation>
+    </message>
+    <message>
+        <source> min</source>
+        <translation> min</translation>
+    </message>
+    <message>
+        <source>Command:</source>
+        <translation>Befehl:</translation>
+    </message>
+    <message>
+        <source>Time limit:</source>
+        <translation>Zeitlimit:</translation>
+    </message>
+    <message>
+        <source>Check Command…</source>
+        <translation>Prüfbefehl…</translation>
     </message>
 </context>
 <context>

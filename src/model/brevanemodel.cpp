@@ -29,10 +29,16 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
         connect(runner, &AgentSession::changed, this, &BrevaneModel::changed);
         connect(runner, &AgentSession::runEnded, this, &BrevaneModel::handleRunEnded);
         // What the agent changed is taken as soon as its turn is over.
-        connect(runner, &AgentSession::runEnded, this,
-                [this, index = m_runners.size()] { refreshChanges(index); });
+        connect(runner, &AgentSession::runEnded, this, [this, runner, index = m_runners.size()] {
+            // Checked after the snapshot, so that what the check makes is
+            // never taken for the agent's work.
+            m_checkAfterSnapshot[index] = m_allowCommands && runner->state().isDone();
+            refreshChanges(index);
+        });
+        connect(runner, &AgentSession::checkEnded, this, &BrevaneModel::changed);
         m_runners.push_back(runner);
         m_included.push_back(true);
+        m_checkAfterSnapshot.push_back(false);
     }
     checkRepository();
 }
@@ -70,7 +76,7 @@ bool BrevaneModel::canStartNewSession() const
 
 bool BrevaneModel::busy() const
 {
-    return anyRunning() || m_prepareCancel || m_discarding;
+    return anyRunning() || m_prepareCancel || m_discarding || anyCheckRunning();
 }
 
 void BrevaneModel::newSession()
@@ -220,14 +226,14 @@ bool BrevaneModel::canRun() const
     const bool lookingForRepository =
         !sessionStarted() && m_recordWorktrees && !m_dataFolder.isEmpty() && !m_repository.done;
     return !holdsOnlyBlanksAndLineBreaks(m_task) && anyIncludedInstalled() && !anyRunning() &&
-           !m_discarding && !m_prepareCancel && !lookingForRepository &&
+           !m_discarding && !m_prepareCancel && !lookingForRepository && !anyCheckRunning() &&
            !(m_worktreesDiscarded && m_sessionFolder == m_workingFolder);
 }
 
 bool BrevaneModel::canStop() const
 {
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const AgentSession* r) { return r->canStop(); });
+                       [](const AgentSession* r) { return r->canStop() || r->checkRunning(); });
 }
 
 bool BrevaneModel::canRescan() const
@@ -566,7 +572,8 @@ bool BrevaneModel::canRefreshChanges(qsizetype index) const
 {
     const AgentSession* agent = m_runners.value(index);
     return agent && agent->worktree() && !agent->state().isActive() &&
-           !agent->worktreeChanges().computing && !agent->turns().isEmpty();
+           !agent->worktreeChanges().computing && !agent->turns().isEmpty() &&
+           !agent->checkRunning();
 }
 
 void BrevaneModel::refreshChanges(qsizetype index)
@@ -599,9 +606,75 @@ void BrevaneModel::refreshChanges(qsizetype index)
             }
             target->setWorktreeChanges(changes);
             // A turn that ended meanwhile found a snapshot under way.
-            if (target->turns().size() != turn)
+            if (target->turns().size() != turn) {
                 self->refreshChanges(index);
+            } else if (self->m_checkAfterSnapshot.value(index)) {
+                self->m_checkAfterSnapshot[index] = false;
+                self->runCheck(index);
+            }
         });
+}
+
+void BrevaneModel::setCheckCommands(std::function<CheckSetting(const QByteArray&)> lookup)
+{
+    m_checkCommands = std::move(lookup);
+    Q_EMIT changed();
+}
+
+BrevaneModel::CheckSetting BrevaneModel::checkSetting() const
+{
+    for (const AgentSession* agent : m_runners) {
+        if (agent->worktree() && m_checkCommands) {
+            CheckSetting setting = m_checkCommands(agent->worktree()->repositoryTop);
+            if (setting.command.trimmed().isEmpty())
+                setting.command.clear();
+            return setting;
+        }
+    }
+    return {};
+}
+
+bool BrevaneModel::canRunCheck(qsizetype index) const
+{
+    const AgentSession* agent = m_runners.value(index);
+    return agent && agent->worktree() && !m_worktreesDiscarded && !m_discarding &&
+           agent->canRunCheck() && !agent->turns().isEmpty() &&
+           !checkSetting().command.isEmpty();
+}
+
+void BrevaneModel::runCheck(qsizetype index)
+{
+    if (!canRunCheck(index))
+        return;
+    AgentSession* agent = m_runners[index];
+    // The snapshot under way goes first.
+    if (agent->worktreeChanges().computing) {
+        m_checkAfterSnapshot[index] = true;
+        return;
+    }
+    const CheckSetting check = checkSetting();
+    agent->runCheck(check.command.toUtf8(), agent->worktree()->path, check.timeLimit);
+}
+
+bool BrevaneModel::canRunChecks() const
+{
+    for (qsizetype i = 0; i < m_runners.size(); ++i) {
+        if (canRunCheck(i))
+            return true;
+    }
+    return false;
+}
+
+void BrevaneModel::runChecks()
+{
+    for (qsizetype i = 0; i < m_runners.size(); ++i)
+        runCheck(i);
+}
+
+bool BrevaneModel::anyCheckRunning() const
+{
+    return std::any_of(m_runners.begin(), m_runners.end(),
+                       [](const AgentSession* r) { return r->checkRunning(); });
 }
 
 void BrevaneModel::loadDiff(qsizetype index, const GitFileChange& change, bool thisTurn,
@@ -736,6 +809,8 @@ void BrevaneModel::stopAll()
 {
     if (m_prepareCancel)
         m_prepareCancel->raise();
-    for (AgentSession* runner : std::as_const(m_runners))
+    for (AgentSession* runner : std::as_const(m_runners)) {
         runner->stop();
+        runner->stopCheck();
+    }
 }

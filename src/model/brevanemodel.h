@@ -119,6 +119,24 @@ public:
     // The command that sets up each new worktree of a repository (its top
     // given), as the user keeps it; empty: none.
     void setSetupCommands(std::function<QString(const QByteArray& repositoryTop)> lookup);
+    // The check that tells whether an agent's work passes (`make test`,
+    // say), kept per repository like the setup command, and how long it
+    // may run. It runs in the agent's worktree after its snapshot: by
+    // itself after each turn that ended when commands are allowed, else
+    // when asked. Send waits for checks; Stop ends them.
+    struct CheckSetting {
+        QString command; // empty: none
+        std::chrono::milliseconds timeLimit = std::chrono::minutes(10);
+    };
+    void setCheckCommands(std::function<CheckSetting(const QByteArray& repositoryTop)> lookup);
+    // The session's check; no command without worktrees.
+    CheckSetting checkSetting() const;
+    bool canRunCheck(qsizetype index) const;
+    void runCheck(qsizetype index);
+    // Every agent that can.
+    bool canRunChecks() const;
+    void runChecks();
+    bool anyCheckRunning() const;
 
     // Removes the session's worktrees and refs, once nothing runs; its
     // transcripts stay. worktreesDiscarded() follows.
@@ -234,6 +252,9 @@ private:
     QByteArray m_dataFolder;
     WorktreeRecorder m_recordWorktrees;
     std::function<QString(const QByteArray&)> m_setupCommands;
+    std::function<CheckSetting(const QByteArray&)> m_checkCommands;
+    // Agents whose check waits for the snapshot of the turn just ended.
+    QList<bool> m_checkAfterSnapshot;
     // The preparation under way: raised by Stop and when the model goes.
     std::shared_ptr<WakeUpFd> m_prepareCancel;
 

@@ -12,6 +12,13 @@ AgentSession::AgentSession(ProcessOwner& owner, ToolSpec spec, QObject* parent)
     , m_owner(owner)
     , m_spec(std::move(spec))
 {
+    m_checkLimit.setSingleShot(true);
+    connect(&m_checkLimit, &QTimer::timeout, this, [this] {
+        if (!m_check)
+            return;
+        m_check->stop();
+        endCheck({CheckResult::Outcome::TimedOut, 0, 0, {}});
+    });
 }
 
 // A running tool is left alone: closing a window does not stop its tools.
@@ -19,6 +26,12 @@ AgentSession::AgentSession(ProcessOwner& owner, ToolSpec spec, QObject* parent)
 // after quitting), and a stopped tool gets its SIGKILL now.
 AgentSession::~AgentSession()
 {
+    // A check is Brevane's own errand, not the user's tool: it goes with
+    // the window.
+    if (m_check) {
+        m_check->stop();
+        m_check->killNowIfTerminating();
+    }
     if (m_process)
         m_process->killNowIfTerminating();
     for (const std::unique_ptr<TurnProcess>& process : m_terminating)
@@ -133,6 +146,7 @@ void AgentSession::beginTurn(const QString& prompt)
 {
     releaseProcess();
     ++m_runId;
+    m_checkResult.reset();
 
     Turn turn;
     turn.prompt = prompt;
@@ -171,6 +185,97 @@ void AgentSession::beginTurn(const QString& prompt)
 void AgentSession::failLaunch(const QString& reason)
 {
     fail(QStringLiteral("Failed to launch: ") + reason);
+}
+
+void AgentSession::runCheck(const QByteArray& command, const QByteArray& folder,
+                            std::chrono::milliseconds timeLimit)
+{
+    if (!canRunCheck() || command.trimmed().isEmpty())
+        return;
+    const quint64 checkId = ++m_checkId;
+    if (!m_output.isEmpty() && !m_output.text().endsWith(u'\n'))
+        m_output.append(QStringLiteral("\n"), TextRole::Dim);
+    m_output.append(tr("Check: %1\n").arg(QString::fromUtf8(command)), TextRole::Dim);
+    TurnProcess::Launch launch;
+    launch.userCommand = command;
+    launch.folder = folder;
+    QPointer<AgentSession> self(this);
+    TurnProcess::Handlers handlers;
+    // All of it dim: the check's words are not the agent's.
+    handlers.output = [self, checkId](const QString& text, TextRole) {
+        if (self && checkId == self->m_checkId && self->m_check)
+            self->appendOutput(text, TextRole::Dim);
+    };
+    handlers.ended = [self, checkId](ChildExit exit, bool) {
+        if (!self || checkId != self->m_checkId || !self->m_check)
+            return;
+        CheckResult result;
+        if (exit.signal)
+            result = {CheckResult::Outcome::Killed, 0, exit.signal, {}};
+        else if (exit.code != 0)
+            result = {CheckResult::Outcome::Failed, exit.code, 0, {}};
+        else
+            result.outcome = CheckResult::Outcome::Passed;
+        self->endCheck(result);
+    };
+    handlers.outputEnded = [] {};
+    QString error;
+    m_check = TurnProcess::start(m_owner, launch, std::move(handlers), &error);
+    if (!m_check) {
+        endCheck({CheckResult::Outcome::NotStarted, 0, 0, error});
+        return;
+    }
+    m_checkResult = CheckResult{};
+    m_checkLimit.start(timeLimit);
+    Q_EMIT changed();
+}
+
+void AgentSession::stopCheck()
+{
+    if (!m_check)
+        return;
+    m_check->stop();
+    endCheck({CheckResult::Outcome::Stopped, 0, 0, {}});
+}
+
+void AgentSession::endCheck(CheckResult result)
+{
+    m_checkLimit.stop();
+    // Whatever the check's process still says is not read; a group being
+    // ended gets its grace period, and then its SIGKILL.
+    ++m_checkId;
+    if (m_check) {
+        m_check->closeOutput();
+        if (m_check->terminating())
+            m_terminating.push_back(std::move(m_check));
+        m_check.reset();
+    }
+    if (!m_output.isEmpty() && !m_output.text().endsWith(u'\n'))
+        m_output.append(QStringLiteral("\n"), TextRole::Dim);
+    m_checkResult = result;
+    appendOutput(describeCheck(result) + u'\n', TextRole::Dim);
+    Q_EMIT checkEnded();
+}
+
+QString AgentSession::describeCheck(const CheckResult& check)
+{
+    switch (check.outcome) {
+    case CheckResult::Outcome::Running:
+        return tr("Checking\u2026");
+    case CheckResult::Outcome::Passed:
+        return tr("Check passed");
+    case CheckResult::Outcome::Failed:
+        return tr("Check failed with exit status %1").arg(check.exitCode);
+    case CheckResult::Outcome::Killed:
+        return tr("Check killed by signal %1").arg(check.signal);
+    case CheckResult::Outcome::TimedOut:
+        return tr("Check timed out");
+    case CheckResult::Outcome::Stopped:
+        return tr("Check stopped");
+    case CheckResult::Outcome::NotStarted:
+        return tr("The check could not start: %1").arg(check.error);
+    }
+    return QString();
 }
 
 void AgentSession::note(const QString& text)

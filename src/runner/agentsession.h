@@ -3,6 +3,7 @@
 #include "catalog/detector.h"
 #include "catalog/runstate.h"
 #include "catalog/toolspec.h"
+#include "runner/check.h"
 #include "runner/turn.h"
 #include "runner/turnprocess.h"
 #include "session/worktreeplan.h"
@@ -11,6 +12,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -191,6 +193,20 @@ public:
     const WorktreeChanges& worktreeChanges() const { return m_changes; }
     void setWorktreeChanges(WorktreeChanges changes);
 
+    // Runs the user's check `command` through the login shell in `folder`
+    // (the worktree), its output a dim block in the transcript, ended with
+    // its process group after `timeLimit` or by stopCheck(). Only between
+    // turns, one at a time; the result holds until the next turn.
+    bool canRunCheck() const { return !m_check && !state().isActive(); }
+    void runCheck(const QByteArray& command, const QByteArray& folder,
+                  std::chrono::milliseconds timeLimit);
+    bool checkRunning() const { return m_check != nullptr; }
+    void stopCheck();
+    // The latest turn's check; none: not checked since.
+    const std::optional<CheckResult>& check() const { return m_checkResult; }
+    // "Check passed", "Check failed with exit status 2" and the like.
+    static QString describeCheck(const CheckResult& check);
+
     void setDiscovery(Discovery discovery);
     // Records a new turn asking `prompt` and when it starts, with its prompt
     // line, without a notification of its own: a change of state follows at
@@ -205,6 +221,8 @@ Q_SIGNALS:
     // After a turn has left running for a final state (Done, Stopped,
     // Failed): once per turn.
     void runEnded();
+    // A check has ended, however.
+    void checkEnded();
 
 private:
     void appendOutput(const QString& text, TextRole role);
@@ -218,6 +236,7 @@ private:
     void startProcess(TurnProcess::Launch launch, const std::optional<TurnOptions>& then);
     void handleOutputEnded(quint64 runId);
     void setOutputStillArriving(bool arriving);
+    void endCheck(CheckResult result);
 
     ProcessOwner& m_owner;
     const ToolSpec m_spec;
@@ -240,5 +259,10 @@ private:
     std::unique_ptr<TurnProcess> m_process;
     std::vector<std::unique_ptr<TurnProcess>> m_terminating;
     quint64 m_runId = 0;
+    // The check running, and the limit that ends it.
+    std::unique_ptr<TurnProcess> m_check;
+    std::optional<CheckResult> m_checkResult;
+    QTimer m_checkLimit;
+    quint64 m_checkId = 0;
     quint64 m_outputGeneration = 0;
 };

@@ -66,6 +66,24 @@ QLabel* makeLabel(QWidget* parent, const QFont& font, const QString& name)
     return label;
 }
 
+QColor checkColour(const CheckResult& check, const QPalette& palette)
+{
+    switch (check.outcome) {
+    case CheckResult::Outcome::Passed:
+        return QColor(52, 199, 89);
+    case CheckResult::Outcome::Failed:
+    case CheckResult::Outcome::Killed:
+    case CheckResult::Outcome::TimedOut:
+    case CheckResult::Outcome::NotStarted:
+        return destructiveRed;
+    case CheckResult::Outcome::Stopped:
+        return QColor(255, 149, 0);
+    case CheckResult::Outcome::Running:
+        break;
+    }
+    return palette.color(QPalette::PlaceholderText);
+}
+
 } // namespace
 
 ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
@@ -127,7 +145,11 @@ ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
     m_statusLine = makeLabel(this, caption, QStringLiteral("statusLine"));
     m_statusLine->setWordWrap(true);
     m_elapsed = makeLabel(this, caption, QStringLiteral("elapsedLabel"));
+    // The check's result beside the turn's: a check is not a turn.
+    m_checkLabel = makeLabel(this, caption, QStringLiteral("checkLabel"));
+    m_checkLabel->hide();
     statusRow->addWidget(m_statusLine, 1);
+    statusRow->addWidget(m_checkLabel, 0, Qt::AlignTop);
     statusRow->addWidget(m_elapsed, 0, Qt::AlignTop);
     column->addLayout(statusRow);
     // What the latest turn cost; the session's totals in the tooltip.
@@ -165,6 +187,11 @@ ColumnView::ColumnView(AgentSession* runner, QWidget* parent)
         pages->addWidget(page);
     }
     pages->addStretch(1);
+    m_runCheck = new QPushButton(tr("Run Check"), m_pageSwitch);
+    m_runCheck->setObjectName(QStringLiteral("runCheckButton"));
+    m_runCheck->setFont(caption);
+    connect(m_runCheck, &QPushButton::clicked, this, &ColumnView::runCheckRequested);
+    pages->addWidget(m_runCheck);
     m_transcriptPage->setChecked(true);
     connect(m_changesPage, &QPushButton::toggled, this, &ColumnView::setShowsChanges);
     m_pageSwitch->hide();
@@ -384,6 +411,14 @@ void ColumnView::render()
     }
     setTextIfChanged(m_statusLine,
                      statusLabel(path, state, runner && runner->outputStillArriving()));
+    const std::optional<CheckResult> check = runner ? runner->check() : std::nullopt;
+    m_checkLabel->setVisible(check.has_value());
+    if (check) {
+        setTextIfChanged(m_checkLabel, AgentSession::describeCheck(*check));
+        QPalette palette = m_checkLabel->palette();
+        palette.setColor(QPalette::WindowText, checkColour(*check, this->palette()));
+        m_checkLabel->setPalette(palette);
+    }
     renderElapsed();
     const Usage usage = runner ? runner->turnUsage() : Usage();
     m_usage->setVisible(!usage.isEmpty());
@@ -495,4 +530,10 @@ void ColumnView::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     fillRoundedRect(painter, rect(), cornerRadius, event->rect(),
                     palette().color(QPalette::AlternateBase));
+}
+
+void ColumnView::setRunCheckEnabled(bool enabled, const QString& toolTip)
+{
+    m_runCheck->setEnabled(enabled);
+    m_runCheck->setToolTip(toolTip);
 }

@@ -41,6 +41,7 @@ public:
     ChangesView* changesView() const { return m_changes; }
     bool showsChanges() const { return m_showChanges; }
     void setShowsChanges(bool show);
+    void setRunCheckEnabled(bool enabled, const QString& toolTip);
     // Renders so far, the first one in the constructor included.
     int renderCount() const { return m_renderCount; }
     QColor dotColor() const;
@@ -74,6 +75,8 @@ Q_SIGNALS:
     void includeToggled(bool included);
     // The user asked to run the turn the tool refused again, trusting the folder.
     void trustFolderRequested();
+    // The user asked to run the check in this agent's worktree.
+    void runCheckRequested();
 
 public Q_SLOTS:
     // Empties the clipboard, then puts the whole transcript on it as plain text.
@@ -121,6 +124,8 @@ private:
     ElidedLabel* m_worktreeLine = nullptr;
     QLabel* m_statusLine = nullptr;
     QLabel* m_elapsed = nullptr;
+    QLabel* m_checkLabel = nullptr;
+    QPushButton* m_runCheck = nullptr;
     ElidedLabel* m_usage = nullptr;
     QPushButton* m_trust = nullptr;
     QWidget* m_notice = nullptr;

@@ -185,7 +185,13 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     options->addWidget(m_allowCommands);
     options->addWidget(m_commandsWarning, 1);
     options->addStretch();
+    m_runChecks = new QPushButton(tr("Run Checks"));
+    m_runChecks->hide();
+    options->addWidget(m_runChecks);
     root->addLayout(options);
+    m_runChecksAction = new QAction(tr("Run Checks"), this);
+    connect(m_runChecksAction, &QAction::triggered, m_model, &BrevaneModel::runChecks);
+    connect(m_runChecks, &QPushButton::clicked, m_model, &BrevaneModel::runChecks);
     m_discardWorktrees = new QAction(tr("Discard Worktrees…"), this);
     connect(m_discardWorktrees, &QAction::triggered, this, &ContentView::discardWorktrees);
     connect(m_model, &BrevaneModel::worktreesRemoved, this,
@@ -578,6 +584,16 @@ void ContentView::updateButtons()
     m_stop->setEnabled(m_model->canStop());
     m_rescan->setEnabled(m_model->canRescan());
     m_discardWorktrees->setEnabled(m_model->canDiscardWorktrees());
+    // A check runs code the agent may have changed: by itself only where
+    // the agents may run commands anyway.
+    const QString checkTip =
+        m_model->checkSetting().command.isEmpty()
+            ? tr("Set a check command first: File > Check Command…")
+        : m_model->allowCommands()
+            ? tr("Run your check command in the agent's worktree (it also runs after each turn, "
+                 "as commands are allowed)")
+            : tr("Run your check command in the agent's worktree. It runs code the agent may "
+                 "have changed, so it runs only when you ask, unless commands are allowed");
     for (qsizetype i = 0; i < m_columns.size(); ++i) {
         const AgentSession* agent = m_model->runners()[i];
         ChangesView* changes = m_columns[i]->changesView();
@@ -593,7 +609,12 @@ void ContentView::updateButtons()
                                     "without committing"));
         changes->setDiscardEnabled(m_model->canDiscardWorktrees(),
                                    tr("Remove every worktree of this session"));
+        m_columns[i]->setRunCheckEnabled(m_model->canRunCheck(i), checkTip);
     }
+    m_runChecks->setVisible(m_model->sessionHasWorktrees());
+    m_runChecks->setEnabled(m_model->canRunChecks());
+    m_runChecks->setToolTip(checkTip);
+    m_runChecksAction->setEnabled(m_runChecks->isEnabled());
 
     // Before the first turn the switch is the user's choice where worktrees
     // can be made; from then on it shows what the session has.
@@ -632,6 +653,8 @@ void ContentView::connectChanges(ColumnView* column, qsizetype index)
             });
     connect(changes, &ChangesView::refreshRequested, this,
             [this, index] { m_model->refreshChanges(index); });
+    connect(column, &ColumnView::runCheckRequested, this,
+            [this, index] { m_model->runCheck(index); });
     connect(changes, &ChangesView::discardRequested, this, &ContentView::discardWorktrees);
     connect(changes, &ChangesView::openWorktreeRequested, this, [this, index] {
         if (const auto& worktree = m_model->runners()[index]->worktree())

@@ -54,6 +54,8 @@ public:
     QAction* newSessionAction() const { return m_newSessionAction; }
     // Removes the session's worktrees, after asking.
     QAction* discardWorktreesAction() const { return m_discardWorktrees; }
+    QAction* runChecksAction() const { return m_runChecksAction; }
+    QPushButton* runChecksButton() const { return m_runChecks; }
     void discardWorktrees();
     QCheckBox* separateWorktreesSwitch() const { return m_separateWorktrees; }
     QCheckBox* allowCommandsSwitch() const { return m_allowCommands; }
@@ -137,6 +139,8 @@ private:
     QPushButton* m_newSession;
     QAction* m_newSessionAction;
     QAction* m_discardWorktrees;
+    QAction* m_runChecksAction = nullptr;
+    QPushButton* m_runChecks = nullptr;
     QCheckBox* m_separateWorktrees;
     QCheckBox* m_allowCommands;
     QLabel* m_commandsWarning;

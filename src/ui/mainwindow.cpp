@@ -12,15 +12,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -49,6 +54,22 @@ const QString setupCommandsGroup = QStringLiteral("setupCommands/");
 QString setupCommandKey(const QByteArray& repositoryTop)
 {
     return setupCommandsGroup + QString::fromLatin1(repositoryTop.toHex());
+}
+
+// The check command of a repository, and its time limit in minutes.
+QString checkCommandKey(const QByteArray& repositoryTop)
+{
+    return QStringLiteral("checkCommands/") + QString::fromLatin1(repositoryTop.toHex());
+}
+QString checkLimitKey(const QByteArray& repositoryTop)
+{
+    return QStringLiteral("checkTimeLimits/") + QString::fromLatin1(repositoryTop.toHex());
+}
+int checkLimitMinutes(const QSettings& settings, const QByteArray& top)
+{
+    const auto fallback =
+        std::chrono::duration_cast<std::chrono::minutes>(BrevaneModel::CheckSetting().timeLimit);
+    return std::clamp(settings.value(checkLimitKey(top), int(fallback.count())).toInt(), 1, 600);
 }
 const QString trustedFoldersKey = QStringLiteral("trustedFolders");
 
@@ -347,6 +368,10 @@ void MainWindow::restoreSettings()
     model->setSetupCommands([settings](const QByteArray& top) {
         return settings->value(setupCommandKey(top)).toString();
     });
+    model->setCheckCommands([settings](const QByteArray& top) {
+        return BrevaneModel::CheckSetting{settings->value(checkCommandKey(top)).toString(),
+                                          std::chrono::minutes(checkLimitMinutes(*settings, top))};
+    });
     if (m_historyDock)
         m_historyDock->setVisible(settings->value(historyVisibleKey, false).toBool() &&
                                   m_app.history->isOn());
@@ -407,6 +432,51 @@ void MainWindow::editSetupCommand()
             settings->remove(setupCommandKey(top));
         else
             settings->setValue(setupCommandKey(top), text);
+    });
+    dialog->open();
+}
+
+void MainWindow::editCheckCommand()
+{
+    const QByteArray top = m_content->model()->repositoryTop();
+    QSettings* settings = m_app.settings;
+    if (top.isEmpty() || !settings)
+        return;
+    auto* dialog = new QDialog(this);
+    dialog->setWindowTitle(tr("Check Command"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(dialog);
+    auto* about = new QLabel(tr("Run in an agent's worktree of %1 through your login shell, to "
+                                "tell whether its work passes (for example \"make test\"). "
+                                "Empty: none.")
+                                 .arg(QString::fromUtf8(top)));
+    about->setWordWrap(true);
+    layout->addWidget(about);
+    auto* form = new QFormLayout;
+    auto* command = new QLineEdit(settings->value(checkCommandKey(top)).toString());
+    command->setObjectName(QStringLiteral("checkCommand"));
+    auto* limit = new QSpinBox;
+    limit->setObjectName(QStringLiteral("checkTimeLimit"));
+    limit->setRange(1, 600);
+    limit->setSuffix(tr(" min"));
+    limit->setValue(checkLimitMinutes(*settings, top));
+    form->addRow(tr("Command:"), command);
+    form->addRow(tr("Time limit:"), limit);
+    layout->addLayout(form);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    QPointer<BrevaneModel> model(m_content->model());
+    connect(dialog, &QDialog::accepted, this, [settings, top, command, limit, model] {
+        if (command->text().trimmed().isEmpty())
+            settings->remove(checkCommandKey(top));
+        else
+            settings->setValue(checkCommandKey(top), command->text());
+        settings->setValue(checkLimitKey(top), limit->value());
+        // Run Check follows at once.
+        if (model)
+            Q_EMIT model->changed();
     });
     dialog->open();
 }
@@ -490,10 +560,13 @@ void MainWindow::buildMenus()
     file->addAction(m_content->saveTranscriptsAction());
     file->addSeparator();
     m_setupCommand = file->addAction(tr("Setup Command…"), this, &MainWindow::editSetupCommand);
+    m_checkCommand = file->addAction(tr("Check Command…"), this, &MainWindow::editCheckCommand);
+    file->addAction(m_content->runChecksAction());
     file->addAction(m_content->discardWorktreesAction());
     auto setupEnablement = [this] {
-        m_setupCommand->setEnabled(m_app.settings &&
-                                   !m_content->model()->repositoryTop().isEmpty());
+        const bool repository = m_app.settings && !m_content->model()->repositoryTop().isEmpty();
+        m_setupCommand->setEnabled(repository);
+        m_checkCommand->setEnabled(repository);
     };
     setupEnablement();
     connect(m_content->model(), &BrevaneModel::changed, m_setupCommand, setupEnablement);

@@ -68,6 +68,7 @@ private:
     // Asks for the command that sets up each new worktree of the folder's
     // repository, kept in the settings.
     void editSetupCommand();
+    void editCheckCommand();
     // Removes the worktrees of the sessions about to be deleted.
     void discardSessionWorktrees(
         const QStringList& ids,
@@ -86,4 +87,5 @@ private:
     QDockWidget* m_historyDock = nullptr;
     SessionRecorder* m_recorder = nullptr;
     QAction* m_setupCommand = nullptr;
+    QAction* m_checkCommand = nullptr;
 };
