@@ -9,6 +9,7 @@
 #include "store/historystore.h"
 #include "ui/changesview.h"
 #include "ui/columnview.h"
+#include "ui/comparewindow.h"
 #include "ui/contentview.h"
 #include "ui/historypanel.h"
 #include "ui/mainwindow.h"
@@ -706,6 +707,73 @@ private Q_SLOTS:
         }
         model->setTask(u"next"_s);
         QVERIFY(waitFor([&] { return model->canRun(); }));
+    }
+
+    // The Compare window shows what each agent did, as it happens: the
+    // scoreboard sorts by any column, the matrix marks a file two changed.
+    void compareShowsWhatEachDid()
+    {
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        rig.installTool(u"claude"_s, {u"write=a.txt:claude's\\n"_s, u"write=new.txt:n\\n"_s});
+        rig.installTool(u"gemini"_s, {u"write=a.txt:gemini's\\nmore\\n"_s});
+        rig.installTool(u"hermes"_s, {});
+        rig.settings.setValue(u"checkCommands/"_s + QString::fromLatin1(rig.top.toHex()),
+                              u"[[ -f new.txt ]]"_s);
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        BrevaneModel* model = window->contentView()->model();
+        QAction* compare = nullptr;
+        for (QAction* action : window->findChildren<QAction*>()) {
+            if (action->text() == u"Compare Agents"_s)
+                compare = action;
+        }
+        QVERIFY(compare && !compare->isEnabled());
+        model->setAllowCommands(true);
+        QVERIFY(runAll(model, u"edit"_s));
+        QVERIFY(compare->isEnabled());
+        compare->trigger();
+        CompareWindow* comparison = window->compareWindow();
+        QVERIFY(comparison && comparison->isVisible());
+        QVERIFY(waitFor([&] {
+            const QList<AgentSession*> agents = model->runners();
+            return std::all_of(agents.begin(), agents.end(), [](const AgentSession* agent) {
+                return agent->check() && !agent->check()->running();
+            });
+        }));
+        const auto rows = [](QTreeWidget* table) {
+            QStringList shown;
+            for (int i = 0; i < table->topLevelItemCount(); ++i) {
+                QStringList cells;
+                for (int column = 0; column < table->columnCount(); ++column)
+                    cells << table->topLevelItem(i)->text(column);
+                shown << cells.join(u'|');
+            }
+            return shown;
+        };
+        QTreeWidget* scores = comparison->scoreboard();
+        // Agent, status and time aside: files, lines, check.
+        const auto tail = [&] {
+            QStringList shown;
+            for (const QString& row : rows(scores))
+                shown << row.section(u'|', 0, 0) + u'|' + row.section(u'|', 6);
+            return shown;
+        };
+        const QString failed = u"Check failed with exit status 1"_s;
+        QTRY_COMPARE(tail(), (QStringList{u"claude|2|+2|\u22121|Check passed"_s,
+                                          u"gemini|1|+2|\u22121|"_s + failed,
+                                          u"hermes|0|+0|\u22120|"_s + failed}));
+        scores->sortByColumn(7, Qt::DescendingOrder); // Added, then the check
+        scores->sortByColumn(9, Qt::AscendingOrder);
+        QCOMPARE(scores->topLevelItem(0)->text(0), u"claude"_s);
+        scores->sortByColumn(6, Qt::AscendingOrder); // Files
+        QCOMPARE(scores->topLevelItem(0)->text(0), u"hermes"_s);
+
+        QTreeWidget* matrix = comparison->matrix();
+        QCOMPARE(rows(matrix),
+                 (QStringList{u"a.txt|2|+1 \u22121|+2 \u22121|"_s, u"new.txt|1|+1 \u22120||"_s}));
+        QVERIFY(matrix->topLevelItem(0)->font(0).bold() &&
+                !matrix->topLevelItem(1)->font(0).bold());
     }
 
     // Deleting sessions from the history removes their worktrees and refs

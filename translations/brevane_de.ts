@@ -329,6 +329,76 @@ Basis-Commit %2</translation>
     </message>
 </context>
 <context>
+    <name>CompareWindow</name>
+    <message>
+        <source>deleted</source>
+        <translation>gelöscht</translation>
+    </message>
+    <message>
+        <source>binary</source>
+        <translation>binär</translation>
+    </message>
+    <message>
+        <source>Compare Agents</source>
+        <translation>Agenten vergleichen</translation>
+    </message>
+    <message>
+        <source>Agent</source>
+        <translation>Agent</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Turns</source>
+        <translation>Schritte</translation>
+    </message>
+    <message>
+        <source>Tokens</source>
+        <translation>Tokens</translation>
+    </message>
+    <message>
+        <source>Cost</source>
+        <translation>Kosten</translation>
+    </message>
+    <message>
+        <source>Files</source>
+        <translation>Dateien</translation>
+    </message>
+    <message>
+        <source>Added</source>
+        <translation>Hinzugefügt</translation>
+    </message>
+    <message>
+        <source>Removed</source>
+        <translation>Entfernt</translation>
+    </message>
+    <message>
+        <source>Check</source>
+        <translation>Prüfung</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Agents</source>
+        <translation>Agenten</translation>
+    </message>
+    <message numerus="yes">
+        <source>Changed by %n agents</source>
+        <translation>
+            <numerusform>Von %n Agenten geändert</numerusform>
+            <numerusform>Von %n Agenten geändert</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>ContentView</name>
     <message>
         <source>Run</source>
@@ -863,6 +933,10 @@ Basis-Commit %2</translation>
     <message>
         <source>Check Command…</source>
         <translation>Prüfbefehl…</translation>
+    </message>
+    <message>
+        <source>Compare Agents</source>
+        <translation>Agenten vergleichen</translation>
     </message>
 </context>
 <context>

@@ -6,6 +6,7 @@
 #include "session/worktreeplan.h"
 #include "store/historystore.h"
 #include "store/sessionrecorder.h"
+#include "ui/comparewindow.h"
 #include "ui/contentview.h"
 #include "ui/historypanel.h"
 
@@ -436,6 +437,11 @@ void MainWindow::editSetupCommand()
     dialog->open();
 }
 
+CompareWindow* MainWindow::compareWindow() const
+{
+    return m_compare;
+}
+
 void MainWindow::editCheckCommand()
 {
     const QByteArray top = m_content->model()->repositoryTop();
@@ -642,6 +648,20 @@ void MainWindow::buildMenus()
     zoomOut->setShortcut(QKeySequence::ZoomOut);
     QAction* actualSize = view->addAction(tr("Actual Size"), m_content, &ContentView::resetZoom);
     actualSize->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    view->addSeparator();
+    QAction* compare = view->addAction(tr("Compare Agents"), this, [this] {
+        if (!m_compare)
+            m_compare = new CompareWindow(m_content->model(), this);
+        m_compare->show();
+        m_compare->raise();
+        m_compare->activateWindow();
+    });
+    compare->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    auto compareEnablement = [compare, model = m_content->model()] {
+        compare->setEnabled(model->sessionHasWorktrees());
+    };
+    compareEnablement();
+    connect(m_content->model(), &BrevaneModel::changed, compare, compareEnablement);
     view->addSeparator();
     if (m_historyDock) {
         QAction* history = m_historyDock->toggleViewAction();

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class CompareWindow;
 class ContentView;
 class HistoryPanel;
 class ProcessOwner;
@@ -37,6 +38,8 @@ public:
     // None without a history.
     HistoryPanel* historyPanel() const { return m_historyPanel; }
     QDockWidget* historyDock() const { return m_historyDock; }
+    // The Compare Agents window, once opened.
+    CompareWindow* compareWindow() const;
     // Says why the history is off; hidden while it is on.
     QLabel* historyBar() const { return m_historyBar; }
     SessionRecorder* recorder() const { return m_recorder; }
@@ -88,4 +91,5 @@ private:
     SessionRecorder* m_recorder = nullptr;
     QAction* m_setupCommand = nullptr;
     QAction* m_checkCommand = nullptr;
+    QPointer<CompareWindow> m_compare;
 };

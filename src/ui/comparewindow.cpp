@@ -1,0 +1,222 @@
+#include "ui/comparewindow.h"
+
+#include "model/brevanemodel.h"
+#include "runner/agentsession.h"
+#include "session/comparison.h"
+#include "ui/statuslabel.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QLocale>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+enum ScoreColumn {
+    AgentColumn,
+    StatusColumn,
+    TimeColumn,
+    TurnsColumn,
+    TokensColumn,
+    CostColumn,
+    FilesColumn,
+    AddedColumn,
+    RemovedColumn,
+    CheckColumn,
+    ScoreColumns
+};
+
+// Sorts by the number kept beside the text where there is one.
+class SortedItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const QVariant mine = data(column, CompareWindow::SortRole);
+        const QVariant theirs = other.data(column, CompareWindow::SortRole);
+        if (mine.isValid() && theirs.isValid())
+            return mine.toDouble() < theirs.toDouble();
+        if (mine.isValid() != theirs.isValid())
+            return theirs.isValid(); // what is absent goes first
+        return text(column) < other.text(column);
+    }
+};
+
+void setCell(QTreeWidgetItem* item, int column, const QString& text, const QVariant& key = {})
+{
+    item->setText(column, text);
+    item->setData(column, CompareWindow::SortRole, key);
+    if (column > AgentColumn)
+        item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+QString changeText(const GitFileChange& change)
+{
+    if (change.kind == GitFileChange::Kind::Deleted)
+        return CompareWindow::tr("deleted");
+    if (change.binary)
+        return CompareWindow::tr("binary");
+    return QStringLiteral("+%1 \u2212%2").arg(change.addedLines).arg(change.removedLines);
+}
+
+} // namespace
+
+CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_model(model)
+    , m_scores(new QTreeWidget)
+    , m_matrix(new QTreeWidget)
+{
+    setWindowTitle(tr("Compare Agents"));
+    resize(900, 600);
+    auto* layout = new QVBoxLayout(this);
+    auto* splitter = new QSplitter(Qt::Vertical);
+    layout->addWidget(splitter);
+
+    m_scores->setObjectName(QStringLiteral("scoreboard"));
+    m_scores->setColumnCount(ScoreColumns);
+    m_scores->setHeaderLabels({tr("Agent"), tr("Status"), tr("Time"), tr("Turns"), tr("Tokens"),
+                               tr("Cost"), tr("Files"), tr("Added"), tr("Removed"), tr("Check")});
+    m_matrix->setObjectName(QStringLiteral("matrix"));
+    for (QTreeWidget* table : {m_scores, m_matrix}) {
+        table->setRootIsDecorated(false);
+        table->setUniformRowHeights(true);
+        table->setSortingEnabled(true);
+        table->header()->setSectionsMovable(false);
+    }
+    m_scores->sortByColumn(AgentColumn, Qt::AscendingOrder);
+    m_matrix->sortByColumn(0, Qt::AscendingOrder);
+    splitter->addWidget(m_scores);
+    splitter->addWidget(m_matrix);
+    splitter->setStretchFactor(1, 1);
+
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(16);
+    connect(&m_refresh, &QTimer::timeout, this, &CompareWindow::refresh);
+    m_ticking.setInterval(1000);
+    connect(&m_ticking, &QTimer::timeout, this, &CompareWindow::refreshScores);
+    connect(m_model, &BrevaneModel::changed, this, &CompareWindow::scheduleRefresh);
+    for (AgentSession* agent : m_model->runners())
+        connect(agent, &AgentSession::changed, this, &CompareWindow::scheduleRefresh);
+    refresh();
+}
+
+void CompareWindow::scheduleRefresh()
+{
+    if (!m_refresh.isActive())
+        m_refresh.start();
+}
+
+void CompareWindow::refresh()
+{
+    refreshScores();
+    refreshMatrix();
+    if (m_model->anyRunning())
+        m_ticking.start();
+    else
+        m_ticking.stop();
+}
+
+void CompareWindow::refreshScores()
+{
+    const QLocale locale;
+    const auto now = AgentSession::Clock::now();
+    m_scores->setSortingEnabled(false);
+    m_scores->clear();
+    for (const AgentSession* agent : m_model->runners()) {
+        if (agent->turns().isEmpty())
+            continue;
+        auto* item = new SortedItem;
+        setCell(item, AgentColumn, agent->id());
+        setCell(item, StatusColumn,
+                statusLabel(agent->path(), agent->state(), agent->outputStillArriving()));
+        std::chrono::milliseconds time{0};
+        for (const Turn& turn : agent->turns())
+            time += std::chrono::duration_cast<std::chrono::milliseconds>(
+                turn.endedAt.value_or(now) - turn.startedAt);
+        setCell(item, TimeColumn, elapsedLabel(time), qint64(time.count()));
+        setCell(item, TurnsColumn, locale.toString(agent->turns().size()),
+                qint64(agent->turns().size()));
+        const Usage usage = agent->sessionUsage();
+        if (usage.inputTokens || usage.outputTokens) {
+            const qint64 tokens = usage.inputTokens.value_or(0) + usage.outputTokens.value_or(0);
+            setCell(item, TokensColumn, locale.toString(tokens), tokens);
+        }
+        if (usage.costUsd)
+            setCell(item, CostColumn, QStringLiteral("$%1").arg(*usage.costUsd, 0, 'f', 4),
+                    *usage.costUsd);
+        const AgentSession::WorktreeChanges& changes = agent->worktreeChanges();
+        if (!changes.snapshot.commit.isEmpty()) {
+            qint64 added = 0;
+            qint64 removed = 0;
+            for (const GitFileChange& change : changes.snapshot.whole) {
+                added += change.addedLines;
+                removed += change.removedLines;
+            }
+            const qsizetype files = changes.snapshot.whole.size();
+            setCell(item, FilesColumn, locale.toString(files), qint64(files));
+            setCell(item, AddedColumn, QStringLiteral("+") + locale.toString(added), added);
+            setCell(item, RemovedColumn, QStringLiteral("\u2212") + locale.toString(removed),
+                    removed);
+        }
+        if (const std::optional<CheckResult>& check = agent->check()) {
+            // Passed sorts first, then what failed, then the rest.
+            const int rank = check->outcome == CheckResult::Outcome::Passed ? 0
+                             : check->running()                             ? 2
+                                                                            : 1;
+            setCell(item, CheckColumn, AgentSession::describeCheck(*check), rank);
+        }
+        m_scores->addTopLevelItem(item);
+    }
+    m_scores->setSortingEnabled(true);
+}
+
+void CompareWindow::refreshMatrix()
+{
+    const QList<AgentSession*>& agents = m_model->runners();
+    QList<quint64> generations;
+    QList<QList<GitFileChange>> perAgent;
+    QStringList headers{tr("File"), tr("Agents")};
+    for (const AgentSession* agent : agents) {
+        generations << agent->worktreeChanges().generation;
+        perAgent << agent->worktreeChanges().snapshot.whole;
+        headers << agent->id();
+    }
+    // Output arrives far more often than change sets.
+    if (generations == m_shownChanges && m_matrix->columnCount() == headers.size())
+        return;
+    m_shownChanges = generations;
+    const QList<ComparedFile> files = compareChanges(perAgent);
+    m_matrix->setSortingEnabled(false);
+    m_matrix->clear();
+    m_matrix->setColumnCount(int(headers.size()));
+    m_matrix->setHeaderLabels(headers);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(files.size());
+    QFont several = m_matrix->font();
+    several.setBold(true);
+    for (const ComparedFile& file : files) {
+        auto* item = new SortedItem;
+        const QString path = QFile::decodeName(file.path);
+        item->setText(0, path);
+        item->setToolTip(0, path);
+        item->setData(0, Qt::UserRole, file.path);
+        setCell(item, 1, QString::number(file.touchedBy), file.touchedBy);
+        // Changed by several: where their results differ, or clash.
+        if (file.touchedBy > 1) {
+            item->setFont(0, several);
+            item->setToolTip(1, tr("Changed by %n agents", nullptr, file.touchedBy));
+        }
+        for (qsizetype i = 0; i < file.byAgent.size(); ++i) {
+            if (const std::optional<GitFileChange>& change = file.byAgent[i])
+                setCell(item, int(2 + i), changeText(*change),
+                        qint64(change->addedLines + change->removedLines));
+        }
+        items << item;
+    }
+    m_matrix->addTopLevelItems(items);
+    m_matrix->setSortingEnabled(true);
+}
