@@ -1,5 +1,6 @@
 #include "transcript/cluster.h"
 #include "transcript/diffdocument.h"
+#include "transcript/sidebyside.h"
 #include "transcript/transcriptdocument.h"
 #include "transcript/transcriptlayout.h"
 #include "transcript/transcriptsearch.h"
@@ -158,6 +159,90 @@ private Q_SLOTS:
 
     // Every line of a diff in its role: headers until the first hunk and
     // after each "diff" line, then by the first character.
+    // Two versions side by side as git's hunks align them: "= 1 a | 1 a"
+    // is a line both have, "~" a changed pair, "-" and "+" one side only,
+    // "…" lines left out between hunks.
+    void sideBySide_data()
+    {
+        QTest::addColumn<QByteArray>("diff");
+        QTest::addColumn<QStringList>("rows");
+
+        const QByteArray head = "diff --git a/f b/f\nindex 1..2 100644\n--- a/f\n+++ b/f\n";
+        QTest::newRow("a changed line between same ones")
+            << head + "@@ -1,3 +1,3 @@\n a\n-b\n+B\n c\n"
+            << QStringList{u"= 1 a | 1 a"_s, u"~ 2 b | 2 B"_s, u"= 3 c | 3 c"_s};
+        QTest::newRow("more removed than added, then more added")
+            << head + "@@ -1,3 +1,4 @@\n-a\n-b\n+x\n c\n+y\n+z\n"
+            << QStringList{u"~ 1 a | 1 x"_s, u"- 2 b |"_s, u"= 3 c | 2 c"_s, u"+ | 3 y"_s,
+                           u"+ | 4 z"_s};
+        QTest::newRow("a removal after additions is a run of its own")
+            << head + "@@ -1,2 +1,2 @@\n-a\n+x\n-b\n+y\n"
+            << QStringList{u"~ 1 a | 1 x"_s, u"~ 2 b | 2 y"_s};
+        QTest::newRow("lines that look like headers are content")
+            << head + "@@ -1,2 +1,2 @@\n--- a\n+++ b\n-@@ -1 +1 @@\n+x\n"
+            << QStringList{u"~ 1 -- a | 1 ++ b"_s, u"~ 2 @@ -1 +1 @@ | 2 x"_s};
+        QTest::newRow("two hunks, a gap between")
+            << head + "@@ -1,2 +1,2 @@\n a\n-b\n+B\n@@ -10 +10,2 @@\n j\n+k\n"
+            << QStringList{u"= 1 a | 1 a"_s, u"~ 2 b | 2 B"_s, u"\u2026"_s, u"= 10 j | 10 j"_s,
+                           u"+ | 11 k"_s};
+        QTest::newRow("a new file, no newline at its end")
+            << QByteArray("@@ -0,0 +1,2 @@\n+x\n+y\n\\ No newline at end of file\n")
+            << QStringList{u"+ | 1 x"_s, u"+ | 2 y"_s};
+        QTest::newRow("an empty line of context, a diff cut short")
+            << QByteArray("@@ -1,3 +1,3 @@\n\n-b\n") << QStringList{u"= 1  | 1 "_s, u"- 2 b |"_s};
+        QTest::newRow("no hunk at all") << QByteArray("Binary files a/x and b/x differ\n")
+                                        << QStringList{};
+    }
+    void sideBySide()
+    {
+        QFETCH(QByteArray, diff);
+        QFETCH(QStringList, rows);
+        static const char kinds[] = "=~-+";
+        QStringList shown;
+        for (const SideBySideRow& row : alignUnifiedDiff(diff)) {
+            if (row.kind == SideBySideRow::Kind::Gap) {
+                shown << u"\u2026"_s;
+                continue;
+            }
+            const auto side = [](const std::optional<SideLine>& line) {
+                return line ? QString::number(line->number) + u' ' + QString::fromUtf8(line->text)
+                            : QString();
+            };
+            shown << (QChar::fromLatin1(kinds[int(row.kind)]) +
+                      (row.left ? u" "_s + side(row.left) : QString()) + u" |"_s +
+                      (row.right ? u" "_s + side(row.right) : QString()));
+        }
+        QCOMPARE(shown, rows);
+    }
+
+    // The words that differ inside a changed line, [start, length) on each side.
+    void changedWords_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QString>("right");
+        QTest::addColumn<QList<qsizetype>>("spans"); // left start, length, right start, length
+
+        QTest::newRow("one word") << u"int count = 1;"_s << u"int total = 1;"_s
+                                  << QList<qsizetype>{4, 5, 4, 5};
+        QTest::newRow("a word added") << u"call(a)"_s << u"call(a, b)"_s
+                                      << QList<qsizetype>{6, 0, 6, 3};
+        QTest::newRow("not inside a word") << u"value"_s << u"values"_s
+                                           << QList<qsizetype>{0, 5, 0, 6};
+        QTest::newRow("equal") << u"same"_s << u"same"_s << QList<qsizetype>{4, 0, 4, 0};
+        QTest::newRow("repeated words overlap neither end")
+            << u"a a"_s << u"a a a"_s << QList<qsizetype>{3, 0, 3, 2};
+        QTest::newRow("empty and not") << QString() << u"x y"_s << QList<qsizetype>{0, 0, 0, 3};
+    }
+    void changedWords()
+    {
+        QFETCH(QString, left);
+        QFETCH(QString, right);
+        QFETCH(QList<qsizetype>, spans);
+        const auto [inLeft, inRight] = ::changedWords(left, right);
+        QCOMPARE((QList<qsizetype>{inLeft.start, inLeft.length, inRight.start, inRight.length}),
+                 spans);
+    }
+
     void diffLines_data()
     {
         QTest::addColumn<QByteArray>("diff");

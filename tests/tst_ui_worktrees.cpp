@@ -13,12 +13,14 @@
 #include "ui/contentview.h"
 #include "ui/historypanel.h"
 #include "ui/mainwindow.h"
+#include "ui/sidebysideview.h"
 #include "ui/transcriptview.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDockWidget>
 #include <QLabel>
 #include <QMessageBox>
@@ -774,6 +776,25 @@ private Q_SLOTS:
                  (QStringList{u"a.txt|2|+1 \u22121|+2 \u22121|"_s, u"new.txt|1|+1 \u22120||"_s}));
         QVERIFY(matrix->topLevelItem(0)->font(0).bold() &&
                 !matrix->topLevelItem(1)->font(0).bold());
+
+        // a.txt, claude's against gemini's, then the base against claude's:
+        // each side shows its version whole, aligned as git's diff says.
+        const auto sides = [&] {
+            QStringList shown;
+            for (const SideBySideRow& row : comparison->sideBySide()->rows())
+                shown << QString::number(int(row.kind)) + u' ' +
+                             QString::fromUtf8(row.left ? row.left->text : "") + u'|' +
+                             QString::fromUtf8(row.right ? row.right->text : "");
+            return shown;
+        };
+        matrix->topLevelItem(0)->setSelected(true);
+        QTRY_COMPARE(sides(), (QStringList{u"1 claude's|gemini's"_s, u"3 |more"_s}));
+        comparison->versions()->setCurrentIndex(CompareWindow::BaseAgainstA);
+        QTRY_COMPARE(sides(), (QStringList{u"1 unstaged|claude's"_s}));
+        // hermes left it alone: its version is the base's.
+        comparison->agentB()->setCurrentIndex(2);
+        comparison->versions()->setCurrentIndex(CompareWindow::AAgainstB);
+        QTRY_COMPARE(sides(), (QStringList{u"1 claude's|unstaged"_s}));
     }
 
     // Deleting sessions from the history removes their worktrees and refs

@@ -110,6 +110,10 @@
         <source>The repository&apos;s submodules are not set up in this worktree: their folders are empty.</source>
         <translation>Die Submodule des Repositorys sind in diesem Worktree nicht eingerichtet: ihre Ordner sind leer.</translation>
     </message>
+    <message>
+        <source>The session has no worktrees</source>
+        <translation>Die Sitzung hat keine Worktrees</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>
@@ -396,6 +400,38 @@ Basis-Commit %2</translation>
             <numerusform>Von %n Agenten geändert</numerusform>
             <numerusform>Von %n Agenten geändert</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>A against B</source>
+        <translation>A gegen B</translation>
+    </message>
+    <message>
+        <source>Base against A</source>
+        <translation>Basis gegen A</translation>
+    </message>
+    <message>
+        <source>Base against B</source>
+        <translation>Basis gegen B</translation>
+    </message>
+    <message>
+        <source>A:</source>
+        <translation>A:</translation>
+    </message>
+    <message>
+        <source>B:</source>
+        <translation>B:</translation>
+    </message>
+    <message>
+        <source>Select a file to see two agents&apos; versions side by side.</source>
+        <translation>Wählen Sie eine Datei, um die Fassungen zweier Agenten nebeneinander zu sehen.</translation>
+    </message>
+    <message>
+        <source>That agent has no worktree.</source>
+        <translation>Dieser Agent hat keinen Worktree.</translation>
+    </message>
+    <message>
+        <source>The two versions are the same.</source>
+        <translation>Die beiden Fassungen sind gleich.</translation>
     </message>
 </context>
 <context>

@@ -47,4 +47,17 @@ GitResult<QByteArray> diffText(const QByteArray& repo, const QByteArray& from, c
     return output({repo, arguments, {"GIT_LITERAL_PATHSPECS=1"}}, context);
 }
 
+GitResult<QByteArray> wholeFileDiff(const QByteArray& repo, const QByteArray& from,
+                                    const QByteArray& to, const QByteArray& path,
+                                    const GitContext& context)
+{
+    if (!validRevisions(from, to))
+        return badRevisions(from, to);
+    return output({repo,
+                   {"diff-tree", "-r", "-p", "--no-renames", "--unified=2147483647", from, to,
+                    "--", path},
+                   {"GIT_LITERAL_PATHSPECS=1"}},
+                  context);
+}
+
 } // namespace Git

@@ -19,4 +19,11 @@ GitResult<QByteArray> diffText(const QByteArray& repo, const QByteArray& from, c
                                const QByteArray& path, const QByteArray& oldPath = {},
                                const GitContext& context = {});
 
+// Both versions of one file between `from` and `to` as one unified diff
+// holding every line (the whole file is context), renames not looked for:
+// what shows the two side by side.
+GitResult<QByteArray> wholeFileDiff(const QByteArray& repo, const QByteArray& from,
+                                    const QByteArray& to, const QByteArray& path,
+                                    const GitContext& context = {});
+
 } // namespace Git

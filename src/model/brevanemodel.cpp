@@ -695,6 +695,38 @@ void BrevaneModel::loadDiff(qsizetype index, const GitFileChange& change, bool t
         std::move(done));
 }
 
+QByteArray BrevaneModel::agentCommit(qsizetype index) const
+{
+    const AgentSession* agent = m_runners.value(index);
+    if (!agent || !agent->worktree())
+        return QByteArray();
+    const QByteArray& snapshot = agent->worktreeChanges().snapshot.commit;
+    return snapshot.isEmpty() ? agent->worktree()->baseCommit : snapshot;
+}
+
+void BrevaneModel::compareVersions(
+    const QByteArray& path, const QByteArray& from, const QByteArray& to,
+    std::function<void(const GitResult<QList<SideBySideRow>>&)> done)
+{
+    QByteArray top;
+    for (const AgentSession* agent : std::as_const(m_runners)) {
+        if (agent->worktree())
+            top = agent->worktree()->repositoryTop;
+    }
+    if (top.isEmpty()) {
+        done(GitError{tr("The session has no worktrees")});
+        return;
+    }
+    runGit<GitResult<QList<SideBySideRow>>>(
+        [top, path, from, to](const GitContext& context) -> GitResult<QList<SideBySideRow>> {
+            const GitResult<QByteArray> diff = Git::wholeFileDiff(top, from, to, path, context);
+            if (!diff)
+                return GitError{diff.error()};
+            return alignUnifiedDiff(*diff);
+        },
+        std::move(done));
+}
+
 bool BrevaneModel::canApplyChanges(qsizetype index) const
 {
     const AgentSession* agent = m_runners.value(index);

@@ -4,6 +4,7 @@
 #include "git/apply.h"
 #include "git/repository.h"
 #include "runner/agentsession.h"
+#include "transcript/sidebyside.h"
 
 #include <QDateTime>
 #include <QList>
@@ -162,6 +163,15 @@ public:
     // latest snapshot: the one branch Brevane ever adds, when asked to.
     void createBranch(qsizetype index, const QString& name,
                       std::function<void(const GitResult<void>&)> done);
+
+    // The commit agent `index`'s work stands at: its latest snapshot, else
+    // the session's base; empty without a worktree.
+    QByteArray agentCommit(qsizetype index) const;
+    QByteArray baseCommit() const { return m_baseCommit; }
+    // The versions of `path` in commits `from` and `to` of the session's
+    // repository, side by side, worked out off the GUI thread.
+    void compareVersions(const QByteArray& path, const QByteArray& from, const QByteArray& to,
+                         std::function<void(const GitResult<QList<SideBySideRow>>&)> done);
 
     bool anyRunning() const;
     // Something of the session is under way: a turn, or git making or

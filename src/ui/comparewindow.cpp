@@ -3,11 +3,16 @@
 #include "model/brevanemodel.h"
 #include "runner/agentsession.h"
 #include "session/comparison.h"
+#include "ui/sidebysideview.h"
 #include "ui/statuslabel.h"
 
+#include <QComboBox>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
+#include <QPointer>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -69,6 +74,10 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
     , m_model(model)
     , m_scores(new QTreeWidget)
     , m_matrix(new QTreeWidget)
+    , m_agentA(new QComboBox)
+    , m_agentB(new QComboBox)
+    , m_versions(new QComboBox)
+    , m_sideBySide(new SideBySideView)
 {
     setWindowTitle(tr("Compare Agents"));
     resize(900, 600);
@@ -91,7 +100,31 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
     m_matrix->sortByColumn(0, Qt::AscendingOrder);
     splitter->addWidget(m_scores);
     splitter->addWidget(m_matrix);
+    auto* versions = new QWidget;
+    auto* versionsLayout = new QVBoxLayout(versions);
+    versionsLayout->setContentsMargins(0, 0, 0, 0);
+    auto* choice = new QHBoxLayout;
+    m_versions->addItems({tr("A against B"), tr("Base against A"), tr("Base against B")});
+    choice->addWidget(new QLabel(tr("A:")));
+    choice->addWidget(m_agentA);
+    choice->addWidget(new QLabel(tr("B:")));
+    choice->addWidget(m_agentB);
+    choice->addWidget(m_versions);
+    choice->addStretch(1);
+    versionsLayout->addLayout(choice);
+    versionsLayout->addWidget(m_sideBySide, 1);
+    splitter->addWidget(versions);
     splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 2);
+    for (const AgentSession* agent : m_model->runners()) {
+        m_agentA->addItem(agent->id());
+        m_agentB->addItem(agent->id());
+    }
+    m_agentB->setCurrentIndex(std::min(1, m_agentB->count() - 1));
+    m_sideBySide->setMessage(tr("Select a file to see two agents' versions side by side."));
+    for (QComboBox* box : {m_agentA, m_agentB, m_versions})
+        connect(box, &QComboBox::currentIndexChanged, this, &CompareWindow::showSideBySide);
+    connect(m_matrix, &QTreeWidget::itemSelectionChanged, this, &CompareWindow::showSideBySide);
 
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(16);
@@ -114,6 +147,7 @@ void CompareWindow::refresh()
 {
     refreshScores();
     refreshMatrix();
+    showSideBySide();
     if (m_model->anyRunning())
         m_ticking.start();
     else
@@ -190,6 +224,10 @@ void CompareWindow::refreshMatrix()
         return;
     m_shownChanges = generations;
     const QList<ComparedFile> files = compareChanges(perAgent);
+    const QList<QTreeWidgetItem*> selected = m_matrix->selectedItems();
+    const QByteArray selectedPath =
+        selected.isEmpty() ? QByteArray() : selected.front()->data(0, Qt::UserRole).toByteArray();
+    const QSignalBlocker quiet(m_matrix);
     m_matrix->setSortingEnabled(false);
     m_matrix->clear();
     m_matrix->setColumnCount(int(headers.size()));
@@ -219,4 +257,46 @@ void CompareWindow::refreshMatrix()
     }
     m_matrix->addTopLevelItems(items);
     m_matrix->setSortingEnabled(true);
+    for (QTreeWidgetItem* item : std::as_const(items)) {
+        if (!selectedPath.isEmpty() && item->data(0, Qt::UserRole).toByteArray() == selectedPath)
+            item->setSelected(true);
+    }
+}
+
+void CompareWindow::showSideBySide()
+{
+    const QList<QTreeWidgetItem*> selected = m_matrix->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QByteArray path = selected.front()->data(0, Qt::UserRole).toByteArray();
+    const QByteArray a = m_model->agentCommit(m_agentA->currentIndex());
+    const QByteArray b = m_model->agentCommit(m_agentB->currentIndex());
+    QByteArray from = a;
+    QByteArray to = b;
+    if (m_versions->currentIndex() != AAgainstB) {
+        from = m_model->baseCommit();
+        to = m_versions->currentIndex() == BaseAgainstA ? a : b;
+    }
+    // Asked again only when what it would show has changed.
+    const QList<QByteArray> asked{path, from, to};
+    if (asked == m_shownVersions)
+        return;
+    m_shownVersions = asked;
+    if (from.isEmpty() || to.isEmpty()) {
+        m_sideBySide->setMessage(tr("That agent has no worktree."));
+        return;
+    }
+    const quint64 ticket = ++m_asked;
+    QPointer<CompareWindow> self(this);
+    m_model->compareVersions(
+        path, from, to, [self, ticket](const GitResult<QList<SideBySideRow>>& rows) {
+            if (!self || ticket != self->m_asked)
+                return;
+            if (!rows)
+                self->m_sideBySide->setMessage(rows.error());
+            else if (rows->isEmpty())
+                self->m_sideBySide->setMessage(tr("The two versions are the same."));
+            else
+                self->m_sideBySide->setRows(*rows);
+        });
 }

@@ -5,7 +5,9 @@
 #include <QWidget>
 
 class BrevaneModel;
+class QComboBox;
 class QTreeWidget;
+class SideBySideView;
 
 // The agents of a window's session side by side, updated as they work: a
 // scoreboard (status, time, turns, tokens, cost, files, lines, check), and
@@ -18,6 +20,13 @@ public:
 
     QTreeWidget* scoreboard() const { return m_scores; }
     QTreeWidget* matrix() const { return m_matrix; }
+    // The file selected in the matrix, two agents' versions side by side:
+    // agent A's and agent B's, or either against the session's base.
+    QComboBox* agentA() const { return m_agentA; }
+    QComboBox* agentB() const { return m_agentB; }
+    QComboBox* versions() const { return m_versions; }
+    SideBySideView* sideBySide() const { return m_sideBySide; }
+    enum Versions { AAgainstB, BaseAgainstA, BaseAgainstB };
 
     // Sort keys beside what the cells show.
     static constexpr int SortRole = Qt::UserRole + 10;
@@ -27,10 +36,18 @@ private:
     void refresh();
     void refreshScores();
     void refreshMatrix();
+    void showSideBySide();
 
     BrevaneModel* m_model;
     QTreeWidget* m_scores;
     QTreeWidget* m_matrix;
+    QComboBox* m_agentA;
+    QComboBox* m_agentB;
+    QComboBox* m_versions;
+    SideBySideView* m_sideBySide;
+    // The comparison asked for last, and the answer's ticket: older ones are dropped.
+    QList<QByteArray> m_shownVersions;
+    quint64 m_asked = 0;
     // Several changes in a row refresh once; a running agent's time moves on
     // every second while nothing else changes.
     QTimer m_refresh;
