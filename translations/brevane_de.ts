@@ -648,6 +648,56 @@ Basis-Commit %2</translation>
         <source>Run your check command in the agent&apos;s worktree. It runs code the agent may have changed, so it runs only when you ask, unless commands are allowed</source>
         <translation>Führt Ihren Prüfbefehl im Worktree des Agenten aus. Er führt Code aus, den der Agent geändert haben kann, und läuft daher nur auf Ihren Wunsch, außer Befehle sind erlaubt</translation>
     </message>
+    <message>
+        <source>The agents are done</source>
+        <translation>Die Agenten sind fertig</translation>
+    </message>
+    <message>
+        <source>exit status %1</source>
+        <translation>Exit-Status %1</translation>
+    </message>
+    <message>
+        <source>killed</source>
+        <translation>beendet</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>angehalten</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>check timed out</source>
+        <translation>Prüfung über Zeitlimit</translation>
+    </message>
+    <message>
+        <source>check stopped</source>
+        <translation>Prüfung angehalten</translation>
+    </message>
+    <message>
+        <source>check failed</source>
+        <translation>Prüfung fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>1 file</source>
+        <translation>1 Datei</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n files</source>
+        <translation>
+            <numerusform>%n Datei</numerusform>
+            <numerusform>%n Dateien</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>DesktopNotifier</name>
+    <message>
+        <source>Show</source>
+        <translation>Anzeigen</translation>
+    </message>
 </context>
 <context>
     <name>FindBar</name>

@@ -27,15 +27,22 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
     for (const ToolSpec& spec : ToolSpec::all()) {
         auto* runner = new AgentSession(owner, spec, this);
         connect(runner, &AgentSession::changed, this, &BrevaneModel::changed);
-        connect(runner, &AgentSession::runEnded, this, &BrevaneModel::handleRunEnded);
         // What the agent changed is taken as soon as its turn is over.
         connect(runner, &AgentSession::runEnded, this, [this, runner, index = m_runners.size()] {
             // Checked after the snapshot, so that what the check makes is
             // never taken for the agent's work.
-            m_checkAfterSnapshot[index] = m_allowCommands && runner->state().isDone();
+            m_checkAfterSnapshot[index] =
+                m_allowCommands && runner->state().isDone() && !checkSetting().command.isEmpty();
             refreshChanges(index);
+            if (m_checkAfterSnapshot[index] && !runner->worktreeChanges().computing) {
+                m_checkAfterSnapshot[index] = false;
+                runCheck(index);
+            }
         });
+        // After the above: whether a check follows is known by then.
+        connect(runner, &AgentSession::runEnded, this, &BrevaneModel::handleRunEnded);
         connect(runner, &AgentSession::checkEnded, this, &BrevaneModel::changed);
+        connect(runner, &AgentSession::checkEnded, this, &BrevaneModel::settleIfDone);
         m_runners.push_back(runner);
         m_included.push_back(true);
         m_checkAfterSnapshot.push_back(false);
@@ -156,6 +163,7 @@ void BrevaneModel::trustFolderAndRetry(qsizetype index)
     options.trustFolder = true;
     runner->launch(options);
     m_runActive = anyRunning();
+    m_settling = m_settling || m_runActive;
 }
 
 QString BrevaneModel::workingFolderText() const
@@ -313,6 +321,7 @@ void BrevaneModel::start()
     if (!toPrepare.isEmpty())
         prepareWorktrees(toPrepare);
     m_runActive = anyRunning();
+    m_settling = m_settling || m_runActive;
     // A task is sent once: the field is ready for the follow-up, and a
     // second Return does not send it again.
     setTask(QString());
@@ -611,6 +620,7 @@ void BrevaneModel::refreshChanges(qsizetype index)
             } else if (self->m_checkAfterSnapshot.value(index)) {
                 self->m_checkAfterSnapshot[index] = false;
                 self->runCheck(index);
+                self->settleIfDone();
             }
         });
 }
@@ -638,8 +648,7 @@ bool BrevaneModel::canRunCheck(qsizetype index) const
 {
     const AgentSession* agent = m_runners.value(index);
     return agent && agent->worktree() && !m_worktreesDiscarded && !m_discarding &&
-           agent->canRunCheck() && !agent->turns().isEmpty() &&
-           !checkSetting().command.isEmpty();
+           agent->canRunCheck() && !agent->turns().isEmpty() && !checkSetting().command.isEmpty();
 }
 
 void BrevaneModel::runCheck(qsizetype index)
@@ -654,6 +663,7 @@ void BrevaneModel::runCheck(qsizetype index)
     }
     const CheckSetting check = checkSetting();
     agent->runCheck(check.command.toUtf8(), agent->worktree()->path, check.timeLimit);
+    m_settling = m_settling || agent->checkRunning();
 }
 
 bool BrevaneModel::canRunChecks() const
@@ -704,9 +714,9 @@ QByteArray BrevaneModel::agentCommit(qsizetype index) const
     return snapshot.isEmpty() ? agent->worktree()->baseCommit : snapshot;
 }
 
-void BrevaneModel::compareVersions(
-    const QByteArray& path, const QByteArray& from, const QByteArray& to,
-    std::function<void(const GitResult<QList<SideBySideRow>>&)> done)
+void BrevaneModel::compareVersions(const QByteArray& path, const QByteArray& from,
+                                   const QByteArray& to,
+                                   std::function<void(const GitResult<QList<SideBySideRow>>&)> done)
 {
     QByteArray top;
     for (const AgentSession* agent : std::as_const(m_runners)) {
@@ -835,6 +845,17 @@ void BrevaneModel::handleRunEnded()
         m_runActive = false;
         Q_EMIT allEnded();
     }
+    settleIfDone();
+}
+
+void BrevaneModel::settleIfDone()
+{
+    if (!m_settling || anyRunning() || anyCheckRunning() ||
+        std::find(m_checkAfterSnapshot.begin(), m_checkAfterSnapshot.end(), true) !=
+            m_checkAfterSnapshot.end())
+        return;
+    m_settling = false;
+    Q_EMIT settled();
 }
 
 void BrevaneModel::stopAll()

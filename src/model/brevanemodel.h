@@ -212,6 +212,9 @@ Q_SIGNALS:
     // The last tool still running in a run started by start() has ended
     // (finished, stopped or failed): once per run, after its state changed.
     void allEnded();
+    // Everything the user started (a run, checks) has ended: no turn and
+    // no check runs, and none waits for its snapshot.
+    void settled();
     // The worktrees at `paths` of session `sessionId` are gone; `errors`
     // says what could not be removed (those stay).
     void worktreesRemoved(const QString& sessionId, const QList<QByteArray>& paths,
@@ -265,6 +268,9 @@ private:
     std::function<CheckSetting(const QByteArray&)> m_checkCommands;
     // Agents whose check waits for the snapshot of the turn just ended.
     QList<bool> m_checkAfterSnapshot;
+    // A run or check was started and settled() is still to come.
+    bool m_settling = false;
+    void settleIfDone();
     // The preparation under way: raised by Stop and when the model goes.
     std::shared_ptr<WakeUpFd> m_prepareCancel;
 

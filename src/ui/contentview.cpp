@@ -8,6 +8,7 @@
 #include "ui/columnview.h"
 #include "ui/findbar.h"
 #include "ui/icons.h"
+#include "ui/notifier.h"
 #include "ui/painting.h"
 #include "ui/spinner.h"
 #include "ui/statuslabel.h"
@@ -192,6 +193,7 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
     m_runChecksAction = new QAction(tr("Run Checks"), this);
     connect(m_runChecksAction, &QAction::triggered, m_model, &BrevaneModel::runChecks);
     connect(m_runChecks, &QPushButton::clicked, m_model, &BrevaneModel::runChecks);
+    m_notifier = new DesktopNotifier(this);
     m_discardWorktrees = new QAction(tr("Discard Worktrees…"), this);
     connect(m_discardWorktrees, &QAction::triggered, this, &ContentView::discardWorktrees);
     connect(m_model, &BrevaneModel::worktreesRemoved, this,
@@ -285,10 +287,26 @@ ContentView::ContentView(ProcessOwner& owner, const QByteArray& workingFolder, Q
             m_model->scan();
     });
     connect(m_folder, &QPushButton::clicked, this, &ContentView::chooseFolder);
-    // A run that ends while the user works elsewhere calls them back.
-    connect(m_model, &BrevaneModel::allEnded, this, [this] {
-        if (!window()->isActiveWindow())
-            QApplication::alert(window());
+    // A run (and its checks) that ends while the user works elsewhere
+    // calls them back: a desktop notification that brings the window up,
+    // else the taskbar's alert.
+    connect(m_model, &BrevaneModel::settled, this, [this] {
+        if (window()->isActiveWindow())
+            return;
+        QPointer<QWidget> shown(window());
+        m_notifier->notify(
+            tr("The agents are done"), settledSummary(),
+            [shown] {
+                if (!shown)
+                    return;
+                shown->show();
+                shown->raise();
+                shown->activateWindow();
+            },
+            [shown] {
+                if (shown)
+                    QApplication::alert(shown);
+            });
     });
 
     // A folder dropped anywhere, the task field included, becomes the
@@ -566,6 +584,41 @@ void ContentView::handleModelChanged()
     if (std::exchange(m_renderPending, true))
         return;
     QMetaObject::invokeMethod(this, &ContentView::render, Qt::QueuedConnection);
+}
+
+QString ContentView::settledSummary() const
+{
+    QStringList parts;
+    for (const AgentSession* agent : m_model->runners()) {
+        if (agent->turns().isEmpty())
+            continue;
+        const RunState state = agent->state();
+        const std::optional<CheckResult>& check = agent->check();
+        QString detail;
+        if (state.isDone() && state.status() != 0)
+            detail = tr("exit status %1").arg(state.status());
+        else if (state.isKilled())
+            detail = tr("killed");
+        else if (state.isStopped())
+            detail = tr("stopped");
+        else if (!state.isDone())
+            detail = tr("failed");
+        else if (check && check->outcome != CheckResult::Outcome::Passed)
+            detail = check->outcome == CheckResult::Outcome::TimedOut  ? tr("check timed out")
+                     : check->outcome == CheckResult::Outcome::Stopped ? tr("check stopped")
+                                                                       : tr("check failed");
+        const bool ok = detail.isEmpty();
+        const qsizetype files = agent->worktreeChanges().snapshot.whole.size();
+        if (ok && files == 1)
+            detail = tr("1 file");
+        else if (ok && files > 1)
+            detail = tr("%n files", nullptr, int(files));
+        QString part = agent->id() + (ok ? QStringLiteral(" \u2713") : QStringLiteral(" \u2717"));
+        if (!detail.isEmpty())
+            part += u' ' + detail;
+        parts << part;
+    }
+    return parts.join(QStringLiteral(" \u00b7 "));
 }
 
 void ContentView::updateButtons()

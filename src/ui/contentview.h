@@ -10,6 +10,7 @@ class BrevaneModel;
 class ChangesView;
 class ProcessOwner;
 class ColumnView;
+class DesktopNotifier;
 class FindBar;
 class QAction;
 class QCheckBox;
@@ -55,6 +56,9 @@ public:
     // Removes the session's worktrees, after asking.
     QAction* discardWorktreesAction() const { return m_discardWorktrees; }
     QAction* runChecksAction() const { return m_runChecksAction; }
+    // How each agent's latest turn and check ended, on one line: what a
+    // notification says, e.g. "claude ✓ 3 files · gemini ✗ check failed".
+    QString settledSummary() const;
     QPushButton* runChecksButton() const { return m_runChecks; }
     void discardWorktrees();
     QCheckBox* separateWorktreesSwitch() const { return m_separateWorktrees; }
@@ -140,6 +144,7 @@ private:
     QAction* m_newSessionAction;
     QAction* m_discardWorktrees;
     QAction* m_runChecksAction = nullptr;
+    DesktopNotifier* m_notifier = nullptr;
     QPushButton* m_runChecks = nullptr;
     QCheckBox* m_separateWorktrees;
     QCheckBox* m_allowCommands;
