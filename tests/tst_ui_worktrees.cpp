@@ -797,6 +797,86 @@ private Q_SLOTS:
         QTRY_COMPARE(sides(), (QStringList{u"1 claude's|unstaged"_s}));
     }
 
+    // Files picked from different agents, put together: what each picked
+    // agent did to its file (a new version, a deletion, a rename) and
+    // nothing else reaches the folder; a pick that clashes with the user's
+    // later work writes nothing at all.
+    void assembleTakesThePicks()
+    {
+        Rig rig;
+        QVERIFY(rig.makeRepository());
+        rig.installTool(u"claude"_s, {u"write=a.txt:claude's\\n"_s, u"write=new.txt:n\\n"_s});
+        const QString gemini = rig.home.writeFile(
+            u".local/bin/gemini"_s,
+            "#!/bin/sh\nprintf \"gemini's\\n\" > a.txt; rm sub/dir/b.txt; mv c.txt moved.txt\n");
+        QVERIFY(QFile::setPermissions(gemini, QFile::ReadOwner | QFile::ExeOwner));
+        rig.installTool(u"hermes"_s, {});
+        MainWindow* window = rig.open(rig.top);
+        QVERIFY(window);
+        BrevaneModel* model = window->contentView()->model();
+        QVERIFY(runAll(model, u"edit"_s));
+        QVERIFY(waitFor([&] {
+            return model->runners()[1]->worktreeChanges().snapshot.whole.size() == 3 &&
+                   model->runners()[0]->worktreeChanges().snapshot.whole.size() == 2;
+        }));
+        for (QAction* action : window->findChildren<QAction*>()) {
+            if (action->text() == u"Compare Agents"_s)
+                action->trigger();
+        }
+        CompareWindow* comparison = window->compareWindow();
+        QVERIFY(comparison);
+        QTreeWidget* matrix = comparison->matrix();
+        QTRY_COMPARE(matrix->topLevelItemCount(), 4);
+        const QMap<QByteArray, int> picks{
+            {"a.txt", 1}, {"new.txt", 0}, {"sub/dir/b.txt", 1}, {"moved.txt", 1}};
+        for (int i = 0; i < matrix->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = matrix->topLevelItem(i);
+            const QByteArray path = item->data(0, Qt::UserRole).toByteArray();
+            if (picks.contains(path))
+                item->setCheckState(2 + picks[path], Qt::Checked);
+        }
+        // One agent's version per file: claude's a.txt, then gemini's.
+        QTreeWidgetItem* a = matrix->findItems(u"a.txt"_s, Qt::MatchExactly).front();
+        a->setCheckState(2, Qt::Checked);
+        a->setCheckState(3, Qt::Checked);
+        QCOMPARE(a->checkState(2), Qt::Unchecked);
+        QCOMPARE(comparison->picks().size(), 4);
+
+        QVERIFY(comparison->assembleButton()->isEnabled());
+        comparison->assembleButton()->click();
+        QTRY_COMPARE(comparison->assembleStatus(), u"Assembled: 4 files"_s);
+        QTRY_VERIFY(
+            !comparison->scoreboard()->findItems(u"assembled"_s, Qt::MatchExactly).isEmpty());
+
+        // The user changed a.txt since: nothing is written.
+        QVERIFY(rig.write("a.txt", "the user's\n"));
+        const QByteArray before = folderState(rig.top);
+        QVERIFY(comparison->applyButton()->isEnabled());
+        comparison->applyButton()->click();
+        QTRY_VERIFY(comparison->assembleStatus().startsWith(u"Nothing was applied"_s));
+        QVERIFY(comparison->assembleStatus().contains(u"a.txt"_s));
+        QCOMPARE(folderState(rig.top), before);
+
+        QVERIFY(rig.write("a.txt", "unstaged\n"));
+        const QByteArray original = folderState(rig.top);
+        const QByteArray repository = repositoryState(rig.top, "refs/brevane/");
+        QTRY_VERIFY(comparison->applyButton()->isEnabled());
+        comparison->applyButton()->click();
+        QTRY_VERIFY(comparison->assembleStatus().startsWith(u"Applied"_s));
+        QCOMPARE(readFile(rig.top + "/a.txt"), QByteArray("gemini's\n"));
+        QCOMPARE(readFile(rig.top + "/new.txt"), QByteArray("n\n"));
+        QCOMPARE(readFile(rig.top + "/moved.txt"), QByteArray("staged\n"));
+        QCOMPARE(modeOf(rig.top + "/c.txt"), mode_t(0));
+        QCOMPARE(modeOf(rig.top + "/sub/dir/b.txt"), mode_t(0));
+        QCOMPARE(repositoryState(rig.top, "refs/brevane/"), repository);
+        // Nothing else: put back, the folder is as it was.
+        QVERIFY(rig.write("a.txt", "unstaged\n") && rig.write("c.txt", "staged\n") &&
+                rig.write("sub/dir/b.txt", "b\n"));
+        QVERIFY(::unlink((rig.top + "/new.txt").constData()) == 0 &&
+                ::unlink((rig.top + "/moved.txt").constData()) == 0);
+        QCOMPARE(folderState(rig.top), original);
+    }
+
     // Deleting sessions from the history removes their worktrees and refs
     // first, several sessions at once.
     void deletingSessionsRemovesTheirWorktrees()

@@ -114,6 +114,14 @@
         <source>The session has no worktrees</source>
         <translation>Die Sitzung hat keine Worktrees</translation>
     </message>
+    <message>
+        <source>Nothing can be assembled now</source>
+        <translation>Jetzt lässt sich nichts zusammenstellen</translation>
+    </message>
+    <message>
+        <source>No file is picked</source>
+        <translation>Keine Datei ist gewählt</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>
@@ -432,6 +440,52 @@ Basis-Commit %2</translation>
     <message>
         <source>The two versions are the same.</source>
         <translation>Die beiden Fassungen sind gleich.</translation>
+    </message>
+    <message>
+        <source>Assemble</source>
+        <translation>Zusammenstellen</translation>
+    </message>
+    <message>
+        <source>Apply Selection</source>
+        <translation>Auswahl übernehmen</translation>
+    </message>
+    <message>
+        <source>Put the versions ticked in the matrix together on the session&apos;s base, one agent&apos;s per file</source>
+        <translation>Die in der Matrix angekreuzten Fassungen auf der Basis der Sitzung zusammenstellen, je Datei die eines Agenten</translation>
+    </message>
+    <message>
+        <source>Write the assembled result into your folder, merged with your changes, without committing</source>
+        <translation>Das zusammengestellte Ergebnis in Ihren Ordner schreiben, mit Ihren Änderungen zusammengeführt, ohne Commit</translation>
+    </message>
+    <message>
+        <source>Assembling…</source>
+        <translation>Wird zusammengestellt…</translation>
+    </message>
+    <message numerus="yes">
+        <source>Assembled: %n files</source>
+        <translation>
+            <numerusform>Zusammengestellt: %n Datei</numerusform>
+            <numerusform>Zusammengestellt: %n Dateien</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Applying…</source>
+        <translation>Wird übernommen…</translation>
+    </message>
+    <message>
+        <source>Nothing was applied: these files clash with yours: %1</source>
+        <translation>Nichts wurde übernommen: Diese Dateien kollidieren mit Ihren: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>Applied: %n files written</source>
+        <translation>
+            <numerusform>Übernommen: %n Datei geschrieben</numerusform>
+            <numerusform>Übernommen: %n Dateien geschrieben</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>assembled</source>
+        <translation>zusammengestellt</translation>
     </message>
 </context>
 <context>

@@ -142,6 +142,47 @@ GitResult<QByteArray> snapshot(const QByteArray& repoTop, const QByteArray& pare
     return commitTree(repoTop, tree->trimmed(), parent, context);
 }
 
+GitResult<QByteArray> combine(const QByteArray& repo, const QByteArray& base,
+                              const QList<GitFileChange>& picks, const GitContext& context)
+{
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return GitError{
+            QStringLiteral("Could not make a temporary folder: %1").arg(scratch.errorString())};
+    const QByteArray indexVariable =
+        "GIT_INDEX_FILE=" + QFile::encodeName(scratch.filePath(QStringLiteral("index")));
+    if (looksLikeOption(base))
+        return GitError{QStringLiteral("Not a commit: %1").arg(QString::fromUtf8(base))};
+    if (GitResult<QByteArray> read = output({repo, {"read-tree", base}, {indexVariable}}, context);
+        !read)
+        return GitError{read.error()};
+    // "mode id<TAB>path", each ended by a NUL; mode 0 takes a path out.
+    const QByteArray none(40, '0');
+    QByteArray entries;
+    const auto entry = [&](int mode, const QByteArray& id, const QByteArray& path) {
+        entries += QByteArray::number(mode, 8) + ' ' + id + '\t' + path + '\0';
+    };
+    for (const GitFileChange& change : picks) {
+        if (change.path.isEmpty() || change.path.contains('\0'))
+            return GitError{QStringLiteral("Not a path: %1").arg(QString::fromUtf8(change.path))};
+        if (change.kind == GitFileChange::Kind::Renamed && !change.oldPath.isEmpty())
+            entry(0, none, change.oldPath);
+        if (change.kind == GitFileChange::Kind::Deleted)
+            entry(0, none, change.path);
+        else
+            entry(change.newMode, change.newId, change.path);
+    }
+    if (GitResult<QByteArray> updated =
+            output({repo, {"update-index", "-z", "--index-info"}, {indexVariable}, entries},
+                   context);
+        !updated)
+        return GitError{updated.error()};
+    GitResult<QByteArray> tree = output({repo, {"write-tree"}, {indexVariable}}, context);
+    if (!tree)
+        return GitError{tree.error()};
+    return commitTree(repo, tree->trimmed(), base, context);
+}
+
 GitResult<QByteArray> commitTree(const QByteArray& repo, const QByteArray& tree,
                                  const QByteArray& parent, const GitContext& context)
 {

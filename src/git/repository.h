@@ -1,6 +1,7 @@
 #pragma once
 
 #include "git/git.h"
+#include "git/gitparsers.h"
 
 #include <QByteArray>
 
@@ -53,5 +54,13 @@ GitResult<void> setRef(const QByteArray& repo, const QByteArray& ref, const QByt
 // "refs/brevane/" or lie under it.
 GitResult<void> deleteRefs(const QByteArray& repo, const QByteArray& prefix,
                            const GitContext& context = {});
+
+// A commit on `base` that holds, for each of `picks` (changes as git's
+// raw diff gives them, from `base` to some commit of this repository),
+// what that change did: the file's new contents and mode, its deletion, or
+// its rename. Made through a private index; nothing of the user's is
+// touched.
+GitResult<QByteArray> combine(const QByteArray& repo, const QByteArray& base,
+                              const QList<GitFileChange>& picks, const GitContext& context = {});
 
 } // namespace Git

@@ -99,6 +99,7 @@ void BrevaneModel::newSession()
     m_sessionWorktrees = false;
     m_worktreesDiscarded = false;
     m_baseCommit.clear();
+    m_assembled.reset();
     Q_EMIT changed();
 }
 
@@ -735,6 +736,91 @@ void BrevaneModel::compareVersions(const QByteArray& path, const QByteArray& fro
             return alignUnifiedDiff(*diff);
         },
         std::move(done));
+}
+
+bool BrevaneModel::canAssemble() const
+{
+    return m_sessionWorktrees && !m_worktreesDiscarded && !m_baseCommit.isEmpty() &&
+           !anyRunning() && !m_assembling && !m_applying && !m_discarding;
+}
+
+void BrevaneModel::assemble(const QMap<QByteArray, qsizetype>& picks,
+                            std::function<void(const GitResult<Assembled>&)> done)
+{
+    if (!canAssemble()) {
+        done(GitError{tr("Nothing can be assembled now")});
+        return;
+    }
+    QList<GitFileChange> changes;
+    QByteArray top;
+    for (auto pick = picks.begin(); pick != picks.end(); ++pick) {
+        const AgentSession* agent = m_runners.value(pick.value());
+        if (!agent || !agent->worktree())
+            continue;
+        top = agent->worktree()->repositoryTop;
+        for (const GitFileChange& change : agent->worktreeChanges().snapshot.whole) {
+            if (change.path == pick.key())
+                changes << change;
+        }
+    }
+    if (changes.isEmpty()) {
+        done(GitError{tr("No file is picked")});
+        return;
+    }
+    m_assembling = true;
+    Q_EMIT changed();
+    QPointer<BrevaneModel> self(this);
+    runGit<GitResult<Assembled>>(
+        [top, base = m_baseCommit, sessionId = m_sessionId,
+         changes](const GitContext& context) -> GitResult<Assembled> {
+            const GitResult<QByteArray> commit = Git::combine(top, base, changes, context);
+            if (!commit)
+                return GitError{commit.error()};
+            if (const GitResult<void> set = Git::setRef(
+                    top, "refs/brevane/" + sessionId.toUtf8() + "/assembled", *commit, context);
+                !set)
+                return GitError{set.error()};
+            const GitResult<QList<GitFileChange>> whole =
+                Git::changes(top, base, *commit, context);
+            if (!whole)
+                return GitError{whole.error()};
+            return Assembled{*commit, *whole};
+        },
+        [self, sessionId = m_sessionId, done = std::move(done)](const GitResult<Assembled>& made) {
+            self->m_assembling = false;
+            if (made && sessionId == self->m_sessionId)
+                self->m_assembled = *made;
+            Q_EMIT self->changed();
+            done(made);
+        });
+}
+
+bool BrevaneModel::canApplyAssembled() const
+{
+    return m_assembled && canAssemble();
+}
+
+void BrevaneModel::applyAssembled(std::function<void(const GitResult<GitApplyResult>&)> done)
+{
+    if (!canApplyAssembled())
+        return;
+    QByteArray top;
+    for (const AgentSession* agent : std::as_const(m_runners)) {
+        if (agent->worktree())
+            top = agent->worktree()->repositoryTop;
+    }
+    m_applying = true;
+    Q_EMIT changed();
+    QPointer<BrevaneModel> self(this);
+    runGit<GitResult<GitApplyResult>>(
+        [top, base = m_baseCommit, commit = m_assembled->commit](const GitContext& context) {
+            return Git::applyToFolder(top, base, commit, {}, context);
+        },
+        [self, done = std::move(done)](const GitResult<GitApplyResult>& result) {
+            self->m_applying = false;
+            Q_EMIT self->changed();
+            done(result);
+        });
 }
 
 bool BrevaneModel::canApplyChanges(qsizetype index) const

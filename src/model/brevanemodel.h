@@ -173,6 +173,21 @@ public:
     void compareVersions(const QByteArray& path, const QByteArray& from, const QByteArray& to,
                          std::function<void(const GitResult<QList<SideBySideRow>>&)> done);
 
+    // A result put together from several agents: for each path picked, what
+    // the agent picked for it did to it (its version, a deletion, a
+    // rename), on the session's base, kept under refs/brevane/<session>/
+    // assembled. Apply brings it into the folder as applyChanges() does.
+    struct Assembled {
+        QByteArray commit;
+        QList<GitFileChange> changes; // base -> commit
+    };
+    bool canAssemble() const;
+    void assemble(const QMap<QByteArray, qsizetype>& picks,
+                  std::function<void(const GitResult<Assembled>&)> done);
+    const std::optional<Assembled>& assembled() const { return m_assembled; }
+    bool canApplyAssembled() const;
+    void applyAssembled(std::function<void(const GitResult<GitApplyResult>&)> done);
+
     bool anyRunning() const;
     // Something of the session is under way: a turn, or git making or
     // removing its worktrees. The session stays in the window meanwhile.
@@ -270,6 +285,8 @@ private:
     QList<bool> m_checkAfterSnapshot;
     // A run or check was started and settled() is still to come.
     bool m_settling = false;
+    std::optional<Assembled> m_assembled;
+    bool m_assembling = false;
     void settleIfDone();
     // The preparation under way: raised by Stop and when the model goes.
     std::shared_ptr<WakeUpFd> m_prepareCancel;

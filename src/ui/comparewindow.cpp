@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -78,6 +80,9 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
     , m_agentB(new QComboBox)
     , m_versions(new QComboBox)
     , m_sideBySide(new SideBySideView)
+    , m_assemble(new QPushButton(tr("Assemble")))
+    , m_apply(new QPushButton(tr("Apply Selection")))
+    , m_assembleStatus(new QLabel)
 {
     setWindowTitle(tr("Compare Agents"));
     resize(900, 600);
@@ -99,7 +104,55 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
     m_scores->sortByColumn(AgentColumn, Qt::AscendingOrder);
     m_matrix->sortByColumn(0, Qt::AscendingOrder);
     splitter->addWidget(m_scores);
-    splitter->addWidget(m_matrix);
+    auto* picking = new QWidget;
+    auto* pickingLayout = new QVBoxLayout(picking);
+    pickingLayout->setContentsMargins(0, 0, 0, 0);
+    pickingLayout->addWidget(m_matrix, 1);
+    auto* assembleRow = new QHBoxLayout;
+    m_assemble->setToolTip(tr("Put the versions ticked in the matrix together on the session's "
+                              "base, one agent's per file"));
+    m_apply->setToolTip(tr("Write the assembled result into your folder, merged with your "
+                           "changes, without committing"));
+    m_assembleStatus->setWordWrap(true);
+    assembleRow->addWidget(m_assemble);
+    assembleRow->addWidget(m_apply);
+    assembleRow->addWidget(m_assembleStatus, 1);
+    pickingLayout->addLayout(assembleRow);
+    splitter->addWidget(picking);
+    connect(m_matrix, &QTreeWidget::itemChanged, this, &CompareWindow::pickChanged);
+    connect(m_assemble, &QPushButton::clicked, this, [this] {
+        QPointer<CompareWindow> self(this);
+        m_assembleStatus->setText(tr("Assembling\u2026"));
+        m_model->assemble(m_picks, [self](const GitResult<BrevaneModel::Assembled>& made) {
+            if (!self)
+                return;
+            self->m_assembleStatus->setText(
+                made ? tr("Assembled: %n files", nullptr, int(made->changes.size()))
+                     : made.error());
+        });
+    });
+    connect(m_apply, &QPushButton::clicked, this, [this] {
+        QPointer<CompareWindow> self(this);
+        m_assembleStatus->setText(tr("Applying\u2026"));
+        m_model->applyAssembled([self](const GitResult<GitApplyResult>& applied) {
+            if (!self)
+                return;
+            if (!applied) {
+                self->m_assembleStatus->setText(applied.error());
+            } else if (!applied->applied) {
+                QStringList paths;
+                for (const QByteArray& path : applied->conflicts)
+                    paths << QFile::decodeName(path);
+                self->m_assembleStatus->setText(
+                    tr("Nothing was applied: these files clash with yours: %1")
+                        .arg(paths.join(QStringLiteral(", "))));
+            } else {
+                self->m_assembleStatus->setText(
+                    tr("Applied: %n files written", nullptr,
+                       int(applied->written.size() + applied->removed.size())));
+            }
+        });
+    });
     auto* versions = new QWidget;
     auto* versionsLayout = new QVBoxLayout(versions);
     versionsLayout->setContentsMargins(0, 0, 0, 0);
@@ -148,6 +201,7 @@ void CompareWindow::refresh()
     refreshScores();
     refreshMatrix();
     showSideBySide();
+    updateButtons();
     if (m_model->anyRunning())
         m_ticking.start();
     else
@@ -205,6 +259,22 @@ void CompareWindow::refreshScores()
         }
         m_scores->addTopLevelItem(item);
     }
+    // The assembled result stands beside the agents it came from.
+    if (const std::optional<BrevaneModel::Assembled>& assembled = m_model->assembled()) {
+        auto* item = new SortedItem;
+        setCell(item, AgentColumn, tr("assembled"));
+        qint64 added = 0;
+        qint64 removed = 0;
+        for (const GitFileChange& change : assembled->changes) {
+            added += change.addedLines;
+            removed += change.removedLines;
+        }
+        const qsizetype files = assembled->changes.size();
+        setCell(item, FilesColumn, locale.toString(files), qint64(files));
+        setCell(item, AddedColumn, QStringLiteral("+") + locale.toString(added), added);
+        setCell(item, RemovedColumn, QStringLiteral("\u2212") + locale.toString(removed), removed);
+        m_scores->addTopLevelItem(item);
+    }
     m_scores->setSortingEnabled(true);
 }
 
@@ -248,10 +318,14 @@ void CompareWindow::refreshMatrix()
             item->setFont(0, several);
             item->setToolTip(1, tr("Changed by %n agents", nullptr, file.touchedBy));
         }
+        const auto pick = m_picks.constFind(file.path);
         for (qsizetype i = 0; i < file.byAgent.size(); ++i) {
-            if (const std::optional<GitFileChange>& change = file.byAgent[i])
+            if (const std::optional<GitFileChange>& change = file.byAgent[i]) {
                 setCell(item, int(2 + i), changeText(*change),
                         qint64(change->addedLines + change->removedLines));
+                item->setCheckState(
+                    int(2 + i), pick != m_picks.cend() && *pick == i ? Qt::Checked : Qt::Unchecked);
+            }
         }
         items << item;
     }
@@ -299,4 +373,36 @@ void CompareWindow::showSideBySide()
             else
                 self->m_sideBySide->setRows(*rows);
         });
+}
+
+void CompareWindow::pickChanged(QTreeWidgetItem* item, int column)
+{
+    const qsizetype agent = column - 2;
+    if (agent < 0)
+        return;
+    const QByteArray path = item->data(0, Qt::UserRole).toByteArray();
+    const bool ticked = item->checkState(column) == Qt::Checked;
+    // One agent's version per file: ticking one unticks the others.
+    const QSignalBlocker quiet(m_matrix);
+    if (ticked) {
+        m_picks.insert(path, agent);
+        for (int other = 2; other < item->columnCount(); ++other) {
+            if (other != column && item->data(other, Qt::CheckStateRole).isValid())
+                item->setCheckState(other, Qt::Unchecked);
+        }
+    } else if (m_picks.value(path, -1) == agent) {
+        m_picks.remove(path);
+    }
+    updateButtons();
+}
+
+void CompareWindow::updateButtons()
+{
+    m_assemble->setEnabled(m_model->canAssemble() && !m_picks.isEmpty());
+    m_apply->setEnabled(m_model->canApplyAssembled());
+}
+
+QString CompareWindow::assembleStatus() const
+{
+    return m_assembleStatus->text();
 }

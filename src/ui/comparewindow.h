@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QTimer>
 #include <QWidget>
 
 class BrevaneModel;
 class QComboBox;
+class QLabel;
+class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 class SideBySideView;
 
 // The agents of a window's session side by side, updated as they work: a
@@ -27,6 +31,13 @@ public:
     QComboBox* versions() const { return m_versions; }
     SideBySideView* sideBySide() const { return m_sideBySide; }
     enum Versions { AAgainstB, BaseAgainstA, BaseAgainstB };
+    // Which agent's version of each file to take (a ticked cell of the
+    // matrix), put together by Assemble and brought into the folder by
+    // Apply Selection.
+    const QMap<QByteArray, qsizetype>& picks() const { return m_picks; }
+    QPushButton* assembleButton() const { return m_assemble; }
+    QPushButton* applyButton() const { return m_apply; }
+    QString assembleStatus() const;
 
     // Sort keys beside what the cells show.
     static constexpr int SortRole = Qt::UserRole + 10;
@@ -37,6 +48,8 @@ private:
     void refreshScores();
     void refreshMatrix();
     void showSideBySide();
+    void pickChanged(QTreeWidgetItem* item, int column);
+    void updateButtons();
 
     BrevaneModel* m_model;
     QTreeWidget* m_scores;
@@ -48,6 +61,10 @@ private:
     // The comparison asked for last, and the answer's ticket: older ones are dropped.
     QList<QByteArray> m_shownVersions;
     quint64 m_asked = 0;
+    QMap<QByteArray, qsizetype> m_picks;
+    QPushButton* m_assemble;
+    QPushButton* m_apply;
+    QLabel* m_assembleStatus;
     // Several changes in a row refresh once; a running agent's time moves on
     // every second while nothing else changes.
     QTimer m_refresh;
