@@ -190,8 +190,8 @@ private Q_SLOTS:
             << QStringList{u"+ | 1 x"_s, u"+ | 2 y"_s};
         QTest::newRow("an empty line of context, a diff cut short")
             << QByteArray("@@ -1,3 +1,3 @@\n\n-b\n") << QStringList{u"= 1  | 1 "_s, u"- 2 b |"_s};
-        QTest::newRow("no hunk at all") << QByteArray("Binary files a/x and b/x differ\n")
-                                        << QStringList{};
+        QTest::newRow("no hunk at all")
+            << QByteArray("Binary files a/x and b/x differ\n") << QStringList{};
     }
     void sideBySide()
     {
@@ -224,10 +224,10 @@ private Q_SLOTS:
 
         QTest::newRow("one word") << u"int count = 1;"_s << u"int total = 1;"_s
                                   << QList<qsizetype>{4, 5, 4, 5};
-        QTest::newRow("a word added") << u"call(a)"_s << u"call(a, b)"_s
-                                      << QList<qsizetype>{6, 0, 6, 3};
-        QTest::newRow("not inside a word") << u"value"_s << u"values"_s
-                                           << QList<qsizetype>{0, 5, 0, 6};
+        QTest::newRow("a word added")
+            << u"call(a)"_s << u"call(a, b)"_s << QList<qsizetype>{6, 0, 6, 3};
+        QTest::newRow("not inside a word")
+            << u"value"_s << u"values"_s << QList<qsizetype>{0, 5, 0, 6};
         QTest::newRow("equal") << u"same"_s << u"same"_s << QList<qsizetype>{4, 0, 4, 0};
         QTest::newRow("repeated words overlap neither end")
             << u"a a"_s << u"a a a"_s << QList<qsizetype>{3, 0, 3, 2};

@@ -53,11 +53,11 @@ GitResult<QByteArray> wholeFileDiff(const QByteArray& repo, const QByteArray& fr
 {
     if (!validRevisions(from, to))
         return badRevisions(from, to);
-    return output({repo,
-                   {"diff-tree", "-r", "-p", "--no-renames", "--unified=2147483647", from, to,
-                    "--", path},
-                   {"GIT_LITERAL_PATHSPECS=1"}},
-                  context);
+    return output(
+        {repo,
+         {"diff-tree", "-r", "-p", "--no-renames", "--unified=2147483647", from, to, "--", path},
+         {"GIT_LITERAL_PATHSPECS=1"}},
+        context);
 }
 
 } // namespace Git

@@ -172,9 +172,8 @@ GitResult<QByteArray> combine(const QByteArray& repo, const QByteArray& base,
         else
             entry(change.newMode, change.newId, change.path);
     }
-    if (GitResult<QByteArray> updated =
-            output({repo, {"update-index", "-z", "--index-info"}, {indexVariable}, entries},
-                   context);
+    if (GitResult<QByteArray> updated = output(
+            {repo, {"update-index", "-z", "--index-info"}, {indexVariable}, entries}, context);
         !updated)
         return GitError{updated.error()};
     GitResult<QByteArray> tree = output({repo, {"write-tree"}, {indexVariable}}, context);

@@ -780,8 +780,7 @@ void BrevaneModel::assemble(const QMap<QByteArray, qsizetype>& picks,
                     top, "refs/brevane/" + sessionId.toUtf8() + "/assembled", *commit, context);
                 !set)
                 return GitError{set.error()};
-            const GitResult<QList<GitFileChange>> whole =
-                Git::changes(top, base, *commit, context);
+            const GitResult<QList<GitFileChange>> whole = Git::changes(top, base, *commit, context);
             if (!whole)
                 return GitError{whole.error()};
             return Assembled{*commit, *whole};

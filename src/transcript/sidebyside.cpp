@@ -106,10 +106,10 @@ QList<SideBySideRow> alignUnifiedDiff(QByteArrayView diff)
             if (!header)
                 continue;
             flush();
-            const qint64 leftStart = header->leftCount == 0 ? header->leftStart + 1
-                                                            : header->leftStart;
-            const qint64 rightStart = header->rightCount == 0 ? header->rightStart + 1
-                                                              : header->rightStart;
+            const qint64 leftStart =
+                header->leftCount == 0 ? header->leftStart + 1 : header->leftStart;
+            const qint64 rightStart =
+                header->rightCount == 0 ? header->rightStart + 1 : header->rightStart;
             // Hunks go forward; one that would show lines again is not git's.
             if (seenHunk && (leftStart < leftNext || rightStart < rightNext))
                 continue;

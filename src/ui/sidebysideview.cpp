@@ -72,7 +72,8 @@ void SideBySideView::updateScrollBars()
     const int visibleRows = std::max(1, viewport()->height() / rowHeight);
     verticalScrollBar()->setRange(0, std::max<int>(0, int(m_rows.size()) - visibleRows));
     verticalScrollBar()->setPageStep(visibleRows);
-    const int paneText = viewport()->width() / 2 - metrics.horizontalAdvance(QStringLiteral("00000 ")) - margin;
+    const int paneText =
+        viewport()->width() / 2 - metrics.horizontalAdvance(QStringLiteral("00000 ")) - margin;
     const int widest =
         int(std::min<qsizetype>(m_widestLine, 1 << 20)) * metrics.horizontalAdvance(u'M');
     horizontalScrollBar()->setRange(0, std::max(0, widest - paneText));

@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             lastLeft = lastRight = 0;
             continue;
         }
-        const bool twoSides = row.kind == SideBySideRow::Kind::Same ||
-                              row.kind == SideBySideRow::Kind::Changed;
+        const bool twoSides =
+            row.kind == SideBySideRow::Kind::Same || row.kind == SideBySideRow::Kind::Changed;
         if (bool(row.left) != (twoSides || row.kind == SideBySideRow::Kind::Removed) ||
             bool(row.right) != (twoSides || row.kind == SideBySideRow::Kind::Added))
             std::abort();
