@@ -31,44 +31,6 @@ namespace {
 constexpr int fileCount = 10000;
 constexpr int diffLines = 100000;
 
-double msSince(const QElapsedTimer& clock)
-{
-    return double(clock.nsecsElapsed()) / 1e6;
-}
-
-// Runs the event loop until `condition` holds; false after a minute.
-bool waitUntil(const std::function<bool()>& condition)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > 60000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
-
-// Counts the paints of a widget.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
-QByteArray head(const QByteArray& repo)
-{
-    const GitResult<QByteArray> out = Git::output({repo, {"rev-parse", "HEAD"}}, {});
-    return out ? out->trimmed() : QByteArray();
-}
-
 } // namespace
 
 int main(int argc, char** argv)

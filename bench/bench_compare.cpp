@@ -33,42 +33,6 @@ constexpr int agentCount = 3;
 constexpr int fileCount = 2000;
 constexpr int versionLines = 50000;
 
-double msSince(const QElapsedTimer& clock)
-{
-    return double(clock.nsecsElapsed()) / 1e6;
-}
-
-bool waitUntil(const std::function<bool()>& condition)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > 60000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
-
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
-QByteArray head(const QByteArray& repo)
-{
-    const GitResult<QByteArray> out = Git::output({repo, {"rev-parse", "HEAD"}}, {});
-    return out ? out->trimmed() : QByteArray();
-}
-
 QByteArray version(int agent)
 {
     QByteArray text;

@@ -268,26 +268,14 @@ void HistoryPanel::deleteSelected(bool confirm)
     if (!m_delete->isEnabled())
         return;
     const QStringList ids = selectedIds();
-    if (m_runningHere && std::any_of(ids.begin(), ids.end(), m_runningHere)) {
-        QMessageBox::information(this, tr("Delete Sessions"),
-                                 tr("A session still running cannot be opened or deleted."));
-        refresh();
+    if (!mayGoAhead(ids, confirm, tr("Delete Sessions"),
+                    ids.size() == 1
+                        ? tr("Delete this session from the history?")
+                        : tr("Delete %n sessions from the history?", nullptr, int(ids.size())),
+                    tr("Their turns and transcripts are removed for good, and so are "
+                       "their worktrees, with every change not applied."),
+                    tr("Delete")))
         return;
-    }
-    if (confirm) {
-        QMessageBox box(QMessageBox::Warning, tr("Delete Sessions"),
-                        ids.size() == 1
-                            ? tr("Delete this session from the history?")
-                            : tr("Delete %n sessions from the history?", nullptr, int(ids.size())),
-                        QMessageBox::Cancel, this);
-        box.setInformativeText(tr("Their turns and transcripts are removed for good, and so are "
-                                  "their worktrees, with every change not applied."));
-        QPushButton* remove = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
-        box.setDefaultButton(QMessageBox::Cancel);
-        box.exec();
-        if (box.clickedButton() != remove)
-            return;
-    }
     // The windows showing them let go first, so that nothing runs in a
     // worktree about to go.
     Q_EMIT deleting(ids);
@@ -328,27 +316,36 @@ void HistoryPanel::discardSelected(bool confirm)
         if (item->data(TitleColumn, WorktreesRole).toBool())
             ids << item->data(TitleColumn, IdRole).toString();
     }
+    if (!mayGoAhead(ids, confirm, tr("Discard Worktrees"),
+                    ids.size() == 1
+                        ? tr("Discard the worktrees of this session?")
+                        : tr("Discard the worktrees of %n sessions?", nullptr, int(ids.size())),
+                    tr("Every change not applied is lost. The sessions and their "
+                       "transcripts stay in the history."),
+                    tr("Discard")))
+        return;
+    Q_EMIT discardRequested(ids);
+}
+
+bool HistoryPanel::mayGoAhead(const QStringList& ids, bool confirm, const QString& title,
+                              const QString& question, const QString& consequence,
+                              const QString& action)
+{
+    // What the list showed may be out of date: a session runs here now.
     if (m_runningHere && std::any_of(ids.begin(), ids.end(), m_runningHere)) {
-        QMessageBox::information(this, tr("Discard Worktrees"),
+        QMessageBox::information(this, title,
                                  tr("A session still running cannot be opened or deleted."));
         refresh();
-        return;
+        return false;
     }
-    if (confirm) {
-        QMessageBox box(QMessageBox::Warning, tr("Discard Worktrees"),
-                        ids.size() == 1
-                            ? tr("Discard the worktrees of this session?")
-                            : tr("Discard the worktrees of %n sessions?", nullptr, int(ids.size())),
-                        QMessageBox::Cancel, this);
-        box.setInformativeText(tr("Every change not applied is lost. The sessions and their "
-                                  "transcripts stay in the history."));
-        QPushButton* discard = box.addButton(tr("Discard"), QMessageBox::DestructiveRole);
-        box.setDefaultButton(QMessageBox::Cancel);
-        box.exec();
-        if (box.clickedButton() != discard)
-            return;
-    }
-    Q_EMIT discardRequested(ids);
+    if (!confirm)
+        return true;
+    QMessageBox box(QMessageBox::Warning, title, question, QMessageBox::Cancel, this);
+    box.setInformativeText(consequence);
+    QPushButton* goAhead = box.addButton(action, QMessageBox::DestructiveRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == goAhead;
 }
 
 void HistoryPanel::countSpace(const QList<SessionSummary>& sessions)

@@ -83,6 +83,10 @@ private:
     void ask();
     void showSessions(const QList<SessionSummary>& sessions);
     void updateButtons();
+    // Whether to go ahead with `action` on the sessions `ids`: none of them
+    // runs here, and the user said so (when asked to `confirm`).
+    bool mayGoAhead(const QStringList& ids, bool confirm, const QString& title,
+                    const QString& question, const QString& consequence, const QString& action);
     void countSpace(const QList<SessionSummary>& sessions);
     QString spaceText(const SessionSummary& session) const;
 
