@@ -12,6 +12,7 @@
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -132,6 +133,7 @@ private Q_SLOTS:
 
     void apply_data();
     void apply();
+    void combine();
 
 private:
     FakeHome m_home;
@@ -617,6 +619,46 @@ void TestGit::apply()
             QCOMPARE(modeOf(repo.path(name)) != 0, name == "c.txt" || name == "d.txt");
     }
     QVERIFY(!folderState(repo.top).contains(".brevane-"));
+}
+
+// Picks from two agents put together: one renamed d.txt away, the other
+// changed it, deleted c.txt and added a file whose name holds a newline.
+// Both picks of d.txt's fate stand, whatever order the paths come in.
+void TestGit::combine()
+{
+    Repo repo;
+    QVERIFY(repo.create());
+    const QByteArray top = repo.top;
+    const auto commitFrom = [&](const std::function<bool()>& edit) {
+        if (!git(top, {"checkout", "-q", "--detach", repo.head}) || !edit() ||
+            !git(top, {"add", "-A"}) || !git(top, {"commit", "-qm", "agent"}))
+            return QByteArray();
+        return gitOutput(top, {"rev-parse", "HEAD"});
+    };
+    const QByteArray renamer = commitFrom([&] { return git(top, {"mv", "d.txt", "z.txt"}); });
+    const QByteArray editor = commitFrom([&] {
+        return repo.write("d.txt", "edited\n") && ::unlink(repo.path("c.txt").constData()) == 0 &&
+               repo.write("new\nline.txt", "n\n");
+    });
+    QVERIFY(!renamer.isEmpty() && !editor.isEmpty());
+    const GitResult<QList<GitFileChange>> renamed = Git::changes(top, repo.head, renamer);
+    const GitResult<QList<GitFileChange>> edited = Git::changes(top, repo.head, editor);
+    QVERIFY(renamed && edited && renamed->size() == 1 && edited->size() == 3);
+    QCOMPARE(renamed->front().kind, GitFileChange::Kind::Renamed);
+
+    for (const bool renameFirst : {true, false}) {
+        const QList<GitFileChange> picks = renameFirst ? *renamed + *edited : *edited + *renamed;
+        const GitResult<QByteArray> combined = Git::combine(top, repo.head, picks);
+        QVERIFY2(combined, qPrintable(combined.error()));
+        const QList<QByteArray> files =
+            gitOutput(top, {"ls-tree", "-r", "-z", "--name-only", *combined}).split('\0');
+        QCOMPARE(files, (QList<QByteArray>{".gitignore", "a.txt", "d.txt", "f.sh", "keep.txt",
+                                           "new\nline.txt", "z.txt", ""}));
+        QCOMPARE(gitOutput(top, {"show", *combined + ":d.txt"}), QByteArray("edited"));
+        QCOMPARE(gitOutput(top, {"show", *combined + ":z.txt"}),
+                 QByteArray("rename me\nwith some\nlines"));
+        QCOMPARE(gitOutput(top, {"rev-parse", *combined + "^"}), repo.head);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestGit)

@@ -684,7 +684,8 @@ private Q_SLOTS:
                 groups << pid_t(group.match(agent->output()).captured(1).toLong());
             }
             model->setTask(u"next"_s);
-            QVERIFY(model->anyCheckRunning() && !model->canRun() && !model->canStartNewSession());
+            QVERIFY(model->anyCheckRunning() && !model->canRun() && !model->canStartNewSession() &&
+                    !model->canDiscardWorktrees());
             if (stop) {
                 QVERIFY(content->stopButton()->isEnabled());
                 content->stopButton()->click();
@@ -709,6 +710,10 @@ private Q_SLOTS:
         }
         model->setTask(u"next"_s);
         QVERIFY(waitFor([&] { return model->canRun(); }));
+        // A new session starts without the old one's results.
+        model->newSession();
+        QVERIFY(std::none_of(agents.begin(), agents.end(),
+                             [](const AgentSession* agent) { return agent->check(); }));
     }
 
     // The Compare window shows what each agent did, as it happens: the

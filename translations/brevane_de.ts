@@ -122,6 +122,14 @@
         <source>No file is picked</source>
         <translation>Keine Datei ist gewählt</translation>
     </message>
+    <message>
+        <source>The versions differ in what cannot be shown as lines: a binary file, or only its mode.</source>
+        <translation>Die Fassungen unterscheiden sich in etwas, das sich nicht als Zeilen zeigen lässt: eine Binärdatei, oder nur ihr Modus.</translation>
+    </message>
+    <message>
+        <source>Nothing assembled to apply</source>
+        <translation>Nichts zusammengestellt, das sich übernehmen ließe</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>

@@ -5,8 +5,10 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -157,21 +159,32 @@ GitResult<QByteArray> combine(const QByteArray& repo, const QByteArray& base,
         !read)
         return GitError{read.error()};
     // "mode id<TAB>path", each ended by a NUL; mode 0 takes a path out.
-    const QByteArray none(40, '0');
-    QByteArray entries;
-    const auto entry = [&](int mode, const QByteArray& id, const QByteArray& path) {
-        entries += QByteArray::number(mode, 8) + ' ' + id + '\t' + path + '\0';
-    };
+    // Every removal goes before every addition, so that a rename away from
+    // a path never takes out what another pick put there.
+    QByteArray removals;
+    QByteArray additions;
+    QSet<QByteArray> picked;
     for (const GitFileChange& change : picks) {
         if (change.path.isEmpty() || change.path.contains('\0'))
             return GitError{QStringLiteral("Not a path: %1").arg(QString::fromUtf8(change.path))};
-        if (change.kind == GitFileChange::Kind::Renamed && !change.oldPath.isEmpty())
-            entry(0, none, change.oldPath);
-        if (change.kind == GitFileChange::Kind::Deleted)
-            entry(0, none, change.path);
-        else
-            entry(change.newMode, change.newId, change.path);
+        if (change.kind != GitFileChange::Kind::Deleted)
+            picked.insert(change.path);
     }
+    for (const GitFileChange& change : picks) {
+        const QByteArray none(std::max<qsizetype>(40, change.newId.size()), '0');
+        const auto remove = [&](const QByteArray& path) {
+            if (!picked.contains(path))
+                removals += "0 " + none + '\t' + path + '\0';
+        };
+        if (change.kind == GitFileChange::Kind::Renamed && !change.oldPath.isEmpty())
+            remove(change.oldPath);
+        if (change.kind == GitFileChange::Kind::Deleted)
+            remove(change.path);
+        else
+            additions += QByteArray::number(change.newMode, 8) + ' ' + change.newId + '\t' +
+                         change.path + '\0';
+    }
+    const QByteArray entries = removals + additions;
     if (GitResult<QByteArray> updated = output(
             {repo, {"update-index", "-z", "--index-info"}, {indexVariable}, entries}, context);
         !updated)

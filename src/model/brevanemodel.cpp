@@ -100,6 +100,7 @@ void BrevaneModel::newSession()
     m_worktreesDiscarded = false;
     m_baseCommit.clear();
     m_assembled.reset();
+    dropPendingChecks();
     Q_EMIT changed();
 }
 
@@ -109,6 +110,8 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
 {
     if (busy())
         return false;
+    dropPendingChecks();
+    m_assembled.reset();
     if (sessionStarted())
         Q_EMIT sessionEnding();
     for (AgentSession* runner : std::as_const(m_runners)) {
@@ -323,6 +326,8 @@ void BrevaneModel::start()
         prepareWorktrees(toPrepare);
     m_runActive = anyRunning();
     m_settling = m_settling || m_runActive;
+    // What was assembled came from work that goes on now.
+    m_assembled.reset();
     // A task is sent once: the field is ready for the follow-up, and a
     // second Return does not send it again.
     setTask(QString());
@@ -604,8 +609,14 @@ void BrevaneModel::refreshChanges(qsizetype index)
         },
         [self, index, target, worktree, turn](const GitResult<AgentSnapshot>& result) {
             // Another session's worktree by now: what was taken is not its.
-            if (!target || target->worktree() != worktree)
+            if (!target || target->worktree() != worktree) {
+                // No check for a worktree that is gone or another's.
+                if (self && index < self->m_checkAfterSnapshot.size()) {
+                    self->m_checkAfterSnapshot[index] = false;
+                    self->settleIfDone();
+                }
                 return;
+            }
             AgentSession::WorktreeChanges changes = target->worktreeChanges();
             changes.computing = false;
             if (result) {
@@ -684,8 +695,16 @@ void BrevaneModel::runChecks()
 
 bool BrevaneModel::anyCheckRunning() const
 {
+    // One waiting for its snapshot is as good as running: nothing may
+    // overtake it.
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const AgentSession* r) { return r->checkRunning(); });
+                       [](const AgentSession* r) { return r->checkRunning(); }) ||
+           m_checkAfterSnapshot.contains(true);
+}
+
+void BrevaneModel::dropPendingChecks()
+{
+    m_checkAfterSnapshot.fill(false);
 }
 
 void BrevaneModel::loadDiff(qsizetype index, const GitFileChange& change, bool thisTurn,
@@ -733,7 +752,11 @@ void BrevaneModel::compareVersions(const QByteArray& path, const QByteArray& fro
             const GitResult<QByteArray> diff = Git::wholeFileDiff(top, from, to, path, context);
             if (!diff)
                 return GitError{diff.error()};
-            return alignUnifiedDiff(*diff);
+            QList<SideBySideRow> rows = alignUnifiedDiff(*diff);
+            if (rows.isEmpty() && !diff->isEmpty())
+                return GitError{tr("The versions differ in what cannot be shown as lines: a "
+                                   "binary file, or only its mode.")};
+            return rows;
         },
         std::move(done));
 }
@@ -801,8 +824,10 @@ bool BrevaneModel::canApplyAssembled() const
 
 void BrevaneModel::applyAssembled(std::function<void(const GitResult<GitApplyResult>&)> done)
 {
-    if (!canApplyAssembled())
+    if (!canApplyAssembled()) {
+        done(GitError{tr("Nothing assembled to apply")});
         return;
+    }
     QByteArray top;
     for (const AgentSession* agent : std::as_const(m_runners)) {
         if (agent->worktree())
@@ -880,6 +905,7 @@ void BrevaneModel::createBranch(qsizetype index, const QString& name,
 bool BrevaneModel::canDiscardWorktrees() const
 {
     return m_sessionWorktrees && !m_worktreesDiscarded && !m_discarding && !anyRunning() &&
+           !anyCheckRunning() &&
            std::any_of(m_runners.begin(), m_runners.end(),
                        [](const AgentSession* r) { return r->worktree().has_value(); });
 }
@@ -935,9 +961,7 @@ void BrevaneModel::handleRunEnded()
 
 void BrevaneModel::settleIfDone()
 {
-    if (!m_settling || anyRunning() || anyCheckRunning() ||
-        std::find(m_checkAfterSnapshot.begin(), m_checkAfterSnapshot.end(), true) !=
-            m_checkAfterSnapshot.end())
+    if (!m_settling || anyRunning() || anyCheckRunning())
         return;
     m_settling = false;
     Q_EMIT settled();
@@ -945,6 +969,7 @@ void BrevaneModel::settleIfDone()
 
 void BrevaneModel::stopAll()
 {
+    dropPendingChecks();
     if (m_prepareCancel)
         m_prepareCancel->raise();
     for (AgentSession* runner : std::as_const(m_runners)) {

@@ -185,6 +185,12 @@ public:
     void assemble(const QMap<QByteArray, qsizetype>& picks,
                   std::function<void(const GitResult<Assembled>&)> done);
     const std::optional<Assembled>& assembled() const { return m_assembled; }
+    // The picks changed: what was assembled from the old ones is not applied.
+    void forgetAssembled()
+    {
+        m_assembled.reset();
+        Q_EMIT changed();
+    }
     bool canApplyAssembled() const;
     void applyAssembled(std::function<void(const GitResult<GitApplyResult>&)> done);
 
@@ -288,6 +294,7 @@ private:
     std::optional<Assembled> m_assembled;
     bool m_assembling = false;
     void settleIfDone();
+    void dropPendingChecks();
     // The preparation under way: raised by Stop and when the model goes.
     std::shared_ptr<WakeUpFd> m_prepareCancel;
 

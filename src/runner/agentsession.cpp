@@ -206,9 +206,12 @@ void AgentSession::runCheck(const QByteArray& command, const QByteArray& folder,
         if (self && checkId == self->m_checkId && self->m_check)
             self->appendOutput(text, TextRole::Dim);
     };
-    handlers.ended = [self, checkId](ChildExit exit, bool) {
+    handlers.ended = [self, checkId](ChildExit exit, bool outputOpen) {
         if (!self || checkId != self->m_checkId || !self->m_check)
             return;
+        // A job the check left behind (a server, say) ends with its group.
+        if (outputOpen)
+            self->m_check->stop();
         CheckResult result;
         if (exit.signal)
             result = {CheckResult::Outcome::Killed, 0, exit.signal, {}};
@@ -299,6 +302,7 @@ void AgentSession::clearSession()
     releaseProcess();
     ++m_runId;
     m_turns.clear();
+    m_checkResult.reset();
     m_worktree.reset();
     m_changes = {{}, {}, false, m_changes.generation + 1};
     m_conversationId.clear();
@@ -314,6 +318,7 @@ void AgentSession::restore(const Kept& kept)
         return;
     releaseProcess();
     ++m_runId;
+    m_checkResult.reset();
     m_turns = kept.turns;
     // A turn knows its length by the calendar; its steady times are made
     // to match, so that it shows how long it took.

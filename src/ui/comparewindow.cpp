@@ -393,6 +393,7 @@ void CompareWindow::pickChanged(QTreeWidgetItem* item, int column)
     } else if (m_picks.value(path, -1) == agent) {
         m_picks.remove(path);
     }
+    m_model->forgetAssembled();
     updateButtons();
 }
 
