@@ -193,8 +193,7 @@ void AgentSession::runCheck(const QByteArray& command, const QByteArray& folder,
     if (!canRunCheck() || command.trimmed().isEmpty())
         return;
     const quint64 checkId = ++m_checkId;
-    if (!m_output.isEmpty() && !m_output.text().endsWith(u'\n'))
-        m_output.append(QStringLiteral("\n"), TextRole::Dim);
+    startLine();
     m_output.append(tr("Check: %1\n").arg(QString::fromUtf8(command)), TextRole::Dim);
     TurnProcess::Launch launch;
     launch.userCommand = command;
@@ -253,11 +252,16 @@ void AgentSession::endCheck(CheckResult result)
             m_terminating.push_back(std::move(m_check));
         m_check.reset();
     }
-    if (!m_output.isEmpty() && !m_output.text().endsWith(u'\n'))
-        m_output.append(QStringLiteral("\n"), TextRole::Dim);
+    startLine();
     m_checkResult = result;
     appendOutput(describeCheck(result) + u'\n', TextRole::Dim);
     Q_EMIT checkEnded();
+}
+
+void AgentSession::startLine()
+{
+    if (!m_output.isEmpty() && !m_output.text().endsWith(u'\n'))
+        m_output.append(QStringLiteral("\n"), TextRole::Dim);
 }
 
 QString AgentSession::describeCheck(const CheckResult& check)

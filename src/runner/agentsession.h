@@ -237,6 +237,8 @@ private:
     void handleOutputEnded(quint64 runId);
     void setOutputStillArriving(bool arriving);
     void endCheck(CheckResult result);
+    // What comes next starts a line of its own.
+    void startLine();
 
     ProcessOwner& m_owner;
     const ToolSpec m_spec;
