@@ -629,7 +629,8 @@ private Q_SLOTS:
 
         const QString hangs = u"print -r -- group $$; sleep 600"_s;
         QTest::newRow("after the turn by itself")
-            << u"[[ -f made.txt ]] && print built > artifact.txt"_s << true << 60000 << false
+            << u"[[ -f made.txt ]] && print built > artifact.txt && print y > made.txt"_s << true
+            << 60000 << false
             << QStringList{u"Check passed"_s, u"Check failed with exit status 1"_s,
                            u"Check failed with exit status 1"_s};
         QTest::newRow("asked for") << u"exit 4"_s << false << 60000 << false
@@ -701,8 +702,19 @@ private Q_SLOTS:
                          results[i]);
         }
         if (allow) {
-            // The check ran in the worktree, after the snapshot was taken.
-            QCOMPARE(readFile(agents[0]->worktree()->path + "/artifact.txt"), "built\n");
+            // The check ran in claude's worktree (it passed only there), after
+            // the snapshot; what it wrote is put back, so that no later
+            // snapshot takes it for the agent's work.
+            QVERIFY(waitFor([&] { return model->canRefreshChanges(0); }));
+            const QByteArray worktree = agents[0]->worktree()->path;
+            QVERIFY(!QFile::exists(QFile::decodeName(worktree + "/artifact.txt")));
+            QCOMPARE(readFile(worktree + "/made.txt"), "x\n");
+            const quint64 generation = agents[0]->worktreeChanges().generation;
+            model->refreshChanges(0);
+            QVERIFY(waitFor([&] {
+                return agents[0]->worktreeChanges().generation > generation + 1 &&
+                       !agents[0]->worktreeChanges().computing;
+            }));
             QList<QByteArray> changed;
             for (const GitFileChange& change : agents[0]->worktreeChanges().snapshot.whole)
                 changed << change.path;

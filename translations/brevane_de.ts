@@ -130,6 +130,10 @@
         <source>Nothing assembled to apply</source>
         <translation>Nichts zusammengestellt, das sich übernehmen ließe</translation>
     </message>
+    <message>
+        <source>What the check wrote stays in the worktree: %1</source>
+        <translation>Was die Prüfung geschrieben hat, bleibt im Worktree: %1</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>

@@ -112,36 +112,85 @@ GitResult<GitRepository> discover(const QByteArray& folder, const GitContext& co
     return repository;
 }
 
-GitResult<QByteArray> snapshot(const QByteArray& repoTop, const QByteArray& parent,
-                               const GitContext& context)
+namespace {
+
+// The work tree at `repoTop` as the user sees it, written as a tree through
+// the private index `privateIndex`. The work tree's own index is only read,
+// by copying it: starting from it keeps what was staged (a file added
+// despite an ignore rule, say) and its cached file stats, so unchanged
+// files are not read again.
+GitResult<QByteArray> writeWorkTree(const QByteArray& repoTop, const QByteArray& privateIndex,
+                                    const GitContext& context)
 {
-    GitResult<QByteArray> index =
-        output({repoTop, {"rev-parse", "--path-format=absolute", "--git-path", "index"}}, context);
+    GitResult<QByteArray> index = Git::output(
+        {repoTop, {"rev-parse", "--path-format=absolute", "--git-path", "index"}}, context);
     if (!index)
         return GitError{index.error()};
-
-    // The user's index is only read, by copying it: starting from it keeps
-    // what the user staged (a file added despite an ignore rule, say) and
-    // its cached file stats, so unchanged files are not read again.
-    QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return GitError{
-            QStringLiteral("Could not make a temporary folder: %1").arg(scratch.errorString())};
-    const QByteArray privateIndex = QFile::encodeName(scratch.filePath(QStringLiteral("index")));
     const int copyError = copyFile(onePath(*index), privateIndex);
     if (copyError != 0 && copyError != ENOENT)
         return GitError{
             QStringLiteral("Could not copy the index: %1").arg(systemErrorText(copyError))};
     const QByteArray indexVariable = "GIT_INDEX_FILE=" + privateIndex;
-
-    GitResult<QByteArray> added = output({repoTop, {"add", "--all"}, {indexVariable}}, context);
+    GitResult<QByteArray> added =
+        Git::output({repoTop, {"add", "--all"}, {indexVariable}}, context);
     if (!added)
         return GitError{added.error()};
-    GitResult<QByteArray> tree = output({repoTop, {"write-tree"}, {indexVariable}}, context);
+    GitResult<QByteArray> tree = Git::output({repoTop, {"write-tree"}, {indexVariable}}, context);
     if (!tree)
         return GitError{tree.error()};
+    return tree->trimmed();
+}
 
-    return commitTree(repoTop, tree->trimmed(), parent, context);
+GitResult<QByteArray> scratchIndex(const QTemporaryDir& scratch)
+{
+    if (!scratch.isValid())
+        return GitError{
+            QStringLiteral("Could not make a temporary folder: %1").arg(scratch.errorString())};
+    return QFile::encodeName(scratch.filePath(QStringLiteral("index")));
+}
+
+} // namespace
+
+GitResult<QByteArray> snapshot(const QByteArray& repoTop, const QByteArray& parent,
+                               const GitContext& context)
+{
+    QTemporaryDir scratch;
+    const GitResult<QByteArray> privateIndex = scratchIndex(scratch);
+    if (!privateIndex)
+        return GitError{privateIndex.error()};
+    const GitResult<QByteArray> tree = writeWorkTree(repoTop, *privateIndex, context);
+    if (!tree)
+        return GitError{tree.error()};
+    return commitTree(repoTop, *tree, parent, context);
+}
+
+GitResult<void> restoreFiles(const QByteArray& worktreeTop, const QByteArray& commit,
+                             const GitContext& context)
+{
+    if (commit.isEmpty() || looksLikeOption(commit))
+        return GitError{QStringLiteral("Not a commit: %1").arg(QString::fromUtf8(commit))};
+    QTemporaryDir scratch;
+    const GitResult<QByteArray> privateIndex = scratchIndex(scratch);
+    if (!privateIndex)
+        return GitError{privateIndex.error()};
+    const GitResult<QByteArray> now = writeWorkTree(worktreeTop, *privateIndex, context);
+    if (!now)
+        return GitError{now.error()};
+    GitResult<QByteArray> then =
+        output({worktreeTop, {"rev-parse", "--verify", commit + "^{tree}"}}, context);
+    if (!then)
+        return GitError{then.error()};
+    if (then->trimmed() == *now)
+        return {};
+    // Git's own switch from one tree to the other, through the index that
+    // holds the first: only the files that differ are written or removed.
+    if (GitResult<QByteArray> moved = output({worktreeTop,
+                                              {"read-tree", "-m", "-u", *now, then->trimmed()},
+                                              {"GIT_INDEX_FILE=" + *privateIndex}},
+                                             context);
+        !moved)
+        return GitError{moved.error()};
+    return {};
 }
 
 GitResult<QByteArray> combine(const QByteArray& repo, const QByteArray& base,

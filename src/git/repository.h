@@ -39,6 +39,14 @@ GitResult<GitRepository> discover(const QByteArray& folder, const GitContext& co
 GitResult<QByteArray> snapshot(const QByteArray& repoTop, const QByteArray& parent,
                                const GitContext& context = {});
 
+// Puts the files of the work tree at `worktreeTop` back as they were in
+// `commit`, as far as snapshot() sees them: files added since (and not
+// ignored) are removed, those changed or removed are written back, ignored
+// ones stay. Through a private index: the work tree's own index and HEAD
+// are left as they are. Meant for Brevane's own worktrees, never the user's.
+GitResult<void> restoreFiles(const QByteArray& worktreeTop, const QByteArray& commit,
+                             const GitContext& context = {});
+
 // A commit of `tree` (or of a commit's tree) with `parent` as its only
 // parent (none when empty), made by Brevane as author and committer.
 GitResult<QByteArray> commitTree(const QByteArray& repo, const QByteArray& tree,

@@ -41,11 +41,16 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
         });
         // After the above: whether a check follows is known by then.
         connect(runner, &AgentSession::runEnded, this, &BrevaneModel::handleRunEnded);
+        // Before settling: the worktree is put back first.
+        connect(runner, &AgentSession::checkEnded, this,
+                [this, index = m_runners.size()] { restoreAfterCheck(index); });
         connect(runner, &AgentSession::checkEnded, this, &BrevaneModel::changed);
         connect(runner, &AgentSession::checkEnded, this, &BrevaneModel::settleIfDone);
         m_runners.push_back(runner);
         m_included.push_back(true);
         m_checkAfterSnapshot.push_back(false);
+        m_checkedSnapshot.push_back({});
+        m_restoringAfterCheck.push_back(false);
     }
     checkRepository();
 }
@@ -588,7 +593,7 @@ bool BrevaneModel::canRefreshChanges(qsizetype index) const
     const AgentSession* agent = m_runners.value(index);
     return agent && agent->worktree() && !agent->state().isActive() &&
            !agent->worktreeChanges().computing && !agent->turns().isEmpty() &&
-           !agent->checkRunning();
+           !agent->checkRunning() && !m_restoringAfterCheck.value(index);
 }
 
 void BrevaneModel::refreshChanges(qsizetype index)
@@ -660,7 +665,8 @@ bool BrevaneModel::canRunCheck(qsizetype index) const
 {
     const AgentSession* agent = m_runners.value(index);
     return agent && agent->worktree() && !m_worktreesDiscarded && !m_discarding &&
-           agent->canRunCheck() && !agent->turns().isEmpty() && !checkSetting().command.isEmpty();
+           agent->canRunCheck() && !m_restoringAfterCheck.value(index) &&
+           !agent->turns().isEmpty() && !checkSetting().command.isEmpty();
 }
 
 void BrevaneModel::runCheck(qsizetype index)
@@ -673,9 +679,37 @@ void BrevaneModel::runCheck(qsizetype index)
         m_checkAfterSnapshot[index] = true;
         return;
     }
+    // What the check writes is put back afterwards, so that no later
+    // snapshot takes it for the agent's work; unless the snapshot failed,
+    // when what is there may be the agent's and stays.
+    const AgentSession::WorktreeChanges& changes = agent->worktreeChanges();
+    m_checkedSnapshot[index] = changes.error.isEmpty() ? changes.snapshot.commit : QByteArray();
     const CheckSetting check = checkSetting();
     agent->runCheck(check.command.toUtf8(), agent->worktree()->path, check.timeLimit);
     m_settling = m_settling || agent->checkRunning();
+}
+
+void BrevaneModel::restoreAfterCheck(qsizetype index)
+{
+    const AgentSession* agent = m_runners[index];
+    const QByteArray commit = std::exchange(m_checkedSnapshot[index], QByteArray());
+    if (commit.isEmpty() || !agent->worktree())
+        return;
+    m_restoringAfterCheck[index] = true;
+    QPointer<AgentSession> target(m_runners[index]);
+    QPointer<BrevaneModel> self(this);
+    runGit<GitResult<void>>(
+        [path = agent->worktree()->path, commit](const GitContext& context) {
+            return Git::restoreFiles(path, commit, context);
+        },
+        [self, index, target](const GitResult<void>& restored) {
+            self->m_restoringAfterCheck[index] = false;
+            if (!restored && target)
+                target->note(
+                    tr("What the check wrote stays in the worktree: %1").arg(restored.error()));
+            Q_EMIT self->changed();
+            self->settleIfDone();
+        });
 }
 
 bool BrevaneModel::canRunChecks() const
@@ -699,12 +733,13 @@ bool BrevaneModel::anyCheckRunning() const
     // overtake it.
     return std::any_of(m_runners.begin(), m_runners.end(),
                        [](const AgentSession* r) { return r->checkRunning(); }) ||
-           m_checkAfterSnapshot.contains(true);
+           m_checkAfterSnapshot.contains(true) || m_restoringAfterCheck.contains(true);
 }
 
 void BrevaneModel::dropPendingChecks()
 {
     m_checkAfterSnapshot.fill(false);
+    m_checkedSnapshot.fill(QByteArray());
 }
 
 void BrevaneModel::loadDiff(qsizetype index, const GitFileChange& change, bool thisTurn,

@@ -289,6 +289,11 @@ private:
     std::function<CheckSetting(const QByteArray&)> m_checkCommands;
     // Agents whose check waits for the snapshot of the turn just ended.
     QList<bool> m_checkAfterSnapshot;
+    // The snapshot each running check started from, and whether the
+    // worktree is being put back to it after the check.
+    QList<QByteArray> m_checkedSnapshot;
+    QList<bool> m_restoringAfterCheck;
+    void restoreAfterCheck(qsizetype index);
     // A run or check was started and settled() is still to come.
     bool m_settling = false;
     std::optional<Assembled> m_assembled;

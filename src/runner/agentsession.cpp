@@ -11,14 +11,9 @@ AgentSession::AgentSession(ProcessOwner& owner, ToolSpec spec, QObject* parent)
     : QObject(parent)
     , m_owner(owner)
     , m_spec(std::move(spec))
+    , m_check(owner)
 {
-    m_checkLimit.setSingleShot(true);
-    connect(&m_checkLimit, &QTimer::timeout, this, [this] {
-        if (!m_check)
-            return;
-        m_check->stop();
-        endCheck({CheckResult::Outcome::TimedOut, 0, 0, {}});
-    });
+    connect(&m_check, &CheckRun::ended, this, &AgentSession::endCheck);
 }
 
 // A running tool is left alone: closing a window does not stop its tools.
@@ -26,12 +21,8 @@ AgentSession::AgentSession(ProcessOwner& owner, ToolSpec spec, QObject* parent)
 // after quitting), and a stopped tool gets its SIGKILL now.
 AgentSession::~AgentSession()
 {
-    // A check is Brevane's own errand, not the user's tool: it goes with
-    // the window.
-    if (m_check) {
-        m_check->stop();
-        m_check->killNowIfTerminating();
-    }
+    // A check is Brevane's own errand, not the user's tool: its member
+    // ends it with the window.
     if (m_process)
         m_process->killNowIfTerminating();
     for (const std::unique_ptr<TurnProcess>& process : m_terminating)
@@ -192,66 +183,22 @@ void AgentSession::runCheck(const QByteArray& command, const QByteArray& folder,
 {
     if (!canRunCheck() || command.trimmed().isEmpty())
         return;
-    const quint64 checkId = ++m_checkId;
     startLine();
     m_output.append(tr("Check: %1\n").arg(QString::fromUtf8(command)), TextRole::Dim);
-    TurnProcess::Launch launch;
-    launch.userCommand = command;
-    launch.folder = folder;
-    QPointer<AgentSession> self(this);
-    TurnProcess::Handlers handlers;
-    // All of it dim: the check's words are not the agent's.
-    handlers.output = [self, checkId](const QString& text, TextRole) {
-        if (self && checkId == self->m_checkId && self->m_check)
-            self->appendOutput(text, TextRole::Dim);
-    };
-    handlers.ended = [self, checkId](ChildExit exit, bool outputOpen) {
-        if (!self || checkId != self->m_checkId || !self->m_check)
-            return;
-        // A job the check left behind (a server, say) ends with its group.
-        if (outputOpen)
-            self->m_check->stop();
-        CheckResult result;
-        if (exit.signal)
-            result = {CheckResult::Outcome::Killed, 0, exit.signal, {}};
-        else if (exit.code != 0)
-            result = {CheckResult::Outcome::Failed, exit.code, 0, {}};
-        else
-            result.outcome = CheckResult::Outcome::Passed;
-        self->endCheck(result);
-    };
-    handlers.outputEnded = [] {};
-    QString error;
-    m_check = TurnProcess::start(m_owner, launch, std::move(handlers), &error);
-    if (!m_check) {
-        endCheck({CheckResult::Outcome::NotStarted, 0, 0, error});
-        return;
-    }
     m_checkResult = CheckResult{};
-    m_checkLimit.start(timeLimit);
-    Q_EMIT changed();
+    // All of it dim: the check's words are not the agent's.
+    if (m_check.start(command, folder, timeLimit,
+                      [this](const QString& text) { appendOutput(text, TextRole::Dim); }))
+        Q_EMIT changed();
 }
 
 void AgentSession::stopCheck()
 {
-    if (!m_check)
-        return;
-    m_check->stop();
-    endCheck({CheckResult::Outcome::Stopped, 0, 0, {}});
+    m_check.stop();
 }
 
-void AgentSession::endCheck(CheckResult result)
+void AgentSession::endCheck(const CheckResult& result)
 {
-    m_checkLimit.stop();
-    // Whatever the check's process still says is not read; a group being
-    // ended gets its grace period, and then its SIGKILL.
-    ++m_checkId;
-    if (m_check) {
-        m_check->closeOutput();
-        if (m_check->terminating())
-            m_terminating.push_back(std::move(m_check));
-        m_check.reset();
-    }
     startLine();
     m_checkResult = result;
     appendOutput(describeCheck(result) + u'\n', TextRole::Dim);

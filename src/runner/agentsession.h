@@ -4,6 +4,7 @@
 #include "catalog/runstate.h"
 #include "catalog/toolspec.h"
 #include "runner/check.h"
+#include "runner/checkrun.h"
 #include "runner/turn.h"
 #include "runner/turnprocess.h"
 #include "session/worktreeplan.h"
@@ -12,7 +13,6 @@
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -197,10 +197,10 @@ public:
     // (the worktree), its output a dim block in the transcript, ended with
     // its process group after `timeLimit` or by stopCheck(). Only between
     // turns, one at a time; the result holds until the next turn.
-    bool canRunCheck() const { return !m_check && !state().isActive(); }
+    bool canRunCheck() const { return !m_check.running() && !state().isActive(); }
     void runCheck(const QByteArray& command, const QByteArray& folder,
                   std::chrono::milliseconds timeLimit);
-    bool checkRunning() const { return m_check != nullptr; }
+    bool checkRunning() const { return m_check.running(); }
     void stopCheck();
     // The latest turn's check; none: not checked since.
     const std::optional<CheckResult>& check() const { return m_checkResult; }
@@ -236,7 +236,7 @@ private:
     void startProcess(TurnProcess::Launch launch, const std::optional<TurnOptions>& then);
     void handleOutputEnded(quint64 runId);
     void setOutputStillArriving(bool arriving);
-    void endCheck(CheckResult result);
+    void endCheck(const CheckResult& result);
     // What comes next starts a line of its own.
     void startLine();
 
@@ -261,10 +261,7 @@ private:
     std::unique_ptr<TurnProcess> m_process;
     std::vector<std::unique_ptr<TurnProcess>> m_terminating;
     quint64 m_runId = 0;
-    // The check running, and the limit that ends it.
-    std::unique_ptr<TurnProcess> m_check;
+    CheckRun m_check;
     std::optional<CheckResult> m_checkResult;
-    QTimer m_checkLimit;
-    quint64 m_checkId = 0;
     quint64 m_outputGeneration = 0;
 };
