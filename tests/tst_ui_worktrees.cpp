@@ -24,6 +24,7 @@
 #include <QDockWidget>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -828,6 +829,14 @@ private Q_SLOTS:
             "#!/bin/sh\nprintf \"gemini's\\n\" > a.txt; rm sub/dir/b.txt; mv c.txt moved.txt\n");
         QVERIFY(QFile::setPermissions(gemini, QFile::ReadOwner | QFile::ExeOwner));
         rig.installTool(u"hermes"_s, {});
+        // The setup installs what is ignored, once; the check passes only
+        // on the picks, with the setup's work, and writes a file of its own.
+        QVERIFY(rig.write(".gitignore", "installed\n"));
+        const QString hex = QString::fromLatin1(rig.top.toHex());
+        rig.settings.setValue(u"setupCommands/"_s + hex, u"print once >> installed"_s);
+        rig.settings.setValue(u"checkCommands/"_s + hex,
+                              u"[[ $(<a.txt) == \"gemini's\" && -f new.txt && ! -e c.txt && "
+                              "$(<installed) == once ]] && print out > check.txt"_s);
         MainWindow* window = rig.open(rig.top);
         QVERIFY(window);
         BrevaneModel* model = window->contentView()->model();
@@ -857,7 +866,7 @@ private Q_SLOTS:
         a->setCheckState(2, Qt::Checked);
         a->setCheckState(3, Qt::Checked);
         QCOMPARE(a->checkState(2), Qt::Unchecked);
-        QCOMPARE(comparison->picks().size(), 4);
+        QCOMPARE(model->picks().size(), 4);
 
         QVERIFY(comparison->assembleButton()->isEnabled());
         comparison->assembleButton()->click();
@@ -865,10 +874,27 @@ private Q_SLOTS:
         QTRY_VERIFY(
             !comparison->scoreboard()->findItems(u"assembled"_s, Qt::MatchExactly).isEmpty());
 
+        // Checked in a worktree of its own, asked for: commands are not allowed.
+        QVERIFY(model->assembledWorktree() && !model->assembledCheck());
+        const QByteArray assembled = model->assembledWorktree()->path;
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(waitFor([&] { return comparison->checkAssembledButton()->isEnabled(); }));
+            comparison->checkAssembledButton()->click();
+            QVERIFY(waitFor([&] { return !model->anyCheckRunning(); }));
+            QCOMPARE(AgentSession::describeCheck(*model->assembledCheck()), u"Check passed"_s);
+        }
+        QCOMPARE(comparison->assembledOutput()->toPlainText().count(u"Setup: "_s), 1);
+        QCOMPARE(comparison->assembledOutput()->toPlainText().count(u"Check passed"_s), 2);
+        QTRY_VERIFY(
+            !comparison->scoreboard()->findItems(u"Check passed"_s, Qt::MatchExactly, 9).isEmpty());
+        // What the check wrote went; what the setup installed stays.
+        QVERIFY(!QFile::exists(QFile::decodeName(assembled + "/check.txt")));
+        QCOMPARE(readFile(assembled + "/installed"), "once\n");
+
         // The user changed a.txt since: nothing is written.
         QVERIFY(rig.write("a.txt", "the user's\n"));
         const QByteArray before = folderState(rig.top);
-        QVERIFY(comparison->applyButton()->isEnabled());
+        QTRY_VERIFY(comparison->applyButton()->isEnabled());
         comparison->applyButton()->click();
         QTRY_VERIFY(comparison->assembleStatus().startsWith(u"Nothing was applied"_s));
         QVERIFY(comparison->assembleStatus().contains(u"a.txt"_s));
@@ -892,6 +918,24 @@ private Q_SLOTS:
         QVERIFY(::unlink((rig.top + "/new.txt").constData()) == 0 &&
                 ::unlink((rig.top + "/moved.txt").constData()) == 0);
         QCOMPARE(folderState(rig.top), original);
+
+        const auto assembledRows = [&] {
+            std::optional<QList<WorktreeRow>> rows;
+            rig.store->listWorktrees([&](QList<WorktreeRow> listed) { rows = listed; });
+            return waitFor([&] { return rows.has_value(); }) &&
+                   std::any_of(rows->begin(), rows->end(), [&](const WorktreeRow& row) {
+                       return row.tool == u"assembled"_s && row.path == assembled;
+                   });
+        };
+        // On record, so that a crash leaves it to be found; discarded with
+        // the agents' worktrees.
+        QVERIFY(waitFor([&] { return commitHistory(*rig.store) && assembledRows(); }));
+        QVERIFY(waitFor([&] { return model->canDiscardWorktrees(); }));
+        model->discardWorktrees();
+        QVERIFY(waitFor([&] { return model->worktreesDiscarded(); }));
+        QCOMPARE(modeOf(assembled), mode_t(0));
+        QVERIFY(!rig.worktreeList().contains(assembled));
+        QVERIFY(commitHistory(*rig.store) && !assembledRows());
     }
 
     // Deleting sessions from the history removes their worktrees and refs

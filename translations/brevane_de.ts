@@ -134,6 +134,32 @@
         <source>What the check wrote stays in the worktree: %1</source>
         <translation>Was die Prüfung geschrieben hat, bleibt im Worktree: %1</translation>
     </message>
+    <message>
+        <source>Assembled, but without a worktree to check it in: %1</source>
+        <translation>Zusammengestellt, aber ohne Worktree, in dem es sich prüfen ließe: %1</translation>
+    </message>
+    <message>
+        <source>Setup: %1
+</source>
+        <translation>Einrichtung: %1
+</translation>
+    </message>
+    <message>
+        <source>Check: %1
+</source>
+        <translation>Prüfung: %1
+</translation>
+    </message>
+    <message>
+        <source>Setup done
+</source>
+        <translation>Einrichtung erledigt
+</translation>
+    </message>
+    <message>
+        <source>the setup command did not pass</source>
+        <translation>der Einrichtungsbefehl ist nicht durchgelaufen</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>
@@ -498,6 +524,14 @@ Basis-Commit %2</translation>
     <message>
         <source>assembled</source>
         <translation>zusammengestellt</translation>
+    </message>
+    <message>
+        <source>Run Check</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>Run the check command in the assembled result&apos;s worktree (the setup command first, once). It runs code the agents may have changed, so it runs by itself only when commands are allowed.</source>
+        <translation>Führt den Prüfbefehl im Worktree des zusammengestellten Ergebnisses aus (einmalig zuvor den Einrichtungsbefehl). Er führt Code aus, den die Agenten geändert haben können, und läuft daher nur von selbst, wenn Befehle erlaubt sind.</translation>
     </message>
 </context>
 <context>

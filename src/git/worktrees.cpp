@@ -48,6 +48,20 @@ GitResult<void> removeWorktree(const QByteArray& repo, const QByteArray& path,
     return done(output({repo, {"worktree", "remove", "--force", path}}, context));
 }
 
+GitResult<void> moveWorktree(const QByteArray& path, const QByteArray& commit,
+                             const GitContext& context)
+{
+    if (!path.startsWith('/'))
+        return badPath(path);
+    if (commit.isEmpty() || commit.startsWith('-'))
+        return GitError{QStringLiteral("Not a commit: %1").arg(QString::fromUtf8(commit))};
+    if (GitResult<void> moved =
+            done(output({path, {"checkout", "--quiet", "--detach", "--force", commit}}, context));
+        !moved)
+        return moved;
+    return done(output({path, {"clean", "-d", "--force", "--quiet"}}, context));
+}
+
 GitResult<QList<GitWorktree>> listWorktrees(const QByteArray& repo, const GitContext& context)
 {
     GitResult<QByteArray> list = output({repo, {"worktree", "list", "--porcelain", "-z"}}, context);

@@ -20,6 +20,12 @@ GitResult<void> addWorktree(const QByteArray& repo, const QByteArray& path,
 GitResult<void> removeWorktree(const QByteArray& repo, const QByteArray& path,
                                const GitContext& context = {});
 
+// Moves Brevane's own worktree at `path` to `commit` (detached), its
+// files made those of the commit: changes and files that are not ignored
+// go, ignored ones (what a setup installed) stay. Never for the user's.
+GitResult<void> moveWorktree(const QByteArray& path, const QByteArray& commit,
+                             const GitContext& context = {});
+
 // Every worktree of `repo`, the main one first.
 GitResult<QList<GitWorktree>> listWorktrees(const QByteArray& repo, const GitContext& context = {});
 

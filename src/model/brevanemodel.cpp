@@ -1,6 +1,7 @@
 #include "model/brevanemodel.h"
 
 #include "git/changes.h"
+#include "git/worktrees.h"
 #include "platform/command.h"
 #include "platform/fd.h"
 #include "platform/files.h"
@@ -14,6 +15,18 @@
 #include <algorithm>
 #include <future>
 
+namespace {
+
+// The assembled result's worktree: in the session's folder, as the agents'
+// are, named as no tool is.
+QByteArray assembledPathBeside(const QByteArray& agentWorktree)
+{
+    return agentWorktree.first(std::max<qsizetype>(agentWorktree.lastIndexOf('/'), 0)) +
+           "/assembled";
+}
+
+} // namespace
+
 BrevaneModel::BrevaneModel(ProcessOwner& owner, QObject* parent)
     : BrevaneModel(owner, defaultWorkingFolder(), parent)
 {
@@ -23,7 +36,9 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
     : QObject(parent)
     , m_owner(owner)
     , m_workingFolder(workingFolder)
+    , m_assembledRun(owner)
 {
+    connect(&m_assembledRun, &CheckRun::ended, this, &BrevaneModel::assembledRunEnded);
     for (const ToolSpec& spec : ToolSpec::all()) {
         auto* runner = new AgentSession(owner, spec, this);
         connect(runner, &AgentSession::changed, this, &BrevaneModel::changed);
@@ -104,7 +119,7 @@ void BrevaneModel::newSession()
     m_sessionWorktrees = false;
     m_worktreesDiscarded = false;
     m_baseCommit.clear();
-    m_assembled.reset();
+    forgetAssembledWorktree();
     dropPendingChecks();
     Q_EMIT changed();
 }
@@ -116,7 +131,7 @@ bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
     if (busy())
         return false;
     dropPendingChecks();
-    m_assembled.reset();
+    forgetAssembledWorktree();
     if (sessionStarted())
         Q_EMIT sessionEnding();
     for (AgentSession* runner : std::as_const(m_runners)) {
@@ -333,6 +348,7 @@ void BrevaneModel::start()
     m_settling = m_settling || m_runActive;
     // What was assembled came from work that goes on now.
     m_assembled.reset();
+    m_assembledCheck.reset();
     // A task is sent once: the field is ready for the follow-up, and a
     // second Return does not send it again.
     setTask(QString());
@@ -350,6 +366,25 @@ AgentSession::TurnOptions BrevaneModel::turnOptions(const AgentSession& agent) c
         options.folder = m_sessionFolder;
     }
     return options;
+}
+
+bool BrevaneModel::recordFromWorker(QPointer<BrevaneModel> self, ProcessOwner* owner,
+                                    const QList<PlannedWorktree>& planned, const WakeUpFd& cancel)
+{
+    auto promise = std::make_shared<std::promise<bool>>();
+    std::future<bool> recorded = promise->get_future();
+    owner->handOver([self, planned, promise] {
+        if (!self || !self->m_recordWorktrees) {
+            promise->set_value(false);
+            return;
+        }
+        self->m_recordWorktrees(planned, [promise](bool ok) { promise->set_value(ok); });
+    });
+    while (recorded.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (cancel.raised())
+            return false;
+    }
+    return recorded.get() && !cancel.raised();
 }
 
 void BrevaneModel::prepareWorktrees(const QList<AgentSession*>& agents)
@@ -388,20 +423,7 @@ void BrevaneModel::prepareWorktrees(const QList<AgentSession*>& agents)
     // Put on record by the GUI thread, committed, before git makes them;
     // the worker waits for that, or for a Stop.
     auto record = [self, owner, cancel](const QList<PlannedWorktree>& planned) {
-        auto promise = std::make_shared<std::promise<bool>>();
-        std::future<bool> recorded = promise->get_future();
-        owner->handOver([self, planned, promise] {
-            if (!self || !self->m_recordWorktrees) {
-                promise->set_value(false);
-                return;
-            }
-            self->m_recordWorktrees(planned, [promise](bool ok) { promise->set_value(ok); });
-        });
-        while (recorded.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-            if (cancel->raised())
-                return false;
-        }
-        return recorded.get() && !cancel->raised();
+        return recordFromWorker(self, owner, planned, *cancel);
     };
     owner->startThread([plan, record, cancel, self, owner, helpCommands](const WakeUpFd& quit) {
         if (quit.raised())
@@ -733,7 +755,8 @@ bool BrevaneModel::anyCheckRunning() const
     // overtake it.
     return std::any_of(m_runners.begin(), m_runners.end(),
                        [](const AgentSession* r) { return r->checkRunning(); }) ||
-           m_checkAfterSnapshot.contains(true) || m_restoringAfterCheck.contains(true);
+           m_checkAfterSnapshot.contains(true) || m_restoringAfterCheck.contains(true) ||
+           m_assembledRun.running() || m_assembledRestoring;
 }
 
 void BrevaneModel::dropPendingChecks()
@@ -799,38 +822,59 @@ void BrevaneModel::compareVersions(const QByteArray& path, const QByteArray& fro
 bool BrevaneModel::canAssemble() const
 {
     return m_sessionWorktrees && !m_worktreesDiscarded && !m_baseCommit.isEmpty() &&
-           !anyRunning() && !m_assembling && !m_applying && !m_discarding;
+           !anyRunning() && !m_assembling && !m_applying && !m_discarding &&
+           !m_assembledRun.running() && !m_assembledRestoring;
 }
 
-void BrevaneModel::assemble(const QMap<QByteArray, qsizetype>& picks,
-                            std::function<void(const GitResult<Assembled>&)> done)
+void BrevaneModel::setPicks(const QMap<QByteArray, qsizetype>& picks)
+{
+    if (picks == m_picks)
+        return;
+    m_picks = picks;
+    // What was assembled from the old picks is not applied.
+    m_assembled.reset();
+    Q_EMIT changed();
+}
+
+void BrevaneModel::assemble(std::function<void(const GitResult<Assembled>&)> done)
 {
     if (!canAssemble()) {
         done(GitError{tr("Nothing can be assembled now")});
         return;
     }
     QList<GitFileChange> changes;
-    QByteArray top;
-    for (auto pick = picks.begin(); pick != picks.end(); ++pick) {
+    std::optional<PlannedWorktree> beside;
+    for (auto pick = m_picks.begin(); pick != m_picks.end(); ++pick) {
         const AgentSession* agent = m_runners.value(pick.value());
         if (!agent || !agent->worktree())
             continue;
-        top = agent->worktree()->repositoryTop;
+        beside = agent->worktree();
         for (const GitFileChange& change : agent->worktreeChanges().snapshot.whole) {
             if (change.path == pick.key())
                 changes << change;
         }
     }
-    if (changes.isEmpty()) {
+    if (changes.isEmpty() || !beside) {
         done(GitError{tr("No file is picked")});
         return;
     }
+    // Beside the agents' worktrees, where the first Assemble makes it.
+    const QByteArray top = beside->repositoryTop;
+    PlannedWorktree place{QStringLiteral("assembled"), top, assembledPathBeside(beside->path),
+                          m_baseCommit, beside->subfolder};
+    WorktreePlan plan{m_sessionFolder, m_sessionId, {place.tool}, m_dataFolder};
     m_assembling = true;
     Q_EMIT changed();
     QPointer<BrevaneModel> self(this);
-    runGit<GitResult<Assembled>>(
-        [top, base = m_baseCommit, sessionId = m_sessionId,
-         changes](const GitContext& context) -> GitResult<Assembled> {
+    struct Made {
+        Assembled assembled;
+        std::optional<PlannedWorktree> worktree; // where it stands, once it does
+        bool created = false;
+        QString worktreeError; // the commit stands, its worktree does not
+    };
+    runGit<GitResult<Made>>(
+        [top, base = m_baseCommit, sessionId = m_sessionId, changes, place, plan, self,
+         owner = &m_owner](const GitContext& context) mutable -> GitResult<Made> {
             const GitResult<QByteArray> commit = Git::combine(top, base, changes, context);
             if (!commit)
                 return GitError{commit.error()};
@@ -841,15 +885,144 @@ void BrevaneModel::assemble(const QMap<QByteArray, qsizetype>& picks,
             const GitResult<QList<GitFileChange>> whole = Git::changes(top, base, *commit, context);
             if (!whole)
                 return GitError{whole.error()};
-            return Assembled{*commit, *whole};
+            Made made;
+            made.assembled = {*commit, *whole};
+            if (isDirectory(place.path)) {
+                if (const GitResult<void> moved = Git::moveWorktree(place.path, *commit, context);
+                    !moved)
+                    made.worktreeError = moved.error();
+                made.worktree = place;
+                made.worktree->baseCommit = *commit;
+                return made;
+            }
+            plan.baseCommit = *commit;
+            const GitResult<QList<PreparedWorktree>> prepared = ::prepareWorktrees(
+                plan,
+                [&](const QList<PlannedWorktree>& planned) {
+                    return recordFromWorker(self, owner, planned, *context.cancel);
+                },
+                context);
+            if (!prepared) {
+                made.worktreeError = prepared.error();
+            } else {
+                made.worktreeError = prepared->first().error;
+                made.created = prepared->first().created;
+                if (made.created)
+                    made.worktree = prepared->first().worktree;
+            }
+            return made;
         },
-        [self, sessionId = m_sessionId, done = std::move(done)](const GitResult<Assembled>& made) {
+        [self, sessionId = m_sessionId, done = std::move(done)](const GitResult<Made>& made) {
             self->m_assembling = false;
-            if (made && sessionId == self->m_sessionId)
-                self->m_assembled = *made;
+            const bool current = sessionId == self->m_sessionId;
+            if (made && current) {
+                self->m_assembled = made->assembled;
+                // Checked only where the files are the result's; Discard
+                // finds the worktree all the same, beside the agents'.
+                self->m_assembledWorktree =
+                    made->worktreeError.isEmpty() ? made->worktree : std::nullopt;
+                if (made->created)
+                    self->m_assembledSetupPending = true;
+                self->m_assembledCheck.reset();
+            }
             Q_EMIT self->changed();
-            done(made);
+            if (!made)
+                done(GitError{made.error()});
+            else if (!made->worktreeError.isEmpty())
+                done(GitError{tr("Assembled, but without a worktree to check it in: %1")
+                                  .arg(made->worktreeError)});
+            else
+                done(made->assembled);
+            if (made && made->worktreeError.isEmpty() && current && self && self->m_allowCommands)
+                self->checkAssembled();
         });
+}
+
+bool BrevaneModel::canCheckAssembled() const
+{
+    return m_assembled && m_assembledWorktree && canAssemble() && !checkSetting().command.isEmpty();
+}
+
+void BrevaneModel::checkAssembled()
+{
+    if (!canCheckAssembled())
+        return;
+    const CheckSetting check = checkSetting();
+    const QString setup = m_assembledSetupPending && m_setupCommands
+                              ? m_setupCommands(m_assembledWorktree->repositoryTop).trimmed()
+                              : QString();
+    m_assembledRunIsSetup = !setup.isEmpty();
+    m_assembledSetupPending = false;
+    const QString command = m_assembledRunIsSetup ? setup : check.command;
+    if (!m_assembledOutput.isEmpty() && !m_assembledOutput.endsWith(u'\n'))
+        appendAssembledOutput(QStringLiteral("\n"));
+    appendAssembledOutput(
+        (m_assembledRunIsSetup ? tr("Setup: %1\n") : tr("Check: %1\n")).arg(command));
+    m_assembledCheck = CheckResult{};
+    m_settling = true;
+    m_assembledRun.start(command.toUtf8(), m_assembledWorktree->runFolder(), check.timeLimit,
+                         [this](const QString& text) { appendAssembledOutput(text); });
+    Q_EMIT changed();
+}
+
+void BrevaneModel::appendAssembledOutput(const QString& text)
+{
+    m_assembledOutput += text;
+    Q_EMIT assembledOutputAdded(text);
+}
+
+void BrevaneModel::assembledRunEnded(const CheckResult& result)
+{
+    if (!m_assembledOutput.isEmpty() && !m_assembledOutput.endsWith(u'\n'))
+        appendAssembledOutput(QStringLiteral("\n"));
+    if (m_assembledRunIsSetup) {
+        m_assembledRunIsSetup = false;
+        if (result.outcome == CheckResult::Outcome::Passed) {
+            appendAssembledOutput(tr("Setup done\n"));
+            m_assembledCheck.reset();
+            checkAssembled();
+            return;
+        }
+        // Tried again before the next check.
+        m_assembledSetupPending = true;
+        m_assembledCheck = result.outcome == CheckResult::Outcome::Stopped ||
+                                   result.outcome == CheckResult::Outcome::TimedOut
+                               ? result
+                               : CheckResult{CheckResult::Outcome::NotStarted, 0, 0,
+                                             tr("the setup command did not pass")};
+    } else {
+        m_assembledCheck = result;
+    }
+    appendAssembledOutput(AgentSession::describeCheck(*m_assembledCheck) + u'\n');
+    // What the check wrote goes, as in the agents' worktrees.
+    if (m_assembledWorktree && m_assembled) {
+        m_assembledRestoring = true;
+        QPointer<BrevaneModel> self(this);
+        runGit<GitResult<void>>(
+            [path = m_assembledWorktree->path, commit = m_assembled->commit](
+                const GitContext& context) { return Git::restoreFiles(path, commit, context); },
+            [self](const GitResult<void>& restored) {
+                self->m_assembledRestoring = false;
+                if (!restored)
+                    self->appendAssembledOutput(
+                        tr("What the check wrote stays in the worktree: %1").arg(restored.error()) +
+                        u'\n');
+                Q_EMIT self->changed();
+                self->settleIfDone();
+            });
+    }
+    Q_EMIT changed();
+    settleIfDone();
+}
+
+void BrevaneModel::forgetAssembledWorktree()
+{
+    m_assembled.reset();
+    m_picks.clear();
+    m_assembledWorktree.reset();
+    m_assembledSetupPending = false;
+    m_assembledCheck.reset();
+    m_assembledOutput.clear();
 }
 
 bool BrevaneModel::canApplyAssembled() const
@@ -957,6 +1130,12 @@ void BrevaneModel::discardWorktrees()
             paths.push_back(worktree->path);
         }
     }
+    // The assembled result's, made or not, also one a reopened session
+    // does not know of: one that is not there counts as removed.
+    const QByteArray assembled =
+        m_assembledWorktree ? m_assembledWorktree->path : assembledPathBeside(paths.value(0));
+    if (!paths.contains(assembled))
+        paths.push_back(assembled);
     m_discarding = true;
     Q_EMIT changed();
     QPointer<BrevaneModel> self(this);
@@ -974,6 +1153,9 @@ void BrevaneModel::discardWorktrees()
                     if (runner->worktree() && discarded.removed.contains(runner->worktree()->path))
                         runner->setWorktree(std::nullopt);
                 }
+                if (self->m_assembledWorktree &&
+                    discarded.removed.contains(self->m_assembledWorktree->path))
+                    self->forgetAssembledWorktree();
                 // Those that stay can be discarded again.
                 self->m_worktreesDiscarded = discarded.errors.isEmpty();
             }
@@ -1011,4 +1193,5 @@ void BrevaneModel::stopAll()
         runner->stop();
         runner->stopCheck();
     }
+    m_assembledRun.stop();
 }

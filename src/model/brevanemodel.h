@@ -10,6 +10,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
@@ -182,17 +183,24 @@ public:
         QList<GitFileChange> changes; // base -> commit
     };
     bool canAssemble() const;
-    void assemble(const QMap<QByteArray, qsizetype>& picks,
-                  std::function<void(const GitResult<Assembled>&)> done);
+    void assemble(std::function<void(const GitResult<Assembled>&)> done);
     const std::optional<Assembled>& assembled() const { return m_assembled; }
-    // The picks changed: what was assembled from the old ones is not applied.
-    void forgetAssembled()
-    {
-        m_assembled.reset();
-        Q_EMIT changed();
-    }
     bool canApplyAssembled() const;
     void applyAssembled(std::function<void(const GitResult<GitApplyResult>&)> done);
+    // The assembled result also stands in a worktree of its own, beside the
+    // agents', made by the first Assemble (with the setup command run before
+    // its first check) and moved to each later one: there the check runs,
+    // by itself after Assemble when commands are allowed, else when asked.
+    const std::optional<PlannedWorktree>& assembledWorktree() const { return m_assembledWorktree; }
+    bool canCheckAssembled() const;
+    void checkAssembled();
+    const std::optional<CheckResult>& assembledCheck() const { return m_assembledCheck; }
+    // What the setup and checks there printed, their headers and results with it.
+    const QString& assembledOutput() const { return m_assembledOutput; }
+    // The picks the assembled result is (or is to be) made of: path ->
+    // runner index. Kept with the session, not with a window that shows them.
+    const QMap<QByteArray, qsizetype>& picks() const { return m_picks; }
+    void setPicks(const QMap<QByteArray, qsizetype>& picks);
 
     bool anyRunning() const;
     // Something of the session is under way: a turn, or git making or
@@ -240,12 +248,18 @@ Q_SIGNALS:
     // says what could not be removed (those stay).
     void worktreesRemoved(const QString& sessionId, const QList<QByteArray>& paths,
                           const QStringList& errors);
+    // More of assembledOutput(), as it comes.
+    void assembledOutputAdded(const QString& text);
 
 private:
     void setScanning(bool scanning);
     void applyScan(const QList<Discovery>& found);
     void handleRunEnded();
     void prepareWorktrees(const QList<AgentSession*>& agents);
+    // Puts worktrees on record from a worker thread: the GUI thread
+    // commits them, the worker waits for that or for `cancel`.
+    static bool recordFromWorker(QPointer<BrevaneModel> self, ProcessOwner* owner,
+                                 const QList<PlannedWorktree>& planned, const WakeUpFd& cancel);
     void applyPrepared(const QString& sessionId, const GitResult<QList<PreparedWorktree>>& result,
                        const QMap<QString, bool>& commandsSupported);
     AgentSession::TurnOptions turnOptions(const AgentSession& agent) const;
@@ -298,6 +312,18 @@ private:
     bool m_settling = false;
     std::optional<Assembled> m_assembled;
     bool m_assembling = false;
+    QMap<QByteArray, qsizetype> m_picks;
+    std::optional<PlannedWorktree> m_assembledWorktree;
+    // The setup command still to run there before the next check.
+    bool m_assembledSetupPending = false;
+    CheckRun m_assembledRun;
+    bool m_assembledRunIsSetup = false;
+    std::optional<CheckResult> m_assembledCheck;
+    QString m_assembledOutput;
+    bool m_assembledRestoring = false;
+    void appendAssembledOutput(const QString& text);
+    void assembledRunEnded(const CheckResult& result);
+    void forgetAssembledWorktree();
     void settleIfDone();
     void dropPendingChecks();
     // The preparation under way: raised by Stop and when the model goes.

@@ -126,6 +126,10 @@ SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObje
                         mark.worktreeRecorded = false;
                     }
                 }
+                if (m_assembledRecorded && paths.contains(m_assembledRecorded->path)) {
+                    writeWorktree(*m_assembledRecorded, WorktreeRow::State::Removed);
+                    m_assembledRecorded.reset();
+                }
                 m_store.commitNow([](bool) {});
             });
 }
@@ -178,6 +182,7 @@ void SessionRecorder::adoptSession()
     m_marks.clear();
     for (const AgentSession* agent : m_model.runners())
         m_marks.insert(agent->id(), markAtEnd(*agent));
+    m_assembledRecorded = m_model.assembledWorktree();
 }
 
 SessionRecorder::Mark SessionRecorder::markAtEnd(const AgentSession& agent) const
@@ -208,6 +213,7 @@ void SessionRecorder::flush()
         m_sessionId = sessionId;
         m_createdAt = m_model.sessionCreatedAt();
         m_marks.clear();
+        m_assembledRecorded.reset();
         if (!m_sessionId.isEmpty())
             writeSession();
     }
@@ -220,6 +226,12 @@ void SessionRecorder::flush()
     }
     if (turnsChanged)
         writeSession();
+    // The assembled result's worktree, once made, and each time it moves.
+    if (const std::optional<PlannedWorktree>& assembled = m_model.assembledWorktree();
+        assembled && assembled != m_assembledRecorded) {
+        writeWorktree(*assembled, WorktreeRow::State::Ready);
+        m_assembledRecorded = assembled;
+    }
 }
 
 void SessionRecorder::writeSession()

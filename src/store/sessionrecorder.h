@@ -68,6 +68,7 @@ private:
     QString m_sessionId;
     QDateTime m_createdAt;
     QHash<QString, Mark> m_marks;
+    std::optional<PlannedWorktree> m_assembledRecorded;
 };
 
 // A worktree as the history keeps it.

@@ -8,10 +8,12 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -60,6 +62,13 @@ void setCell(QTreeWidgetItem* item, int column, const QString& text, const QVari
         item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
 }
 
+void setCheckCell(QTreeWidgetItem* item, const CheckResult& check)
+{
+    // Passed sorts first, then what failed, then the rest.
+    const int rank = check.outcome == CheckResult::Outcome::Passed ? 0 : check.running() ? 2 : 1;
+    setCell(item, CheckColumn, AgentSession::describeCheck(check), rank);
+}
+
 QString changeText(const GitFileChange& change)
 {
     if (change.kind == GitFileChange::Kind::Deleted)
@@ -83,6 +92,8 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
     , m_assemble(new QPushButton(tr("Assemble")))
     , m_apply(new QPushButton(tr("Apply Selection")))
     , m_assembleStatus(new QLabel)
+    , m_checkAssembled(new QPushButton(tr("Run Check")))
+    , m_assembledOutput(new QPlainTextEdit)
 {
     setWindowTitle(tr("Compare Agents"));
     resize(900, 600);
@@ -113,17 +124,36 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
                               "base, one agent's per file"));
     m_apply->setToolTip(tr("Write the assembled result into your folder, merged with your "
                            "changes, without committing"));
+    m_checkAssembled->setToolTip(
+        tr("Run the check command in the assembled result's worktree (the setup command first, "
+           "once). It runs code the agents may have changed, so it runs by itself only when "
+           "commands are allowed."));
     m_assembleStatus->setWordWrap(true);
     assembleRow->addWidget(m_assemble);
+    assembleRow->addWidget(m_checkAssembled);
     assembleRow->addWidget(m_apply);
     assembleRow->addWidget(m_assembleStatus, 1);
     pickingLayout->addLayout(assembleRow);
+    // What the setup and checks of the assembled result printed, kept short.
+    m_assembledOutput->setObjectName(QStringLiteral("assembledOutput"));
+    m_assembledOutput->setReadOnly(true);
+    m_assembledOutput->setMaximumBlockCount(5000);
+    m_assembledOutput->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_assembledOutput->setPlainText(m_model->assembledOutput());
+    m_assembledOutput->setVisible(!m_model->assembledOutput().isEmpty());
+    pickingLayout->addWidget(m_assembledOutput);
+    connect(m_model, &BrevaneModel::assembledOutputAdded, this, [this](const QString& text) {
+        m_assembledOutput->moveCursor(QTextCursor::End);
+        m_assembledOutput->insertPlainText(text);
+        m_assembledOutput->setVisible(true);
+    });
+    connect(m_checkAssembled, &QPushButton::clicked, m_model, &BrevaneModel::checkAssembled);
     splitter->addWidget(picking);
     connect(m_matrix, &QTreeWidget::itemChanged, this, &CompareWindow::pickChanged);
     connect(m_assemble, &QPushButton::clicked, this, [this] {
         QPointer<CompareWindow> self(this);
         m_assembleStatus->setText(tr("Assembling\u2026"));
-        m_model->assemble(m_picks, [self](const GitResult<BrevaneModel::Assembled>& made) {
+        m_model->assemble([self](const GitResult<BrevaneModel::Assembled>& made) {
             if (!self)
                 return;
             self->m_assembleStatus->setText(
@@ -250,13 +280,8 @@ void CompareWindow::refreshScores()
             setCell(item, RemovedColumn, QStringLiteral("\u2212") + locale.toString(removed),
                     removed);
         }
-        if (const std::optional<CheckResult>& check = agent->check()) {
-            // Passed sorts first, then what failed, then the rest.
-            const int rank = check->outcome == CheckResult::Outcome::Passed ? 0
-                             : check->running()                             ? 2
-                                                                            : 1;
-            setCell(item, CheckColumn, AgentSession::describeCheck(*check), rank);
-        }
+        if (const std::optional<CheckResult>& check = agent->check())
+            setCheckCell(item, *check);
         m_scores->addTopLevelItem(item);
     }
     // The assembled result stands beside the agents it came from.
@@ -273,6 +298,8 @@ void CompareWindow::refreshScores()
         setCell(item, FilesColumn, locale.toString(files), qint64(files));
         setCell(item, AddedColumn, QStringLiteral("+") + locale.toString(added), added);
         setCell(item, RemovedColumn, QStringLiteral("\u2212") + locale.toString(removed), removed);
+        if (const std::optional<CheckResult>& check = m_model->assembledCheck())
+            setCheckCell(item, *check);
         m_scores->addTopLevelItem(item);
     }
     m_scores->setSortingEnabled(true);
@@ -318,13 +345,14 @@ void CompareWindow::refreshMatrix()
             item->setFont(0, several);
             item->setToolTip(1, tr("Changed by %n agents", nullptr, file.touchedBy));
         }
-        const auto pick = m_picks.constFind(file.path);
+        const QMap<QByteArray, qsizetype>& picks = m_model->picks();
+        const auto pick = picks.constFind(file.path);
         for (qsizetype i = 0; i < file.byAgent.size(); ++i) {
             if (const std::optional<GitFileChange>& change = file.byAgent[i]) {
                 setCell(item, int(2 + i), changeText(*change),
                         qint64(change->addedLines + change->removedLines));
-                item->setCheckState(
-                    int(2 + i), pick != m_picks.cend() && *pick == i ? Qt::Checked : Qt::Unchecked);
+                item->setCheckState(int(2 + i), pick != picks.cend() && *pick == i ? Qt::Checked
+                                                                                   : Qt::Unchecked);
             }
         }
         items << item;
@@ -384,23 +412,25 @@ void CompareWindow::pickChanged(QTreeWidgetItem* item, int column)
     const bool ticked = item->checkState(column) == Qt::Checked;
     // One agent's version per file: ticking one unticks the others.
     const QSignalBlocker quiet(m_matrix);
+    QMap<QByteArray, qsizetype> picks = m_model->picks();
     if (ticked) {
-        m_picks.insert(path, agent);
+        picks.insert(path, agent);
         for (int other = 2; other < item->columnCount(); ++other) {
             if (other != column && item->data(other, Qt::CheckStateRole).isValid())
                 item->setCheckState(other, Qt::Unchecked);
         }
-    } else if (m_picks.value(path, -1) == agent) {
-        m_picks.remove(path);
+    } else if (picks.value(path, -1) == agent) {
+        picks.remove(path);
     }
-    m_model->forgetAssembled();
+    m_model->setPicks(picks);
     updateButtons();
 }
 
 void CompareWindow::updateButtons()
 {
-    m_assemble->setEnabled(m_model->canAssemble() && !m_picks.isEmpty());
+    m_assemble->setEnabled(m_model->canAssemble() && !m_model->picks().isEmpty());
     m_apply->setEnabled(m_model->canApplyAssembled());
+    m_checkAssembled->setEnabled(m_model->canCheckAssembled());
 }
 
 QString CompareWindow::assembleStatus() const

@@ -8,6 +8,7 @@
 class BrevaneModel;
 class QComboBox;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -32,10 +33,12 @@ public:
     SideBySideView* sideBySide() const { return m_sideBySide; }
     enum Versions { AAgainstB, BaseAgainstA, BaseAgainstB };
     // Which agent's version of each file to take (a ticked cell of the
-    // matrix), put together by Assemble and brought into the folder by
-    // Apply Selection.
-    const QMap<QByteArray, qsizetype>& picks() const { return m_picks; }
+    // matrix, kept by the model), put together by Assemble and brought
+    // into the folder by Apply Selection.
     QPushButton* assembleButton() const { return m_assemble; }
+    // The check in the assembled result's worktree, and what it printed.
+    QPushButton* checkAssembledButton() const { return m_checkAssembled; }
+    QPlainTextEdit* assembledOutput() const { return m_assembledOutput; }
     QPushButton* applyButton() const { return m_apply; }
     QString assembleStatus() const;
 
@@ -61,10 +64,11 @@ private:
     // The comparison asked for last, and the answer's ticket: older ones are dropped.
     QList<QByteArray> m_shownVersions;
     quint64 m_asked = 0;
-    QMap<QByteArray, qsizetype> m_picks;
     QPushButton* m_assemble;
     QPushButton* m_apply;
     QLabel* m_assembleStatus;
+    QPushButton* m_checkAssembled;
+    QPlainTextEdit* m_assembledOutput;
     // Several changes in a row refresh once; a running agent's time moves on
     // every second while nothing else changes.
     QTimer m_refresh;
