@@ -186,6 +186,43 @@ private Q_SLOTS:
         delete second.data();
     }
 
+    // A discard or delete under way is neither asked for again nor followed
+    // by the other: either would find the worktrees half gone.
+    void aRemovalUnderWayIsNotAskedForAgain()
+    {
+        FakeHome home;
+        ProcessOwner owner;
+        HistoryStore store(owner, home.filePath(u"history.sqlite3"_s), u"me"_s);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        store.write(SessionRow{u"s1"_s, "/r", now, now, u"Task"_s});
+        store.write(WorktreeRow{
+            u"s1"_s, u"claude"_s, "/r", "/w/claude", "abc", {}, WorktreeRow::State::Ready});
+        QVERIFY(commitHistory(store));
+        HistoryPanel panel(store);
+        int removals = 0; // by a delete, which never ends here
+        panel.setWorktreeDiscarder([&](const QStringList&, auto) { ++removals; });
+        QSignalSpy discards(&panel, &HistoryPanel::discardRequested);
+        QSignalSpy deletes(&panel, &HistoryPanel::deleting);
+        QVERIFY(listedUntil(&panel, [&] { return panel.list()->topLevelItemCount() == 1; }));
+        panel.list()->topLevelItem(0)->setSelected(true);
+        panel.discardSelected(false);
+        // Listed again meanwhile, it is still under way.
+        QVERIFY(listedUntil(&panel, [&] { return panel.list()->topLevelItemCount() == 1; }));
+        panel.discardSelected(false);
+        panel.deleteSelected(false);
+        QCOMPARE(discards.size(), 1);
+        QCOMPARE(deletes.size(), 0);
+        QVERIFY(!panel.discardButton()->isEnabled() && !panel.deleteButton()->isEnabled());
+        panel.discardEnded({u"s1"_s});
+        QVERIFY(panel.discardButton()->isEnabled() && panel.deleteButton()->isEnabled());
+        panel.deleteSelected(false);
+        panel.deleteSelected(false);
+        panel.discardSelected(false);
+        QCOMPARE(removals, 1);
+        QCOMPARE(discards.size(), 1);
+        QVERIFY(!panel.discardButton()->isEnabled() && !panel.deleteButton()->isEnabled());
+    }
+
     // A session whose tools run cannot be deleted; its window closed, its
     // turns are Interrupted at once, and it can go.
     void closingAWindowInterruptsItsTurns()
