@@ -1,3 +1,4 @@
+#include "runner/check.h"
 #include "store/historyschema.h"
 #include "store/historystore.h"
 #include "storesupport.h"
@@ -263,6 +264,7 @@ private Q_SLOTS:
         QTest::newRow("1, output") << 1 << u"lexer"_s << true;
         QTest::newRow("2, title") << 2 << u"old task"_s << false;
         QTest::newRow("2, output") << 2 << u"lexer"_s << true;
+        QTest::newRow("3, title") << 3 << u"old task"_s << false;
     }
     void migratesFromEarlierVersions()
     {
@@ -287,8 +289,8 @@ private Q_SLOTS:
             QVERIFY(raw.exec(u"INSERT INTO transcript_chunks (session_id, tool, text_offset,"
                              " text_length, text) VALUES ('s1', 'claude', 0, 17,"
                              " '> renamed it\nthe'), ('s1', 'claude', 17, 10, ' lexer ok\n')"_s));
-            // A file of version 2 had its text indexed as it was written.
-            if (version == 2) {
+            // A file of version 2 on had its text indexed as it was written.
+            if (version >= 2) {
                 QVERIFY(raw.exec(u"INSERT INTO search_rows VALUES (1, 's1', '', -1, 0),"
                                  " (2, 's1', 'claude', 0, 2)"_s));
                 QVERIFY(raw.exec(u"INSERT INTO search_text (rowid, body) VALUES"
@@ -298,18 +300,24 @@ private Q_SLOTS:
         QVERIFY(rig.open());
         QVERIFY2(rig.store->isOn(), qPrintable(rig.store->whyOff()));
         QCOMPARE(rig.list(filter, transcripts), QStringList{u"s1"_s});
-        const WorktreeRow worktree{
-            u"s1"_s, u"claude"_s, "/r", "/w", "abc", {}, WorktreeRow::State::Ready};
-        rig.store->write(worktree);
-        QVERIFY(rig.commit());
-        const std::optional<StoredSession> loaded = rig.load(u"s1"_s);
+        std::optional<StoredSession> loaded = rig.load(u"s1"_s);
         QVERIFY(loaded);
         QCOMPARE(loaded->session.title, u"The old task"_s);
         QCOMPARE(loaded->session.baseFolder, QByteArray("/tmp"));
         QCOMPARE(loaded->agents.value(0).agent.conversationId, u"c1"_s);
         QCOMPARE(loaded->agents.value(0).turns.value(0).prompt, u"renamed it"_s);
         QCOMPARE(loaded->agents.value(0).transcript, u"> renamed it\nthe lexer ok\n"_s);
+        QVERIFY(loaded->agents.value(0).check == CheckRow());
+        const WorktreeRow worktree{
+            u"s1"_s, u"claude"_s, "/r", "/w", "abc", {}, WorktreeRow::State::Ready};
+        rig.store->write(worktree);
+        const CheckRow check{u"s1"_s, u"claude"_s, 0, 1, 0, 0, {}};
+        rig.store->write(check);
+        QVERIFY(rig.commit());
+        loaded = rig.load(u"s1"_s);
+        QVERIFY(loaded);
         QVERIFY(loaded->worktrees == QList<WorktreeRow>{worktree});
+        QVERIFY(loaded->agents.value(0).check == check);
         rig.store.reset();
         QCOMPARE(RawConnection(rig.path).value(u"PRAGMA user_version"_s).toInt(),
                  HistorySchema::current);
@@ -360,6 +368,52 @@ private Q_SLOTS:
         QVERIFY(!listed->contains(rows[2]));
         for (int i : {0, 1, 3, 4, 5})
             QVERIFY2(listed->contains(rows[i]), qPrintable(QString::number(i)));
+    }
+
+    // A check's result comes back with its latest turn, its outcome kept as
+    // a number that never changes; an earlier turn's does not, and a row
+    // without an outcome removes the turn's.
+    void checksRoundTrip_data()
+    {
+        using Outcome = CheckResult::Outcome;
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("passed") << int(Outcome::Passed) << 1 << 0 << 0 << QString();
+        QTest::newRow("failed") << int(Outcome::Failed) << 2 << 2 << 0 << QString();
+        QTest::newRow("killed") << int(Outcome::Killed) << 3 << 0 << 9 << QString();
+        QTest::newRow("timed out") << int(Outcome::TimedOut) << 4 << 0 << 0 << QString();
+        QTest::newRow("stopped") << int(Outcome::Stopped) << 5 << 0 << 0 << QString();
+        QTest::newRow("not started")
+            << int(Outcome::NotStarted) << 6 << 0 << 0 << u"zsh: kein Befehl 🌍"_s;
+    }
+    void checksRoundTrip()
+    {
+        QFETCH(int, outcome);
+        QFETCH(int, kept);
+        QFETCH(int, exitCode);
+        QFETCH(int, signal);
+        QFETCH(QString, error);
+        Rig rig;
+        QVERIFY(rig.open());
+        rig.store->write(session(u"s1"_s, u"Checked"_s));
+        rig.store->write(AgentRow{u"s1"_s, u"claude"_s, u"c"_s, true, "/work"});
+        for (int index = 0; index < 2; ++index)
+            rig.store->write(turn(u"s1"_s, u"claude"_s, index, u"go"_s));
+        rig.store->write(CheckRow{u"s1"_s, u"claude"_s, 0, 2, 7, 0, {}});
+        const CheckRow check{u"s1"_s, u"claude"_s, 1, outcome, exitCode, signal, error};
+        rig.store->write(check);
+        QVERIFY(rig.commit());
+        QVERIFY(rig.load(u"s1"_s).value_or(StoredSession()).agents.value(0).check == check);
+        QCOMPARE(RawConnection(rig.path)
+                     .value(u"SELECT outcome FROM checks WHERE turn_index = 1"_s)
+                     .toInt(),
+                 kept);
+        rig.store->write(CheckRow{u"s1"_s, u"claude"_s, 1, std::nullopt, 0, 0, {}});
+        QVERIFY(rig.commit());
+        QVERIFY(rig.load(u"s1"_s).value_or(StoredSession()).agents.value(0).check == CheckRow());
     }
 
     // A file that is not a database, or one cut short, is moved aside with
@@ -612,6 +666,7 @@ private Q_SLOTS:
             rig.store->append(RawChunk{id, u"claude"_s, 0, 0, "raw"});
             rig.store->write(WorktreeRow{
                 id, u"claude"_s, "/repo", "/w/" + id.toUtf8(), "1", {}, WorktreeRow::State::Ready});
+            rig.store->write(CheckRow{id, u"claude"_s, 0, 1, 0, 0, {}});
         }
         rig.store->deleteSessions({u"a"_s, u"c"_s});
         QVERIFY(rig.commit());
@@ -619,8 +674,9 @@ private Q_SLOTS:
         QCOMPARE(rig.list(u"title"_s), QStringList{u"b"_s});
         QVERIFY(!rig.load(u"a"_s));
         RawConnection raw(rig.path);
-        for (const QString& table : {u"agents"_s, u"turns"_s, u"transcript_chunks"_s,
-                                     u"raw_chunks"_s, u"search_rows"_s, u"worktrees"_s}) {
+        for (const QString& table :
+             {u"agents"_s, u"turns"_s, u"transcript_chunks"_s, u"raw_chunks"_s, u"search_rows"_s,
+              u"worktrees"_s, u"checks"_s}) {
             QCOMPARE(raw.value(u"SELECT count(*) FROM "_s + table + u" WHERE session_id <> 'b'"_s)
                          .toInt(),
                      0);

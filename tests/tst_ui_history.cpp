@@ -6,6 +6,7 @@
 #include "platform/processowner.h"
 #include "store/historystore.h"
 #include "store/instancelock.h"
+#include "ui/columnview.h"
 #include "ui/contentview.h"
 #include "ui/historypanel.h"
 #include "ui/mainwindow.h"
@@ -34,6 +35,7 @@
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -125,6 +127,13 @@ private Q_SLOTS:
         QVERIFY(runAll(first, u"again"_s));
         const QString id = model->sessionId();
         AgentSession* claude = model->runners()[0];
+        // Claude's check fails; gemini's still runs when the window goes,
+        // which stops it.
+        const QByteArray folder = QFile::encodeName(home.path());
+        claude->runCheck("exit 3", folder, 1min);
+        model->runners()[1]->runCheck("sleep 60", folder, 1min);
+        QVERIFY(waitFor([&] { return !claude->checkRunning(); }));
+        QVERIFY(model->runners()[1]->checkRunning());
         const QString shown = claude->output().toString();
         const QString conversation = claude->conversationId();
         QVERIFY(!conversation.isEmpty());
@@ -150,10 +159,21 @@ private Q_SLOTS:
         QVERIFY(claudeAgain->state().isDone());
         QCOMPARE(claudeAgain->turnOutput(0), u"answer\n"_s);
         QCOMPARE(reopened->runners()[1]->state().status(), 3);
-        QCOMPARE(reopened->runners()[1]->turnOutput(), u"warned\n"_s);
+        QCOMPARE(reopened->runners()[1]->turnOutput(), u"warned\nCheck: sleep 60\n"_s);
         QCOMPARE(reopened->workingFolder(), QFile::encodeName(home.path()));
+        const QStringList checks{u"Check failed with exit status 3"_s, u"Check stopped"_s};
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(AgentSession::describeCheck(reopened->runners()[i]->check().value()),
+                     checks[i]);
+            const auto* label =
+                second->contentView()->columns()[i]->findChild<QLabel*>(u"checkLabel"_s);
+            QTRY_COMPARE(label->text(), checks[i]);
+            QVERIFY(label->isVisible());
+        }
 
+        // The next turn has no check yet, here or in the history.
         QVERIFY(runAll(second, u"third"_s));
+        QVERIFY(!claudeAgain->check());
         QVERIFY(
             home.record(u"claude.args"_s).arguments.contains("--resume=" + conversation.toUtf8()));
         QVERIFY(commitHistory(store));
@@ -162,7 +182,45 @@ private Q_SLOTS:
         QCOMPARE(kept->agents.size(), 2);
         QCOMPARE(kept->agents[0].turns.size(), 3);
         QCOMPARE(kept->agents[0].transcript, claudeAgain->output().toString());
+        QVERIFY(!kept->agents[0].check.outcome);
         delete second.data();
+    }
+
+    // A discard or delete under way is neither asked for again nor followed
+    // by the other: either would find the worktrees half gone.
+    void aRemovalUnderWayIsNotAskedForAgain()
+    {
+        FakeHome home;
+        ProcessOwner owner;
+        HistoryStore store(owner, home.filePath(u"history.sqlite3"_s), u"me"_s);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        store.write(SessionRow{u"s1"_s, "/r", now, now, u"Task"_s});
+        store.write(WorktreeRow{
+            u"s1"_s, u"claude"_s, "/r", "/w/claude", "abc", {}, WorktreeRow::State::Ready});
+        QVERIFY(commitHistory(store));
+        HistoryPanel panel(store);
+        int removals = 0; // by a delete, which never ends here
+        panel.setWorktreeDiscarder([&](const QStringList&, auto) { ++removals; });
+        QSignalSpy discards(&panel, &HistoryPanel::discardRequested);
+        QSignalSpy deletes(&panel, &HistoryPanel::deleting);
+        QVERIFY(listedUntil(&panel, [&] { return panel.list()->topLevelItemCount() == 1; }));
+        panel.list()->topLevelItem(0)->setSelected(true);
+        panel.discardSelected(false);
+        // Listed again meanwhile, it is still under way.
+        QVERIFY(listedUntil(&panel, [&] { return panel.list()->topLevelItemCount() == 1; }));
+        panel.discardSelected(false);
+        panel.deleteSelected(false);
+        QCOMPARE(discards.size(), 1);
+        QCOMPARE(deletes.size(), 0);
+        QVERIFY(!panel.discardButton()->isEnabled() && !panel.deleteButton()->isEnabled());
+        panel.discardEnded({u"s1"_s});
+        QVERIFY(panel.discardButton()->isEnabled() && panel.deleteButton()->isEnabled());
+        panel.deleteSelected(false);
+        panel.deleteSelected(false);
+        panel.discardSelected(false);
+        QCOMPARE(removals, 1);
+        QCOMPARE(discards.size(), 1);
+        QVERIFY(!panel.discardButton()->isEnabled() && !panel.deleteButton()->isEnabled());
     }
 
     // A session whose tools run cannot be deleted; its window closed, its

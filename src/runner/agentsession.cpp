@@ -269,7 +269,9 @@ void AgentSession::restore(const Kept& kept)
         return;
     releaseProcess();
     ++m_runId;
-    m_checkResult.reset();
+    m_checkResult = kept.check;
+    if (m_checkResult && m_checkResult->running())
+        m_checkResult->outcome = CheckResult::Outcome::Stopped;
     m_turns = kept.turns;
     // A turn knows its length by the calendar; its steady times are made
     // to match, so that it shows how long it took.

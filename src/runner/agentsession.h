@@ -149,7 +149,8 @@ public:
     // nothing unless canStop().
     void stop();
     // What an agent session is, to be kept and restored: its turns, its
-    // transcript with style runs, its conversation, the latest turn's bytes.
+    // transcript with style runs, its conversation, the latest turn's bytes
+    // and check.
     struct Kept {
         QList<Turn> turns;
         QString transcript;
@@ -160,10 +161,11 @@ public:
         std::optional<PlannedWorktree> worktree;
         // It had a worktree of its own, discarded since.
         bool worktreeDiscarded = false;
+        std::optional<CheckResult> check;
     };
     // Replaces the session by one kept earlier, ready for a follow-up. A
-    // turn kept as running is Interrupted: nothing here runs it. Only while
-    // no turn runs.
+    // turn kept as running is Interrupted, a check kept as running Stopped:
+    // nothing here runs them. Only while no turn runs.
     void restore(const Kept& kept);
     // Whether the next turn continues the conversation.
     bool canResume() const { return m_canResume; }

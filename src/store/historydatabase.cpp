@@ -553,6 +553,20 @@ bool HistoryDatabase::write(const WorktreeRow& row)
                 QString::fromLatin1(row.baseCommit), row.subfolder, int(row.state)});
 }
 
+bool HistoryDatabase::write(const CheckRow& row)
+{
+    if (!row.outcome)
+        return run("DELETE FROM checks WHERE session_id = ? AND tool = ? AND turn_index = ?",
+                   {row.sessionId, row.tool, row.turnIndex});
+    return run("INSERT INTO checks (session_id, tool, turn_index, outcome, exit_code, signal,"
+               " error) VALUES (?, ?, ?, ?, ?, ?, ?)"
+               " ON CONFLICT (session_id, tool, turn_index) DO UPDATE SET"
+               " outcome = excluded.outcome, exit_code = excluded.exit_code,"
+               " signal = excluded.signal, error = excluded.error",
+               {row.sessionId, row.tool, row.turnIndex, *row.outcome, row.exitCode, row.signal,
+                row.error});
+}
+
 bool HistoryDatabase::append(const TranscriptChunk& chunk)
 {
     if (chunk.text.isEmpty() && chunk.runs.empty())
@@ -862,9 +876,10 @@ std::optional<StoredSession> HistoryDatabase::loadSession(const QString& id)
 
         if (agent.turns.isEmpty())
             continue;
+        const int latest = agent.turns.back().index;
         query = run("SELECT channel, bytes FROM raw_chunks"
                     " WHERE session_id = ? AND tool = ? AND turn_index = ? ORDER BY id",
-                    {id, tool, agent.turns.back().index});
+                    {id, tool, latest});
         if (!query)
             return std::nullopt;
         while (query->next()) {
@@ -872,6 +887,20 @@ std::optional<StoredSession> HistoryDatabase::loadSession(const QString& id)
             if (channel == 0 || channel == 1)
                 agent.rawOutput[channel] += query->value(1).toByteArray();
         }
+        query->finish();
+        query = run("SELECT outcome, exit_code, signal, error FROM checks"
+                    " WHERE session_id = ? AND tool = ? AND turn_index = ?",
+                    {id, tool, latest});
+        if (!query)
+            return std::nullopt;
+        if (query->next())
+            agent.check = {id,
+                           tool,
+                           latest,
+                           query->value(0).toInt(),
+                           query->value(1).toInt(),
+                           query->value(2).toInt(),
+                           query->value(3).toString()};
         query->finish();
     }
     return stored;

@@ -70,6 +70,7 @@ public:
     bool write(const AgentRow& row);
     bool write(const TurnRow& row);
     bool write(const WorktreeRow& row);
+    bool write(const CheckRow& row);
     bool append(const TranscriptChunk& chunk);
     bool append(const RawChunk& chunk);
     bool indexTurn(const QString& sessionId, const QString& tool, int index);

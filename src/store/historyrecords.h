@@ -114,6 +114,21 @@ struct WorktreeRow {
     friend bool operator==(const WorktreeRow&, const WorktreeRow&) = default;
 };
 
+// The user's check of one turn, run after the turn ended; (sessionId, tool,
+// turnIndex) names the turn. `outcome` is CheckResult's outcome by number;
+// a row without one removes the turn's check (a new run of it began).
+struct CheckRow {
+    QString sessionId;
+    QString tool;
+    int turnIndex = 0;
+    std::optional<int> outcome;
+    int exitCode = 0;
+    int signal = 0;
+    QString error;
+
+    friend bool operator==(const CheckRow&, const CheckRow&) = default;
+};
+
 // A session as the history panel lists it.
 struct SessionSummary {
     QString id;
@@ -130,13 +145,14 @@ struct SessionSummary {
 };
 
 // A whole session read back: every agent with its turns, its transcript
-// and style runs, and the raw bytes of its latest turn.
+// and style runs, and the raw bytes and check of its latest turn.
 struct StoredAgent {
     AgentRow agent;
     QList<TurnRow> turns;
     QString transcript;
     std::vector<StyleRun> runs;
     QByteArray rawOutput[2];
+    CheckRow check; // its latest turn's; without an outcome: not checked
 
     friend bool operator==(const StoredAgent&, const StoredAgent&) = default;
 };

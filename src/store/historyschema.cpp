@@ -105,6 +105,24 @@ const std::array version3{
     " PRIMARY KEY (session_id, tool))",
 };
 
+// The user's check of a turn, run after the turn ended: how it ended
+// (CheckResult's outcome by its number), its exit status, its signal, and
+// why it could not start. A row per turn at most, which goes with its turn;
+// none for a turn never checked, nor while a check runs.
+const std::array version4{
+    "CREATE TABLE checks ("
+    " session_id TEXT NOT NULL,"
+    " tool TEXT NOT NULL,"
+    " turn_index INTEGER NOT NULL,"
+    " outcome INTEGER NOT NULL,"
+    " exit_code INTEGER NOT NULL DEFAULT 0,"
+    " signal INTEGER NOT NULL DEFAULT 0,"
+    " error TEXT,"
+    " PRIMARY KEY (session_id, tool, turn_index),"
+    " FOREIGN KEY (session_id, tool, turn_index)"
+    "  REFERENCES turns (session_id, tool, turn_index) ON DELETE CASCADE)",
+};
+
 } // namespace
 
 std::span<const char* const> HistorySchema::stepTo(int version)
@@ -116,6 +134,8 @@ std::span<const char* const> HistorySchema::stepTo(int version)
         return version2;
     case 3:
         return version3;
+    case 4:
+        return version4;
     default:
         return {};
     }

@@ -9,7 +9,7 @@
 namespace HistorySchema {
 
 // The version this Brevane writes.
-constexpr int current = 3;
+constexpr int current = 4;
 
 // The statements that take a file from `version` - 1 to `version`
 // (1 ≤ version ≤ current), each to be run alone. Each step stays as it was

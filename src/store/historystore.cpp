@@ -56,8 +56,9 @@ struct CommitOp {
 struct ReadOp {
     std::function<std::function<void()>(HistoryDatabase*)> read;
 };
-using WriterOp = std::variant<SessionRow, AgentRow, TurnRow, WorktreeRow, TranscriptChunk, RawChunk,
-                              IndexTurnOp, DeleteSessionsOp, MarkInterruptedOp, CommitOp, ReadOp>;
+using WriterOp =
+    std::variant<SessionRow, AgentRow, TurnRow, WorktreeRow, CheckRow, TranscriptChunk, RawChunk,
+                 IndexTurnOp, DeleteSessionsOp, MarkInterruptedOp, CommitOp, ReadOp>;
 
 template <typename... Fs> struct Overloaded : Fs... {
     using Fs::operator()...;
@@ -374,6 +375,7 @@ bool HistoryStoreShared::applyBatch(HistoryDatabase& db, const std::deque<Writer
                 [&](const AgentRow& row) { return went(db.write(row)); },
                 [&](const TurnRow& row) { return went(db.write(row)); },
                 [&](const WorktreeRow& row) { return went(db.write(row)); },
+                [&](const CheckRow& row) { return went(db.write(row)); },
                 [&](const TranscriptChunk& chunk) { return went(merger.add(db, chunk)); },
                 [&](const RawChunk& chunk) { return went(merger.add(db, chunk)); },
                 [&](const IndexTurnOp& index) {
@@ -549,6 +551,12 @@ void HistoryStore::write(const WorktreeRow& row)
 {
     if (m_shared->on)
         m_shared->enqueue(row, 0, false);
+}
+
+void HistoryStore::write(const CheckRow& row)
+{
+    if (m_shared->on)
+        m_shared->enqueue(row, row.error.size(), false);
 }
 
 void HistoryStore::append(const TranscriptChunk& chunk)

@@ -60,6 +60,8 @@ public:
     // A worktree's row goes first, committed (commitNow), and only then is
     // the worktree made: a crash in between leaves a row to find it by.
     void write(const WorktreeRow& row);
+    // A check's row goes after its turn's.
+    void write(const CheckRow& row);
     void append(const TranscriptChunk& chunk);
     void append(const RawChunk& chunk);
     // Makes the text of the turn searchable: called when a turn ends.

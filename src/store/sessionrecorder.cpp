@@ -20,6 +20,17 @@ QString firstLine(const QString& text)
     return end < 0 ? text : text.first(end);
 }
 
+// The check kept for a turn: a number this Brevane does not know, or
+// Running, which is never written, is none.
+std::optional<CheckResult> checkResult(const CheckRow& row)
+{
+    using Outcome = CheckResult::Outcome;
+    if (!row.outcome || *row.outcome <= int(Outcome::Running) ||
+        *row.outcome > int(Outcome::NotStarted))
+        return std::nullopt;
+    return CheckResult{Outcome(*row.outcome), row.exitCode, row.signal, row.error};
+}
+
 } // namespace
 
 TurnRow turnRow(const QString& sessionId, const AgentSession& agent, qsizetype index,
@@ -74,6 +85,7 @@ QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session)
         kept.canResume = stored.agent.canResume;
         kept.rawOutput[0] = stored.rawOutput[0];
         kept.rawOutput[1] = stored.rawOutput[1];
+        kept.check = checkResult(stored.check);
         for (const WorktreeRow& row : session.worktrees) {
             if (row.tool == stored.agent.tool && (row.state == WorktreeRow::State::Ready ||
                                                   row.state == WorktreeRow::State::Leftover))
@@ -97,8 +109,10 @@ SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObje
     connect(&m_timer, &QTimer::timeout, this, &SessionRecorder::flush);
     connect(&m_model, &BrevaneModel::changed, this, &SessionRecorder::schedule);
     connect(&m_model, &BrevaneModel::sessionEnding, this, &SessionRecorder::flush);
-    for (AgentSession* agent : m_model.runners())
+    for (AgentSession* agent : m_model.runners()) {
         connect(agent, &AgentSession::changed, this, &SessionRecorder::schedule);
+        connect(agent, &AgentSession::checkEnded, this, &SessionRecorder::schedule);
+    }
     // Worktrees live beside the history, which is what finds them again:
     // none while it is off.
     auto offerStorage = [this] {
@@ -202,6 +216,8 @@ SessionRecorder::Mark SessionRecorder::markAtEnd(const AgentSession& agent) cons
         mark.worktree = *agent.worktree();
         mark.worktreeRecorded = true;
     }
+    mark.checkTurn = agent.turns().size() - 1;
+    mark.check = agent.check();
     return mark;
 }
 
@@ -322,6 +338,32 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
     while (mark.settledTurns < turns.size() && !turns[mark.settledTurns].state.isActive())
         ++mark.settledTurns;
 
+    // The latest turn's check, after its turn's row. While one runs its
+    // turn has none on record, so that a crash meanwhile leaves no result
+    // of an earlier run standing; a new turn's row starts without one.
+    std::optional<CheckResult> check = agent.check();
+    if (check && check->running())
+        check = m_closing ? std::optional(CheckResult{CheckResult::Outcome::Stopped, 0, 0, {}})
+                          : std::nullopt;
+    if (mark.checkTurn != latest) {
+        mark.checkTurn = latest;
+        mark.check.reset();
+    }
+    if (check != mark.check) {
+        CheckRow row;
+        row.sessionId = m_sessionId;
+        row.tool = agent.id();
+        row.turnIndex = int(latest);
+        if (check) {
+            row.outcome = int(check->outcome);
+            row.exitCode = check->exitCode;
+            row.signal = check->signal;
+            row.error = check->error;
+        }
+        m_store.write(row);
+        mark.check = check;
+    }
+
     // The raw bytes after their turn's row, which they belong to.
     if (mark.rawTurn != latest) {
         mark.rawTurn = latest;
@@ -339,6 +381,7 @@ void SessionRecorder::flushAgent(const AgentSession& agent, Mark& mark, bool* tu
 
 void SessionRecorder::interruptRunning()
 {
+    m_closing = true;
     flush();
     if (m_sessionId.isEmpty())
         return;

@@ -13,7 +13,8 @@ class BrevaneModel;
 class HistoryStore;
 
 // Keeps a window's session in the history as it happens: the session, each
-// agent, each turn, the transcripts and the latest turn's raw bytes. It
+// agent, each turn, the transcripts, the latest turn's raw bytes and the
+// result of its check, once the check has ended. It
 // hands the store only what changed since the last time, a few times a
 // second while something changes and not at all otherwise, so a flood
 // costs the store work in proportion to the flood.
@@ -28,7 +29,8 @@ public:
     // Hands the store what changed now, without waiting.
     void flush();
     // The window goes while its tools run: their turns are kept as
-    // Interrupted, and the store commits at once.
+    // Interrupted, and the store commits at once. Checks still running are
+    // kept as Stopped.
     void interruptRunning();
     // The model now shows a session read from the history: what it holds is
     // there already, and only what follows is written.
@@ -52,6 +54,9 @@ private:
         // GCC then warns of it as maybe uninitialised.)
         PlannedWorktree worktree;
         bool worktreeRecorded = false;
+        // The check recorded for turn `checkTurn`; none: no row.
+        qsizetype checkTurn = -1;
+        std::optional<CheckResult> check;
     };
 
     void schedule();
@@ -69,6 +74,9 @@ private:
     QDateTime m_createdAt;
     QHash<QString, Mark> m_marks;
     std::optional<PlannedWorktree> m_assembledRecorded;
+    // The window goes: a check still running goes with it (AgentSession
+    // stops it) and is kept as Stopped.
+    bool m_closing = false;
 };
 
 // A worktree as the history keeps it.

@@ -249,14 +249,18 @@ void HistoryPanel::updateButtons()
 {
     bool anyRunning = false;
     bool anyWorktrees = false;
+    bool anyDiscarding = false;
     const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
     for (const QTreeWidgetItem* item : selected) {
         anyRunning = anyRunning || item->data(TitleColumn, RunningRole).toBool();
         anyWorktrees = anyWorktrees || item->data(TitleColumn, WorktreesRole).toBool();
+        anyDiscarding =
+            anyDiscarding || m_discarding.contains(item->data(TitleColumn, IdRole).toString());
     }
+    const bool removing = m_deleting || anyDiscarding;
     m_open->setEnabled(selected.size() == 1 && !anyRunning);
-    m_delete->setEnabled(!selected.isEmpty() && !anyRunning && !m_deleting);
-    m_discard->setEnabled(anyWorktrees && !anyRunning && !m_deleting);
+    m_delete->setEnabled(!selected.isEmpty() && !anyRunning && !removing);
+    m_discard->setEnabled(anyWorktrees && !anyRunning && !removing);
     const QString runningTip = tr("A session still running cannot be opened or deleted.");
     m_open->setToolTip(anyRunning ? runningTip : QString());
     m_delete->setToolTip(anyRunning ? runningTip : QString());
@@ -285,7 +289,7 @@ void HistoryPanel::deleteSelected(bool confirm)
     }
     QPointer<HistoryPanel> self(this);
     m_deleting = true;
-    m_delete->setEnabled(false);
+    updateButtons();
     m_discarder(ids, [self](const QStringList& gone, const QStringList& errors) {
         if (!self)
             return;
@@ -324,7 +328,17 @@ void HistoryPanel::discardSelected(bool confirm)
                        "transcripts stay in the history."),
                     tr("Discard")))
         return;
+    for (const QString& id : std::as_const(ids))
+        m_discarding.insert(id);
+    updateButtons();
     Q_EMIT discardRequested(ids);
+}
+
+void HistoryPanel::discardEnded(const QStringList& ids)
+{
+    for (const QString& id : ids)
+        m_discarding.remove(id);
+    updateButtons();
 }
 
 bool HistoryPanel::mayGoAhead(const QStringList& ids, bool confirm, const QString& title,

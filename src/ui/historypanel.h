@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -64,13 +65,19 @@ public:
     // Asks to discard the worktrees of the sessions selected, once the user
     // has confirmed it; `confirm` false: without asking (tests).
     void discardSelected(bool confirm = true);
+    // The discard discardRequested() asked for these sessions is over,
+    // however it went: they may be discarded or deleted again.
+    void discardEnded(const QStringList& ids);
 
 Q_SIGNALS:
     // The user asked to open this session.
     void openRequested(const QString& id);
     // The sessions are about to be deleted from the history.
     void deleting(const QStringList& ids);
-    // The user asked to remove these sessions' worktrees, keeping the sessions.
+    // The user asked to remove these sessions' worktrees, keeping the
+    // sessions. Until discardEnded() says it is over, neither Discard nor
+    // Delete is offered for them: a second removal would find the first's
+    // worktrees half gone.
     void discardRequested(const QStringList& ids);
     // The list shows the store's latest answer.
     void listed();
@@ -111,6 +118,7 @@ private:
     };
     QHash<QString, Space> m_space;
     bool m_deleting = false; // worktrees of sessions being deleted are being removed
+    QSet<QString> m_discarding; // sessions whose worktrees are being discarded
     // Answers to older questions are dropped.
     quint64 m_asked = 0;
 };

@@ -201,19 +201,24 @@ void MainWindow::buildHistory()
         });
     });
     // A session shown in a window is discarded by that window, which then
-    // refuses follow-ups; the others here.
+    // refuses follow-ups and another discard until it is done; the others
+    // here, the panel told when they are done.
     connect(m_historyPanel, &HistoryPanel::discardRequested, this, [this](QStringList ids) {
         for (MainWindow* window : allWindows()) {
             BrevaneModel* shown = window->m_content->model();
-            if (ids.removeAll(shown->sessionId()) > 0 && shown->canDiscardWorktrees())
+            if (ids.removeAll(shown->sessionId()) == 0)
+                continue;
+            if (shown->canDiscardWorktrees())
                 shown->discardWorktrees();
+            m_historyPanel->discardEnded({shown->sessionId()});
         }
         if (ids.isEmpty())
             return;
         QPointer<MainWindow> self(this);
-        discardSessionWorktrees(ids, [self](const QStringList&, const QStringList& errors) {
+        discardSessionWorktrees(ids, [self, ids](const QStringList&, const QStringList& errors) {
             if (!self)
                 return;
+            self->m_historyPanel->discardEnded(ids);
             self->m_historyPanel->refresh();
             if (!errors.isEmpty())
                 QMessageBox::warning(
