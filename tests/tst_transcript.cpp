@@ -78,6 +78,17 @@ QStringList linesOf(const TranscriptDocument& document)
     return lines;
 }
 
+// Searches `text` to its end, at most `budget` characters a call. False
+// when that takes more calls than the text has characters: a search that
+// makes no headway fails instead of hanging.
+bool searchToEnd(TranscriptSearch& search, QStringView text, qsizetype budget)
+{
+    for (qsizetype call = 0; call <= text.size() + 1; ++call)
+        if (search.searchMore(text, budget))
+            return true;
+    return false;
+}
+
 } // namespace
 
 class TestTranscript : public QObject {
@@ -475,10 +486,8 @@ private Q_SLOTS:
         for (qsizetype cut = 0; cut <= text.size(); ++cut) {
             TranscriptSearch search;
             search.setQuery(query, Qt::CaseInsensitive);
-            while (!search.searchMore(QStringView(text).first(cut), cut + 1)) {
-            }
-            while (!search.searchMore(text, 1)) {
-            }
+            QVERIFY(searchToEnd(search, QStringView(text).first(cut), cut + 1));
+            QVERIFY(searchToEnd(search, text, 1));
             const std::vector<qsizetype> found = search.matchesIn(text, 0, text.size());
             QVERIFY2(QList<qsizetype>(found.begin(), found.end()) == starts &&
                          search.count() == starts.size(),
@@ -500,15 +509,18 @@ private Q_SLOTS:
         // wrong place finds it.
         TranscriptSearch search;
         search.setQuery(QStringLiteral("AA"), Qt::CaseInsensitive);
-        while (!search.searchMore(text, 1000)) {
-        }
+        QVERIFY(searchToEnd(search, text, 1000));
         QCOMPARE(search.count(), starts.size());
+        // Each walk stops one past the expected count: a step that goes
+        // nowhere fails instead of hanging.
         QList<qsizetype> forward;
-        for (qsizetype at = search.nextMatch(text, 0); at >= 0; at = search.nextMatch(text, at + 1))
+        for (qsizetype at = search.nextMatch(text, 0); at >= 0 && forward.size() <= starts.size();
+             at = search.nextMatch(text, at + 1))
             forward << at;
         QCOMPARE(forward, starts);
         QList<qsizetype> backward;
-        for (qsizetype at = text.size(); (at = search.previousMatch(text, at)) >= 0;)
+        for (qsizetype at = text.size();
+             backward.size() <= starts.size() && (at = search.previousMatch(text, at)) >= 0;)
             backward.prepend(at);
         QCOMPARE(backward, starts);
         QCOMPARE(search.matchesIn(text, starts[99] + 1, starts[99] + 2), std::vector{starts[99]});
