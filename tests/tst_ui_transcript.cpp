@@ -143,26 +143,26 @@ private Q_SLOTS:
     {
         Shown s;
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        s.setText(QStringLiteral("alpha beta\ngamma delta\n"));
+        s.setText(u"alpha beta\ngamma delta\n"_s);
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(0, 6));
         QCOMPARE(QApplication::focusWidget(), &s.view); // the Edit menu acts on it now
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, Qt::ShiftModifier, s.cell(1, 5));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("beta\ngamma"));
+        QCOMPARE(s.view.selectedText(), u"beta\ngamma"_s);
 
         QTest::mousePress(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 0));
         QTest::mouseMove(s.view.viewport(), s.cell(1, 3));
         QTest::mouseRelease(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 5));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("gamma"));
+        QCOMPARE(s.view.selectedText(), u"gamma"_s);
 
         QTest::mouseDClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 8));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("delta"));
+        QCOMPARE(s.view.selectedText(), u"delta"_s);
         QTest::keySequence(&s.view, QKeySequence::Copy);
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("delta"));
+        QCOMPARE(QApplication::clipboard()->text(), u"delta"_s);
 
         // A click past the end of a line lands before its line break.
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(0, 30));
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, Qt::ShiftModifier, s.cell(1, 1));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("\ng"));
+        QCOMPARE(s.view.selectedText(), u"\ng"_s);
     }
 
     // Each role is painted in its colour and weight, in the cells the text
@@ -252,7 +252,7 @@ private Q_SLOTS:
         QVERIFY(added.reddish == 0 && header.reddish == 0);
         QVERIFY(removed.reddish > removed.pixels / 4);
         QVERIFY2(added.distance > 200 && removed.distance > 200,
-                 qPrintable(QStringLiteral("%1 %2").arg(added.distance).arg(removed.distance)));
+                 qPrintable(u"%1 %2"_s.arg(added.distance).arg(removed.distance)));
         QVERIFY(header.distance < normal.distance - 60);
     }
 
@@ -284,8 +284,8 @@ private Q_SLOTS:
     {
         Shown s;
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        s.setText(QStringLiteral("aaaa needle bbbb"));
-        s.view.setFindQuery(QStringLiteral("NEEDLE"), Qt::CaseInsensitive);
+        s.setText(u"aaaa needle bbbb"_s);
+        s.view.setFindQuery(u"NEEDLE"_s, Qt::CaseInsensitive);
         QTRY_VERIFY(s.view.findDone());
         QVERIFY(s.painted(5) && s.painted(10) && !s.painted(0) && !s.painted(12));
 
@@ -296,10 +296,10 @@ private Q_SLOTS:
         QCOMPARE(s.view.layout().positionOf(s.text, 5).row, 1);
         QVERIFY(s.painted(5) && s.painted(10) && !s.painted(0));
 
-        s.text += QStringLiteral("\nxneedleneedlexx");
+        s.text += u"\nxneedleneedlexx"_s;
         s.view.extendText();
         QTRY_VERIFY(s.view.findDone());
-        const qsizetype across = s.text.lastIndexOf(QStringLiteral("needle"));
+        const qsizetype across = s.text.lastIndexOf(u"needle"_s);
         QVERIFY(s.view.layout().positionOf(s.text, across).row <
                 s.view.layout().positionOf(s.text, across + 5).row);
         QVERIFY(s.painted(across) && s.painted(across + 5) && !s.painted(across + 7));
@@ -319,7 +319,7 @@ private Q_SLOTS:
         QFETCH(QString, meanwhile);
         Shown s;
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        const QString line = QStringLiteral("word \u6f22\u5b57 e\u0301 ").repeated(8) + u'\n';
+        const QString line = u"word \u6f22\u5b57 e\u0301 "_s.repeated(8) + u'\n';
         s.setText(line.repeated(50)); // enough for the scroll bar to show
         QTRY_VERIFY(!s.view.frameDue());
         s.text += line.repeated(20000);
@@ -331,7 +331,7 @@ private Q_SLOTS:
         } else if (meanwhile == QLatin1String("new width")) {
             s.view.resize(250, 200);
         } else if (meanwhile == QLatin1String("search")) {
-            s.view.setFindQuery(QStringLiteral("\u6f22"), Qt::CaseSensitive);
+            s.view.setFindQuery(u"\u6f22"_s, Qt::CaseSensitive);
         }
         QTRY_VERIFY(!s.view.frameDue() && s.view.findDone());
         TranscriptLayout atOnce;
