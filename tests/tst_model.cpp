@@ -33,7 +33,7 @@ private Q_SLOTS:
 
     // The home folder is $HOME when set and not empty, else the user's entry
     // in the password database. (A HOME that is no text is
-    // oddToolPathReachesTheLaunch.)
+    // pathsThatAreNoText.)
     void homeFallsBackToThePasswordDatabase()
     {
         FakeHome home; // restores HOME afterwards
@@ -420,56 +420,41 @@ private Q_SLOTS:
                 args.contains("--resume=" + gemini->conversationId().toUtf8()));
     }
 
-    // A tool path that is no text (bytes that are not UTF-8, a line break)
-    // is found and launched exactly as it lies on disk.
-    void oddToolPathReachesTheLaunch()
+    // Paths that are no text (bytes that are not UTF-8, a line break) are
+    // used exactly as they lie on disk: a tool found in such a home is
+    // launched by that path, and a window opened inside such a folder starts
+    // its tools there.
+    void pathsThatAreNoText()
     {
-        ModelRig rig;
-        const QByteArray home = QFile::encodeName(rig.home.path()) + "/h\xff\nx";
-        const QList<QByteArray> dirs{home, home + "/.local", home + "/.local/bin"};
+        QTemporaryDir dir;
+        const QByteArray odd =
+            QFile::encodeName(QFileInfo(dir.path()).canonicalFilePath()) + "/h\xff\nx";
+        const QList<QByteArray> dirs{odd, odd + "/.local", odd + "/.local/bin"};
         const QByteArray tool = dirs.last() + "/claude";
-        // Names Qt cannot decode would outlive the temporary home.
+        char before[PATH_MAX];
+        QVERIFY(::getcwd(before, sizeof before));
+        // Names Qt cannot decode would outlive the temporary folder.
         auto cleanUp = qScopeGuard([&] {
+            QVERIFY(::chdir(before) == 0);
             ::unlink(tool.constData());
-            for (auto dir = dirs.crbegin(); dir != dirs.crend(); ++dir)
-                ::rmdir(dir->constData());
+            for (auto d = dirs.crbegin(); d != dirs.crend(); ++d)
+                ::rmdir(d->constData());
         });
-        for (const QByteArray& dir : dirs)
-            QVERIFY(::mkdir(dir.constData(), 0700) == 0);
+        for (const QByteArray& d : dirs)
+            QVERIFY(::mkdir(d.constData(), 0700) == 0);
+        QVERIFY(::chdir(odd.constData()) == 0);
+        ModelRig rig; // made in that folder, as a window opened there
         const QString standin =
             rig.home.writeStandin(u"standin"_s, {u"record="_s + rig.file(u"record"_s)});
         QVERIFY(::symlink(QFile::encodeName(standin).constData(), tool.constData()) == 0);
-        qputenv("HOME", home);
+        qputenv("HOME", odd);
         QVERIFY(rig.scan());
         QCOMPARE(rig.runner(0)->path(), std::optional<QByteArray>(tool));
         QVERIFY(rig.runAll(u"t"_s));
-        QCOMPARE(rig.home.record(u"record"_s).value("BV_BIN"), tool);
-    }
-
-    // Started inside a folder whose name is not UTF-8, a window works there:
-    // its tools start in exactly that folder.
-    void startsInACurrentFolderWhoseNameIsNoText()
-    {
-        ModelRig rig;
-        QVERIFY(rig.scan({{u"claude"_s, {u"record="_s + rig.file(u"record"_s)}}}));
-        char before[PATH_MAX];
-        QVERIFY(::getcwd(before, sizeof before));
-        const QByteArray folder =
-            QFile::encodeName(QFileInfo(rig.home.path()).canonicalFilePath()) + "/odd\xff.d";
-        // Names Qt cannot decode would outlive the temporary home.
-        auto cleanUp = qScopeGuard([&] {
-            QVERIFY(::chdir(before) == 0);
-            ::rmdir(folder.constData());
-        });
-        QVERIFY(::mkdir(folder.constData(), 0700) == 0 && ::chdir(folder.constData()) == 0);
-        BrevaneModel model(rig.owner);
-        model.scan();
-        QVERIFY(waitFor([&model] { return !model.scanning(); }));
-        model.setTask(u"t"_s);
-        model.start();
-        QVERIFY(waitFor([&model] { return !model.anyRunning(); }));
-        QCOMPARE(model.runners()[0]->turnOutput(), QString());
-        QCOMPARE(rig.home.record(u"record"_s).workingFolder, folder);
+        QCOMPARE(rig.runner(0)->turnOutput(), QString());
+        const StandinRecord record = rig.home.record(u"record"_s);
+        QCOMPARE(record.value("BV_BIN"), tool);
+        QCOMPARE(record.workingFolder, odd);
     }
 
     // A scan that ends after a later one must not bring back what it saw;

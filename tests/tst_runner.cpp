@@ -86,9 +86,7 @@ struct ChildRig {
     using Channel = ChildProcess::Channel;
     struct Seen {
         QStringList log;
-        // Counted on the reader thread.
-        std::atomic<qsizetype> charsRead = 0;
-        std::array<std::atomic<int>, 2> endsOfStream{}; // per channel
+        std::array<std::atomic<int>, 2> endsOfStream{}; // per channel, counted on the reader thread
     };
     FakeHome home;
     ProcessOwner owner;
@@ -104,7 +102,6 @@ struct ChildRig {
         handlers.transform = [seen = seen](Channel channel, QByteArrayView bytes,
                                            bool endOfStream) {
             seen->endsOfStream[size_t(channel)] += endOfStream;
-            seen->charsRead += bytes.size();
             return QString::fromLatin1(bytes);
         };
         handlers.output = [seen = seen](Channel channel, const ChildProcess::Text& text) {
@@ -126,20 +123,10 @@ struct ChildRig {
             return entry.startsWith(u"ended"_s) || entry.startsWith(u"killed"_s);
         });
     }
-    // All `channel` delivered, joined.
-    QString text(Channel channel) const
-    {
-        const QString tag = channel == Channel::StandardOutput ? u"out:"_s : u"err:"_s;
-        QString all;
-        for (const QString& entry : seen->log)
-            all += entry.startsWith(tag) ? entry.mid(tag.size()) : QString();
-        return all;
-    }
     QList<int> endsOfStream() const
     {
         return {seen->endsOfStream[0].load(), seen->endsOfStream[1].load()};
     }
-    pid_t pidIn(const QString& name) const { return ProcessProbe::pidFrom(home.read(name)); }
 };
 
 } // namespace

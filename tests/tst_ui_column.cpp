@@ -83,15 +83,19 @@ private Q_SLOTS:
     }
 
     // The header tells what the latest turn cost, and the session's totals
-    // in the tooltip; a tool that refused the folder offers to trust it.
+    // in the tooltip; Copy Raw Output takes the bytes as the tool wrote
+    // them, escapes and all. A tool that refused the folder offers to trust
+    // it.
     void headerShowsCostAndOffersTrust()
     {
         FakeHome home;
         ProcessOwner owner;
         AgentSession runner(owner, ToolSpec::all()[1]);
-        const QString recording =
-            QStringLiteral(BREVANE_AGENT_STREAMS "/gemini/auto-edit.stream-json.stdout");
-        setPath(runner, home.writeStandin(u"bin/tool"_s, {u"cat="_s + recording}));
+        QFile recording(
+            QStringLiteral(BREVANE_AGENT_STREAMS "/gemini/auto-edit.stream-json.stdout"));
+        QVERIFY(recording.open(QIODevice::ReadOnly));
+        setPath(runner, home.writeStandin(u"bin/tool"_s,
+                                          {u"out=\\e[1m\\n"_s, u"cat="_s + recording.fileName()}));
         ColumnView column(&runner);
         auto* usage = column.findChild<QLabel*>(u"usageLabel"_s);
         auto* trust = column.findChild<QPushButton*>(u"trustButton"_s);
@@ -108,6 +112,9 @@ private Q_SLOTS:
                 total += one;
             QCOMPARE(usage->toolTip(), u"This session: "_s + describeUsage(total));
         }
+        column.copyRawOutput();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"\x1b[1m\n"_s + QString::fromUtf8(recording.readAll()));
 
         setPath(runner, home.writeStandin(u"bin/tool"_s, {u"err=untrusted\\n"_s, u"exit=55"_s}));
         runner.run(u"task"_s, QByteArray(), false);
@@ -116,23 +123,6 @@ private Q_SLOTS:
         QSignalSpy asked(&column, &ColumnView::trustFolderRequested);
         trust->click();
         QCOMPARE(asked.count(), 1);
-    }
-
-    // Copy Raw Output takes the bytes as the tool wrote them; Copy the
-    // transcript as it reads.
-    void copiesRawOutputAndTranscript()
-    {
-        FakeHome home;
-        ProcessOwner owner;
-        AgentSession runner(owner, ToolSpec::all()[0]);
-        setPath(runner, home.writeStandin(u"bin/tool"_s, {"out=\\e[1mbold\\e[0m\\n"}));
-        ColumnView column(&runner);
-        runner.run(u"task"_s, QByteArray(), false);
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().hasEnded(), deadline);
-        column.copyRawOutput();
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"\x1b[1mbold\x1b[0m\n"_s);
-        column.copyOutput();
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"> task\nbold\n"_s);
     }
 
     // A column over a tool's life. Its long path is elided in the middle.

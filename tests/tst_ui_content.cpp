@@ -41,11 +41,9 @@ namespace {
 // The first child of type T (a label, an action) whose text is `text`.
 template <typename T> T* findByText(const QObject* in, const QString& text)
 {
-    const QList<T*> children = in->findChildren<T*>();
-    for (T* child : children) {
+    for (T* child : in->findChildren<T*>())
         if (child->text() == text)
             return child;
-    }
     return nullptr;
 }
 
@@ -66,11 +64,20 @@ bool waitForScan(const ContentView* view)
            QTest::qWaitFor([view] { return !view->showsSpinner(); }, deadline);
 }
 
+// Drags `mime` onto `target` and drops it there; true when both were accepted.
+bool dropOn(QWidget* target, const QMimeData& mime, Qt::DropActions actions)
+{
+    QDragEnterEvent enter({5, 5}, actions, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop({5, 5}, actions, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
 // The file dialog open in `window`, if any.
 QFileDialog* openFileDialog(const QWidget* window)
 {
-    const QList<QFileDialog*> dialogs = window->findChildren<QFileDialog*>();
-    for (QFileDialog* dialog : dialogs)
+    for (QFileDialog* dialog : window->findChildren<QFileDialog*>())
         if (dialog->isVisible())
             return dialog;
     return nullptr;
@@ -265,13 +272,7 @@ private Q_SLOTS:
 
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(other)});
-        const auto accepted = [viewport = a->taskField()->viewport()](auto&& event) {
-            QApplication::sendEvent(viewport, &event);
-            return event.isAccepted();
-        };
-        const auto actions = Qt::CopyAction | Qt::LinkAction;
-        QVERIFY(accepted(QDragEnterEvent({5, 5}, actions, &mime, Qt::LeftButton, {})));
-        QVERIFY(accepted(QDropEvent({5, 5}, actions, &mime, Qt::LeftButton, {})));
+        QVERIFY(dropOn(a->taskField()->viewport(), mime, Qt::CopyAction | Qt::LinkAction));
         QCOMPARE(a->taskField()->text(), QString());
         QTRY_COMPARE(first->windowTitle(), u"other — Brevane"_s);
         QCOMPARE(b->model()->workingFolder(), QFile::encodeName(project));
@@ -374,11 +375,7 @@ private Q_SLOTS:
         QMimeData mime;
         mime.setData(u"text/uri-list"_s,
                      "# dragged\r\nfile://" + odd.toPercentEncoding("/") + "\r\n");
-        QDragEnterEvent enter({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(&view, &enter);
-        QDropEvent drop({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(&view, &drop);
-        QVERIFY(enter.isAccepted() && drop.isAccepted());
+        QVERIFY(dropOn(&view, mime, Qt::LinkAction));
         const QString shown = QString::fromUtf8(odd);
         QTRY_COMPARE(view.folderButton()->toolTip(), shown);
         QCOMPARE(view.title(), u"odd\uFFFD.d — Brevane"_s);
