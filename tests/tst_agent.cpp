@@ -65,12 +65,6 @@ QByteArray lines(std::initializer_list<QByteArray> list)
     return out;
 }
 
-// A byte string literal, NUL bytes included.
-template <std::size_t N> QByteArray bytes(const char (&literal)[N])
-{
-    return QByteArray(literal, N - 1);
-}
-
 const QString ellipsis = u"\u2026"_s;
 
 } // namespace
@@ -78,87 +72,65 @@ const QString ellipsis = u"\u2026"_s;
 class TestAgent : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void readsRecordings_data()
+    // Recordings of the real tools, then input no tool should write: shown
+    // or skipped, never a crash, never lost text. Each row is also fed cut
+    // at every offset, and a byte at a time.
+    void parses_data()
     {
-        QTest::addColumn<QString>("file");
         QTest::addColumn<Format>("format");
+        QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QString>("expected");
         const QString written = u"2 turns · 240 in / 60 out tokens · $0.0027 · "_s;
         QTest::newRow("claude, write refused")
-            << "claude/write-denied.stream-json.stdout" << Format::Claude
+            << Format::Claude << recording("claude/write-denied.stream-json.stdout")
             << "I'll create the file.\n<tool>→ Write /home/user/work/cA/hello.txt\n</tool>"
                "<error>Write refused: Claude requested permissions to write to "
                "/home/user/work/cA/hello.txt, but you haven't granted it yet.\n</error>"
                "Done: the file is written.\n<dim>" +
                    written + "0.8 s\n</dim>";
         QTest::newRow("claude, partial messages: text and call once")
-            << "claude/write-accepted-partial.stream-json.stdout" << Format::Claude
+            << Format::Claude << recording("claude/write-accepted-partial.stream-json.stdout")
             << "I'll create the file.\n<tool>→ Write /home/user/work/cA/hello.txt\n</tool>"
                "Done: the file is written.\n<dim>" +
                    written + "0.7 s\n</dim>";
         const QString notLoggedIn = u"<error>Not logged in · Please run /login\n</error>"
                                     "<dim>1 turn · 0 in / 0 out tokens · $0 · 0.2 s\n</dim>"_s;
         QTest::newRow("claude, not logged in: the reason once")
-            << "claude/not-logged-in.stream-json.stdout" << Format::Claude << notLoggedIn;
+            << Format::Claude << recording("claude/not-logged-in.stream-json.stdout")
+            << notLoggedIn;
         QTest::newRow("claude, a lone result")
-            << "claude/not-logged-in.json.stdout" << Format::Claude << notLoggedIn;
-        QTest::newRow("claude, plain text") << "claude/not-logged-in.text.stdout" << Format::Claude
-                                            << u"Not logged in · Please run /login\n"_s;
+            << Format::Claude << recording("claude/not-logged-in.json.stdout") << notLoggedIn;
+        QTest::newRow("claude, plain text")
+            << Format::Claude << recording("claude/not-logged-in.text.stdout")
+            << u"Not logged in · Please run /login\n"_s;
         QString retries;
         for (int attempt = 1; attempt <= 10; ++attempt)
             retries += u"retrying (%1/10): authentication_failed (401)\n"_s.arg(attempt);
         QTest::newRow("claude, rejected key: retries")
-            << "claude/rejected-key.stream-json.stdout" << Format::Claude
+            << Format::Claude << recording("claude/rejected-key.stream-json.stdout")
             << "<dim>" + retries +
                    "</dim><error>Invalid API key · Fix external API key\n</error>"
                    "<dim>1 turn · 0 in / 0 out tokens · $0 · 3 min 7 s\n</dim>";
         QTest::newRow("gemini, a file edit")
-            << "gemini/auto-edit.stream-json.stdout" << Format::Gemini
+            << Format::Gemini << recording("gemini/auto-edit.stream-json.stdout")
             << u"I'll create the file.\n<tool>→ write_file /home/user/work/gA/hello.txt\n</tool>"
                "Done: the file is written.\n<dim>240 in / 60 out tokens · 0.3 s\n</dim>"_s;
         QTest::newRow("gemini, text only")
-            << "gemini/default-approval.stream-json.stdout" << Format::Gemini
+            << Format::Gemini << recording("gemini/default-approval.stream-json.stdout")
             << u"ok\n<dim>120 in / 30 out tokens · 0.1 s\n</dim>"_s;
         QTest::newRow("gemini, rejected key")
-            << "gemini/rejected-key.stream-json.stdout" << Format::Gemini
+            << Format::Gemini << recording("gemini/rejected-key.stream-json.stdout")
             << u"<error>[API Error: {\"error\":{\"code\":400,\"message\":\"API key not valid. "
                "Please pass a valid API "
                "key.\",\"status\":\"INVALID_ARGUMENT\",\"details\":[{\"@type\""
                ":\"type.googleapis.com/google.rpc.ErrorInfo\",\"reason\":\"API_KEY_INVALID\","
                "\"domain\":\"googleapis.com\"}]}}]\n</error>"
                "<dim>0 in / 0 out tokens · 0.0 s\n</dim>"_s;
-        QTest::newRow("hermes") << "hermes/shapes-from-its-source.stream-json.stdout"
-                                << Format::Hermes
+        QTest::newRow("hermes") << Format::Hermes
+                                << recording("hermes/shapes-from-its-source.stream-json.stdout")
                                 << u"hello\n<tool>→ read_file x\n</tool>"
                                    "<dim>3 in / 2 out tokens · 0.8 s\n</dim>"_s;
-    }
-    void readsRecordings()
-    {
-        QFETCH(QString, file);
-        QFETCH(Format, format);
-        QFETCH(QString, expected);
-        const QByteArray bytes = recording(file);
-        const Events whole = parse(format, bytes);
-        QCOMPARE(rendered(whole), expected);
 
-        // Cut once at every offset, then one byte at a time.
-        for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
-            const Events cutOnce = parse(format, bytes, {cut});
-            QVERIFY2(cutOnce == whole, qPrintable(u"cut at %1"_s.arg(cut)));
-        }
-        QList<qsizetype> everyByte;
-        for (qsizetype at = 1; at < bytes.size(); ++at)
-            everyByte << at;
-        QVERIFY(parse(format, bytes, everyByte) == whole);
-    }
-
-    // Shown or skipped, never a crash, never lost text; each row is also
-    // fed cut at every offset.
-    void badInput_data()
-    {
-        QTest::addColumn<Format>("format");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QString>("expected");
         const QString f(QChar::ReplacementCharacter);
         QTest::newRow("invalid JSON") << Format::Claude << lines({"{'type':'assistant',}"})
                                       << u"{\"type\":\"assistant\",}\n"_s;
@@ -166,7 +138,7 @@ private Q_SLOTS:
             << Format::Claude << lines({"[{'type':'result'}]", "42", "'x'", ""})
             << u"[{\"type\":\"result\"}]\n42\n\"x\"\n\n"_s;
         QTest::newRow("NUL bytes, plain and in JSON")
-            << Format::Hermes << bytes("a\0b\n{\"type\":\"text\",\"text\":\"c\0d\\u0000e\"}")
+            << Format::Hermes << "a\0b\n{\"type\":\"text\",\"text\":\"c\0d\\u0000e\"}"_ba
             << u"a\0b\nc\0d\0e"_s;
         QTest::newRow("invalid UTF-8 inside a JSON string")
             << Format::Hermes << lines({"{'type':'text','text':'a\xFF\xC3(b\xE2\x82'}"}).chopped(1)
@@ -296,7 +268,7 @@ private Q_SLOTS:
                       "{'type':'result','exit_code':1,'error':null}"})
             << u"<error>terminal failed: exit 2\nexit code 1\n</error>"_s;
     }
-    void badInput()
+    void parses()
     {
         QFETCH(Format, format);
         QFETCH(QByteArray, input);
@@ -305,6 +277,10 @@ private Q_SLOTS:
         QCOMPARE(rendered(whole), expected);
         for (qsizetype cut = 0; cut <= input.size(); ++cut)
             QVERIFY2(parse(format, input, {cut}) == whole, qPrintable(u"cut at %1"_s.arg(cut)));
+        QList<qsizetype> everyByte;
+        for (qsizetype at = 1; at < input.size(); ++at)
+            everyByte << at;
+        QVERIFY(parse(format, input, everyByte) == whole);
     }
 };
 

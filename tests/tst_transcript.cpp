@@ -42,7 +42,7 @@ QString rowsOf(const TranscriptLayout& layout, const QString& text)
 
 // Roles by letter: Normal, Dim, Prompt, Tool, Error, and a diff's Added,
 // Removed and Header lines.
-const QString roleLetters = QStringLiteral("NDPTEARH");
+const QString roleLetters = u"NDPTEARH"_s;
 
 // A document made of appends written "Ntext|Dmore|…": each a role's letter,
 // then its text (which may be empty).
@@ -78,6 +78,17 @@ QStringList linesOf(const TranscriptDocument& document)
     return lines;
 }
 
+// Searches `text` to its end, at most `budget` characters a call. False
+// when that takes more calls than the text has characters: a search that
+// makes no headway fails instead of hanging.
+bool searchToEnd(TranscriptSearch& search, QStringView text, qsizetype budget)
+{
+    for (qsizetype call = 0; call <= text.size() + 1; ++call)
+        if (search.searchMore(text, budget))
+            return true;
+    return false;
+}
+
 } // namespace
 
 class TestTranscript : public QObject {
@@ -98,7 +109,7 @@ private Q_SLOTS:
         QFETCH(qsizetype, reservation);
         QFETCH(bool, moves);
         TranscriptText text{std::size_t(reservation)};
-        const QString line = QStringLiteral("a line of text, \u6f22\u5b57 \U0001F600\n");
+        const QString line = u"a line of text, \u6f22\u5b57 \U0001F600\n"_s;
         QString expected;
         for (int i = 0; i < 1000; ++i) {
             text.append(line);
@@ -307,12 +318,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("clusters"); // separated by spaces
         QTest::addColumn<int>("width");
         // Controls (C0, DEL, C1) and the zero width space.
-        QTest::newRow("none") << QStringLiteral("\x01 \x7f \u0090 \u200B") << 0;
+        QTest::newRow("none") << u"\x01 \x7f \u0090 \u200B"_s << 0;
         // ASCII, text-default, emoji asked for text, marked letter, mark without
         // base, replacement, lone regional indicator, lone surrogate.
         QTest::newRow("one")
-            << QStringLiteral("M \u263A \U0001F600\uFE0E e\u0301 \u0301 \uFFFD \U0001F1E9 \xD800")
-            << 1;
+            << u"M \u263A \U0001F600\uFE0E e\u0301 \u0301 \uFFFD \U0001F1E9 \xD800"_s << 1;
         // CJK, Hangul jamo L V T, emoji, ZWJ family, ZWJ on a text-default base,
         // flag, skin tone, VS16 asking for emoji, keycap.
         QTest::newRow("two")
@@ -340,31 +350,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("columns");
         QTest::addColumn<QString>("rows");
-        const QString han = QStringLiteral("\u6f22");
-        QTest::newRow("fits") << QStringLiteral("hello world") << 11 << "hello world";
-        QTest::newRow("after the space that fits")
-            << QStringLiteral("hello world") << 8 << "hello |world";
-        QTest::newRow("spaces past the edge hang")
-            << QStringLiteral("hello   world") << 5 << "hello   |world";
+        const QString han = u"\u6f22"_s;
+        QTest::newRow("fits") << u"hello world"_s << 11 << "hello world";
+        QTest::newRow("after the space that fits") << u"hello world"_s << 8 << "hello |world";
+        QTest::newRow("spaces past the edge hang") << u"hello   world"_s << 5 << "hello   |world";
         QTest::newRow("long word at the cluster that fails")
-            << QStringLiteral("a bcdefgh") << 4 << "a |bcde|fgh";
-        QTest::newRow("no-break space holds")
-            << QStringLiteral("a\u00a0bc") << 3 << QStringLiteral("a\u00a0b|c");
+            << u"a bcdefgh"_s << 4 << "a |bcde|fgh";
+        QTest::newRow("no-break space holds") << u"a\u00a0bc"_s << 3 << u"a\u00a0b|c"_s;
         QTest::newRow("between wide clusters") << han.repeated(3) << 5 << han + han + u'|' + han;
         QTest::newRow("a wrap back before ascii")
-            << han + han + QStringLiteral("&\uFFFD\uFFFD") << 4
-            << han + u'|' + han + QStringLiteral("&\uFFFD|\uFFFD");
+            << han + han + u"&\uFFFD\uFFFD"_s << 4 << han + u'|' + han + u"&\uFFFD|\uFFFD"_s;
         QTest::newRow("wide alone in one cell") << han + han << 1 << han + u'|' + han;
-        QTest::newRow("marks stay with their base") << QStringLiteral("e\u0301").repeated(3) << 2
-                                                    << QStringLiteral("e\u0301e\u0301|e\u0301");
-        QTest::newRow("a tab past the edge hangs")
-            << QStringLiteral("ab\tc\td") << 9 << QStringLiteral("ab\tc\t|d");
-        const QString controls = QStringLiteral("ab\x01\x7f") + u'c';
+        QTest::newRow("marks stay with their base")
+            << u"e\u0301"_s.repeated(3) << 2 << u"e\u0301e\u0301|e\u0301"_s;
+        QTest::newRow("a tab past the edge hangs") << u"ab\tc\td"_s << 9 << u"ab\tc\t|d"_s;
+        const QString controls = u"ab\x01\x7f"_s + u'c';
         QTest::newRow("controls take no cells") << controls << 3 << controls;
         // CR CR LF is two breaks; a break at the end opens a line.
         QTest::newRow("every break")
-            << QStringLiteral("a\nb\r\nc\rd\ve\ff\u0085g\u2028h\u2029i\r\r\nj\n") << 9
-            << QStringLiteral("a\n|b\r\n|c\r|d\v|e\f|f\u0085|g\u2028|h\u2029|i\r|\r\n|j\n|");
+            << u"a\nb\r\nc\rd\ve\ff\u0085g\u2028h\u2029i\r\r\nj\n"_s << 9
+            << u"a\n|b\r\n|c\r|d\v|e\f|f\u0085|g\u2028|h\u2029|i\r|\r\n|j\n|"_s;
     }
     void rows()
     {
@@ -441,28 +446,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("query");
         QTest::addColumn<QList<qsizetype>>("starts");
-        QTest::newRow("any case") << QStringLiteral("Foo FOO foo") << QStringLiteral("fOo")
-                                  << QList<qsizetype>{0, 4, 8};
+        QTest::newRow("any case") << u"Foo FOO foo"_s << u"fOo"_s << QList<qsizetype>{0, 4, 8};
         QTest::newRow("any case beyond ascii")
-            << QStringLiteral("Na\u00efve NA\u00cfVE") << QStringLiteral("na\u00efve")
-            << QList<qsizetype>{0, 6};
-        QTest::newRow("no overlap")
-            << QStringLiteral("aaa aaaa") << QStringLiteral("aa") << QList<qsizetype>{0, 4, 6};
+            << u"Na\u00efve NA\u00cfVE"_s << u"na\u00efve"_s << QList<qsizetype>{0, 6};
+        QTest::newRow("no overlap") << u"aaa aaaa"_s << u"aa"_s << QList<qsizetype>{0, 4, 6};
         QTest::newRow("not the letter of a marked letter")
-            << QStringLiteral("e\u0301 e \u00e9") << QStringLiteral("e") << QList<qsizetype>{3};
+            << u"e\u0301 e \u00e9"_s << u"e"_s << QList<qsizetype>{3};
         QTest::newRow("not inside a joined emoji")
-            << QStringLiteral("\U0001F468\u200D\U0001F469 \U0001F469")
-            << QStringLiteral("\U0001F469") << QList<qsizetype>{6};
-        QTest::newRow("not across two flags")
-            << QStringLiteral("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7")
-            << QStringLiteral("\U0001F1EA\U0001F1EB") << QList<qsizetype>{};
-        QTest::newRow("not half of CR LF")
-            << QStringLiteral("a\r\nb\nc") << QStringLiteral("\n") << QList<qsizetype>{4};
+            << u"\U0001F468\u200D\U0001F469 \U0001F469"_s << u"\U0001F469"_s << QList<qsizetype>{6};
+        QTest::newRow("not across two flags") << u"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"_s
+                                              << u"\U0001F1EA\U0001F1EB"_s << QList<qsizetype>{};
+        QTest::newRow("not half of CR LF") << u"a\r\nb\nc"_s << u"\n"_s << QList<qsizetype>{4};
         QTest::newRow("a joiner that joins nothing")
-            << QStringLiteral("a\u200D\U0001F469 b") << QStringLiteral("A\u200D")
-            << QList<qsizetype>{0};
-        QTest::newRow("across lines")
-            << QStringLiteral("ab\ncd") << QStringLiteral("b\nc") << QList<qsizetype>{1};
+            << u"a\u200D\U0001F469 b"_s << u"A\u200D"_s << QList<qsizetype>{0};
+        QTest::newRow("across lines") << u"ab\ncd"_s << u"b\nc"_s << QList<qsizetype>{1};
     }
 
     void findsMatches()
@@ -475,14 +472,12 @@ private Q_SLOTS:
         for (qsizetype cut = 0; cut <= text.size(); ++cut) {
             TranscriptSearch search;
             search.setQuery(query, Qt::CaseInsensitive);
-            while (!search.searchMore(QStringView(text).first(cut), cut + 1)) {
-            }
-            while (!search.searchMore(text, 1)) {
-            }
+            QVERIFY(searchToEnd(search, QStringView(text).first(cut), cut + 1));
+            QVERIFY(searchToEnd(search, text, 1));
             const std::vector<qsizetype> found = search.matchesIn(text, 0, text.size());
             QVERIFY2(QList<qsizetype>(found.begin(), found.end()) == starts &&
                          search.count() == starts.size(),
-                     qPrintable(QStringLiteral("cut at %1").arg(cut)));
+                     qPrintable(u"cut at %1"_s.arg(cut)));
         }
     }
 
@@ -494,21 +489,24 @@ private Q_SLOTS:
         for (int i = 0; i < 3000; ++i) {
             if (i % 7)
                 starts << text.size();
-            text += i % 7 ? QStringLiteral("aaa ") : QStringLiteral("xy ");
+            text += i % 7 ? u"aaa "_s : u"xy "_s;
         }
         // A match may follow inside the last one's text: resuming at the
         // wrong place finds it.
         TranscriptSearch search;
-        search.setQuery(QStringLiteral("AA"), Qt::CaseInsensitive);
-        while (!search.searchMore(text, 1000)) {
-        }
+        search.setQuery(u"AA"_s, Qt::CaseInsensitive);
+        QVERIFY(searchToEnd(search, text, 1000));
         QCOMPARE(search.count(), starts.size());
+        // Each walk stops one past the expected count: a step that goes
+        // nowhere fails instead of hanging.
         QList<qsizetype> forward;
-        for (qsizetype at = search.nextMatch(text, 0); at >= 0; at = search.nextMatch(text, at + 1))
+        for (qsizetype at = search.nextMatch(text, 0); at >= 0 && forward.size() <= starts.size();
+             at = search.nextMatch(text, at + 1))
             forward << at;
         QCOMPARE(forward, starts);
         QList<qsizetype> backward;
-        for (qsizetype at = text.size(); (at = search.previousMatch(text, at)) >= 0;)
+        for (qsizetype at = text.size();
+             backward.size() <= starts.size() && (at = search.previousMatch(text, at)) >= 0;)
             backward.prepend(at);
         QCOMPARE(backward, starts);
         QCOMPARE(search.matchesIn(text, starts[99] + 1, starts[99] + 2), std::vector{starts[99]});

@@ -136,32 +136,18 @@ private Q_SLOTS:
         m_turn = *turn;
     }
 
-    void summary_data()
-    {
-        QTest::addColumn<QString>("scope");
-        QTest::addColumn<QString>("summary");
-        // a.txt +2 −2, first turn.txt +3, gone.txt −2, the rename +1, two new +1 each.
-        QTest::newRow("whole session") << u"whole"_s << u"7 files, +8 \u22124"_s;
-        QTest::newRow("this turn") << u"turn"_s << u"6 files, +4 \u22123"_s;
-        QTest::newRow("one file") << u"one"_s << u"1 file, +3 \u22120"_s;
-        QTest::newRow("none") << u"none"_s << u"No changes"_s;
-    }
+    // Files and lines counted, in the singular for one file. (This turn's
+    // summary and none at all are scopeSwitchSwapsLists'.)
     void summary()
     {
-        QFETCH(QString, scope);
-        QFETCH(QString, summary);
-        QList<GitFileChange> shown = scope == u"whole"_s  ? m_whole
-                                     : scope == u"turn"_s ? m_turn
-                                                          : QList<GitFileChange>();
-        if (scope == u"one"_s) {
-            for (const GitFileChange& change : m_whole)
-                if (change.path == "first turn.txt")
-                    shown = {change};
-        }
         ChangesView view;
-        view.setChanges(shown, {});
-        QCOMPARE(view.summaryText(), summary);
-        QCOMPARE(view.fileList()->model()->rowCount(), shown.size());
+        view.setChanges(m_whole, {});
+        // a.txt +2 −2, first turn.txt +3, gone.txt −2, the rename +1, two new +1 each.
+        QCOMPARE(view.summaryText(), u"7 files, +8 \u22124"_s);
+        QCOMPARE(view.fileList()->model()->rowCount(), m_whole.size());
+        view.setChanges({m_whole[rowOf(view, "first turn.txt")]}, {});
+        QCOMPARE(view.summaryText(), u"1 file, +3 \u22120"_s);
+        QCOMPARE(view.fileList()->model()->rowCount(), 1);
     }
 
     // Each file's row: its kind, its name as text and its line counts.
@@ -355,40 +341,34 @@ private Q_SLOTS:
         QCOMPARE(applied.size(), 2);
     }
 
-    // The other actions only say what was asked.
-    void actionsEmit_data()
+    // The other actions only say what was asked, each its own; the status
+    // line shows only while there is something to say.
+    void actionsAndStatus()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("signal");
-        QTest::newRow("refresh") << u"Refresh"_s << QByteArray(SIGNAL(refreshRequested()));
-        QTest::newRow("open") << u"Open Worktree"_s << QByteArray(SIGNAL(openWorktreeRequested()));
-        QTest::newRow("branch") << u"Create Branch\u2026"_s
-                                << QByteArray(SIGNAL(createBranchRequested()));
-        QTest::newRow("discard") << u"Discard Worktrees\u2026"_s
-                                 << QByteArray(SIGNAL(discardRequested()));
-    }
-    void actionsEmit()
-    {
-        QFETCH(QString, text);
-        QFETCH(QByteArray, signal);
         ChangesView view;
         show(view);
-        QSignalSpy spy(&view, signal.constData());
-        QAbstractButton* action = button(view, text);
-        QVERIFY(action);
-        QTest::mouseClick(action, Qt::LeftButton);
-        QCOMPARE(spy.size(), 1);
-    }
+        const std::pair<QString, const char*> actions[] = {
+            {u"Refresh"_s, SIGNAL(refreshRequested())},
+            {u"Open Worktree"_s, SIGNAL(openWorktreeRequested())},
+            {u"Create Branch\u2026"_s, SIGNAL(createBranchRequested())},
+            {u"Discard Worktrees\u2026"_s, SIGNAL(discardRequested())}};
+        std::vector<std::unique_ptr<QSignalSpy>> spies;
+        for (const auto& [text, signal] : actions)
+            spies.push_back(std::make_unique<QSignalSpy>(&view, signal));
+        for (size_t clicked = 0; clicked < std::size(actions); ++clicked) {
+            QAbstractButton* action = button(view, actions[clicked].first);
+            QVERIFY(action);
+            QTest::mouseClick(action, Qt::LeftButton);
+            for (size_t i = 0; i < spies.size(); ++i)
+                QCOMPARE(spies[i]->size(), i <= clicked ? 1 : 0);
+        }
 
-    void statusLine()
-    {
-        ChangesView view;
-        show(view);
+        auto* status = view.findChild<QWidget*>(u"changesStatus"_s);
         view.setStatus(u"Computing changes\u2026"_s);
         QCOMPARE(view.statusText(), u"Computing changes\u2026"_s);
-        QVERIFY(view.findChild<QWidget*>(u"changesStatus"_s)->isVisible());
+        QVERIFY(status->isVisible());
         view.setStatus({});
-        QVERIFY(!view.findChild<QWidget*>(u"changesStatus"_s)->isVisible());
+        QVERIFY(!status->isVisible());
     }
 };
 

@@ -31,7 +31,7 @@ void setPath(AgentSession& r, const QString& path, Discovery::ShellAnswer answer
     if (!path.isEmpty())
         found.path = QFile::encodeName(path);
     found.shell = answer;
-    found.shellError = QStringLiteral("Permission denied");
+    found.shellError = u"Permission denied"_s;
     r.setDiscovery(found);
 }
 
@@ -71,27 +71,31 @@ private Q_SLOTS:
         FakeHome home;
         ProcessOwner owner;
         AgentSession runner(owner, ToolSpec::all()[0]);
-        setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), steps));
+        setPath(runner, home.writeStandin(u"bin/tool"_s, steps));
         ColumnView column(&runner);
-        runner.run(QStringLiteral("task"));
-        auto* line = column.findChild<QLabel*>(QStringLiteral("statusLine"));
+        runner.run(u"task"_s);
+        auto* line = column.findChild<QLabel*>(u"statusLine"_s);
         QTRY_COMPARE_WITH_TIMEOUT(line->text(), status, deadline);
         if (runner.outputStillArriving()) {
             runner.stop();
-            QTRY_COMPARE(line->text(), status.left(status.indexOf(QStringLiteral(" (output"))));
+            QTRY_COMPARE(line->text(), status.left(status.indexOf(u" (output"_s)));
         }
     }
 
     // The header tells what the latest turn cost, and the session's totals
-    // in the tooltip; a tool that refused the folder offers to trust it.
+    // in the tooltip; Copy Raw Output takes the bytes as the tool wrote
+    // them, escapes and all. A tool that refused the folder offers to trust
+    // it.
     void headerShowsCostAndOffersTrust()
     {
         FakeHome home;
         ProcessOwner owner;
         AgentSession runner(owner, ToolSpec::all()[1]);
-        const QString recording =
-            QStringLiteral(BREVANE_AGENT_STREAMS "/gemini/auto-edit.stream-json.stdout");
-        setPath(runner, home.writeStandin(u"bin/tool"_s, {u"cat="_s + recording}));
+        QFile recording(
+            QStringLiteral(BREVANE_AGENT_STREAMS "/gemini/auto-edit.stream-json.stdout"));
+        QVERIFY(recording.open(QIODevice::ReadOnly));
+        setPath(runner, home.writeStandin(u"bin/tool"_s,
+                                          {u"out=\\e[1m\\n"_s, u"cat="_s + recording.fileName()}));
         ColumnView column(&runner);
         auto* usage = column.findChild<QLabel*>(u"usageLabel"_s);
         auto* trust = column.findChild<QPushButton*>(u"trustButton"_s);
@@ -108,6 +112,9 @@ private Q_SLOTS:
                 total += one;
             QCOMPARE(usage->toolTip(), u"This session: "_s + describeUsage(total));
         }
+        column.copyRawOutput();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"\x1b[1m\n"_s + QString::fromUtf8(recording.readAll()));
 
         setPath(runner, home.writeStandin(u"bin/tool"_s, {u"err=untrusted\\n"_s, u"exit=55"_s}));
         runner.run(u"task"_s, QByteArray(), false);
@@ -116,23 +123,6 @@ private Q_SLOTS:
         QSignalSpy asked(&column, &ColumnView::trustFolderRequested);
         trust->click();
         QCOMPARE(asked.count(), 1);
-    }
-
-    // Copy Raw Output takes the bytes as the tool wrote them; Copy the
-    // transcript as it reads.
-    void copiesRawOutputAndTranscript()
-    {
-        FakeHome home;
-        ProcessOwner owner;
-        AgentSession runner(owner, ToolSpec::all()[0]);
-        setPath(runner, home.writeStandin(QStringLiteral("bin/tool"), {"out=\\e[1mbold\\e[0m\\n"}));
-        ColumnView column(&runner);
-        runner.run(QStringLiteral("task"), QByteArray(), false);
-        QTRY_VERIFY_WITH_TIMEOUT(runner.state().hasEnded(), deadline);
-        column.copyRawOutput();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("\x1b[1mbold\x1b[0m\n"));
-        column.copyOutput();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("> task\nbold\n"));
     }
 
     // A column over a tool's life. Its long path is elided in the middle.
@@ -149,11 +139,11 @@ private Q_SLOTS:
         AgentSession runner(owner, ToolSpec::all()[0]);
         QString lines;
         for (int i = 1; i <= 300; ++i)
-            lines += QStringLiteral("line %1\\n").arg(i);
-        const QString fifo = home.makeFifo(QStringLiteral("fifo"));
-        const QString path = home.writeStandin(
-            QStringLiteral("a-very-long-directory-name-").repeated(6) + QStringLiteral("/bin/tool"),
-            {"out=" + lines, "wait=" + fifo, "out=last\\n"});
+            lines += u"line %1\\n"_s.arg(i);
+        const QString fifo = home.makeFifo(u"fifo"_s);
+        const QString path =
+            home.writeStandin(u"a-very-long-directory-name-"_s.repeated(6) + u"/bin/tool"_s,
+                              {"out=" + lines, "wait=" + fifo, "out=last\\n"});
         setPath(runner, path);
         auto column = std::make_unique<ColumnView>(&runner);
         const auto find = [&column](const char* name) {
@@ -161,8 +151,8 @@ private Q_SLOTS:
         };
         QVERIFY(!find("copyButton")->isEnabled());
         column.reset();
-        runner.run(QStringLiteral("task"));
-        QTRY_VERIFY_WITH_TIMEOUT(runner.output().endsWith(QStringLiteral("line 300\n")), deadline);
+        runner.run(u"task"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(runner.output().endsWith(u"line 300\n"_s), deadline);
         column = std::make_unique<ColumnView>(&runner);
         column->resize(300, 300);
         column->show();
@@ -181,13 +171,13 @@ private Q_SLOTS:
         auto* pathLine = static_cast<ElidedLabel*>(find("pathLine"));
         const QString shown = pathLine->displayedText();
         QVERIFY2(shown.contains(QChar(0x2026)) && shown.startsWith(path.left(3)) &&
-                     shown.endsWith(QStringLiteral("tool")),
+                     shown.endsWith(u"tool"_s),
                  qPrintable(shown));
         QVERIFY(pathLine->fontMetrics().horizontalAdvance(shown) <= pathLine->width());
         QVERIFY(column->width() <= 300);
         QCOMPARE(pathLine->toolTip(), path);
         auto* elapsed = static_cast<QLabel*>(find("elapsedLabel"));
-        QVERIFY(elapsed->text().startsWith(QStringLiteral("0:")));
+        QVERIFY(elapsed->text().startsWith(u"0:"_s));
         QScrollBar* bar = transcript->verticalScrollBar();
         QVERIFY(bar->maximum() > 0);
         auto* spinner = find("spinner");
@@ -214,18 +204,18 @@ private Q_SLOTS:
         QTest::mouseClick(copy, Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), runner.output());
         QVERIFY(!QGuiApplication::clipboard()->mimeData()->hasHtml());
-        QCOMPARE(copy->text(), QStringLiteral("Copied"));
+        QCOMPARE(copy->text(), u"Copied"_s);
         QCOMPARE(copy->width(), copyWidth);
-        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), QStringLiteral("Copy"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), u"Copy"_s, 5000);
 
         // A follow-up adds to the transcript; a new session starts it over.
-        runner.run(QStringLiteral("again"));
+        runner.run(u"again"_s);
         QVERIFY(home.release(fifo));
         QVERIFY(waitForEnd());
         QCOMPARE(transcript->resetCount(), resets);
         QCOMPARE(transcript->lineCount(), 303 + 1 + 302);
         runner.clearSession();
-        runner.run(QStringLiteral("anew"));
+        runner.run(u"anew"_s);
         QVERIFY(home.release(fifo));
         QVERIFY(waitForEnd());
         QVERIFY(transcript->resetCount() > resets);
@@ -236,7 +226,7 @@ private Q_SLOTS:
         setPath(runner, QString(), Discovery::ShellAnswer::NotStarted);
         QTRY_VERIFY(!find("notice")->isHidden());
         const QString why = static_cast<QLabel*>(find("noticeReason"))->text();
-        QVERIFY2(why.endsWith(QStringLiteral(": it could not be started (Permission denied).")),
+        QVERIFY2(why.endsWith(u": it could not be started (Permission denied)."_s),
                  qPrintable(why));
         QCOMPARE(pathLine->toolTip(), why);
         QVERIFY(find("includeBox")->isHidden() && transcript->isHidden());

@@ -34,16 +34,16 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // The first child of type T (a label, an action) whose text is `text`.
 template <typename T> T* findByText(const QObject* in, const QString& text)
 {
-    const QList<T*> children = in->findChildren<T*>();
-    for (T* child : children) {
+    for (T* child : in->findChildren<T*>())
         if (child->text() == text)
             return child;
-    }
     return nullptr;
 }
 
@@ -64,11 +64,20 @@ bool waitForScan(const ContentView* view)
            QTest::qWaitFor([view] { return !view->showsSpinner(); }, deadline);
 }
 
+// Drags `mime` onto `target` and drops it there; true when both were accepted.
+bool dropOn(QWidget* target, const QMimeData& mime, Qt::DropActions actions)
+{
+    QDragEnterEvent enter({5, 5}, actions, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop({5, 5}, actions, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
 // The file dialog open in `window`, if any.
 QFileDialog* openFileDialog(const QWidget* window)
 {
-    const QList<QFileDialog*> dialogs = window->findChildren<QFileDialog*>();
-    for (QFileDialog* dialog : dialogs)
+    for (QFileDialog* dialog : window->findChildren<QFileDialog*>())
         if (dialog->isVisible())
             return dialog;
     return nullptr;
@@ -106,15 +115,15 @@ private Q_SLOTS:
         // Hermes is missing, so the scan asks the login shell, which waits
         // while the fifo "hold" is not released.
         for (const char* name : {"claude", "gemini"})
-            home.writeStandin(QStringLiteral(".local/bin/") + name, {"out=started\\n", "pause"});
-        home.writeFile(QStringLiteral(".zprofile"), "read l < \"$HOME/hold\"\n");
-        const QString hold = home.makeFifo(QStringLiteral("hold"));
+            home.writeStandin(u".local/bin/"_s + name, {"out=started\\n", "pause"});
+        home.writeFile(u".zprofile"_s, "read l < \"$HOME/hold\"\n");
+        const QString hold = home.makeFifo(u"hold"_s);
         ProcessOwner owner;
         ContentView view(owner);
         view.resize(1000, 700);
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
-        QVERIFY(showsLabel(&view, QStringLiteral("Looking for installed tools…")));
+        QVERIFY(showsLabel(&view, u"Looking for installed tools…"_s));
 
         // The field takes typing while the scan runs. Shift- and Alt-Return
         // break the line; it grows to four lines, then scrolls. Blanks alone
@@ -122,7 +131,7 @@ private Q_SLOTS:
         TaskTextEdit* field = view.taskField();
         // The ideographic space comes from a taller fallback font: the field
         // fits its line all the same.
-        field->insertPlainText(QStringLiteral(" \t \u3000"));
+        field->insertPlainText(u" \t \u3000"_s);
         QList<int> heights{field->height()};
         for (int line = 2; line <= 6; ++line) {
             const bool alt = line % 2;
@@ -133,7 +142,7 @@ private Q_SLOTS:
             QCOMPARE(field->verticalScrollBar()->maximum() > 0, line > TaskTextEdit::maxLines);
         }
         QCOMPARE(view.runButton()->y(), field->y()); // the buttons stay at the top
-        const QString blank = QStringLiteral(" \t \u3000\n\n\n\n\n");
+        const QString blank = u" \t \u3000\n\n\n\n\n"_s;
         QCOMPARE(view.model()->task(), blank);
         QVERIFY(home.release(hold));
         QVERIFY(waitForScan(&view));
@@ -162,11 +171,11 @@ private Q_SLOTS:
                     !view.rescanButton()->isEnabled());
             // The elapsed times tick, and the title counts, only while tools run.
             QTRY_VERIFY(FrameClock::of(&view)->isTicking() &&
-                        view.title().startsWith(QStringLiteral("2 running — ")));
+                        view.title().startsWith(u"2 running — "_s));
 
             // Running: the field stays editable, and neither key starts again.
             const qsizetype running = claude->turns().size();
-            QTest::keyClicks(field, QStringLiteral("!"));
+            QTest::keyClicks(field, u"!"_s);
             QTest::keyClick(field, Qt::Key_Return);
             QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
             QCOMPARE(claude->turns().size(), running);
@@ -176,8 +185,8 @@ private Q_SLOTS:
             QTRY_VERIFY(view.runButton()->isEnabled());
             QVERIFY(view.rescanButton()->isEnabled() && !view.stopButton()->isEnabled());
             QTRY_VERIFY(!FrameClock::of(&view)->isTicking() &&
-                        !view.title().contains(QStringLiteral("running")));
-            QTRY_VERIFY(showsLabel(columns[0], QStringLiteral("Stopped")));
+                        !view.title().contains(u"running"_s));
+            QTRY_VERIFY(showsLabel(columns[0], u"Stopped"_s));
         }
 
         const qsizetype stopped = claude->turns().size();
@@ -185,8 +194,7 @@ private Q_SLOTS:
         QTest::mouseClick(view.stopButton(), Qt::LeftButton);
         QVERIFY(claude->turns().size() == stopped + 1 && claude->state().isStopped());
         // The follow-up was sent: the field is empty for the next one.
-        QTRY_VERIFY(view.taskField()->text().isEmpty() &&
-                    view.runButton()->text() == QStringLiteral("Send"));
+        QTRY_VERIFY(view.taskField()->text().isEmpty() && view.runButton()->text() == u"Send"_s);
         QVERIFY(!view.runButton()->isEnabled() && !view.stopButton()->isEnabled());
         // The children's threads end once they are reaped.
         QTRY_COMPARE_WITH_TIMEOUT(owner.threadCount(), 0, deadline);
@@ -199,8 +207,8 @@ private Q_SLOTS:
     void sendFollowUpsThenStartANewSession()
     {
         FakeHome home;
-        const QString fifo = home.makeFifo(QStringLiteral("fifo"));
-        home.writeStandin(QStringLiteral(".local/bin/claude"), {"wait=" + fifo, "out=hi\\n"});
+        const QString fifo = home.makeFifo(u"fifo"_s);
+        home.writeStandin(u".local/bin/claude"_s, {"wait=" + fifo, "out=hi\\n"});
         ProcessOwner owner;
         QPointer<MainWindow> window = MainWindow::open(owner, QFile::encodeName(home.path()));
         ContentView* view = window->contentView();
@@ -209,15 +217,15 @@ private Q_SLOTS:
         TaskTextEdit* field = view->taskField();
         QPushButton* button = view->runButton();
         const QString firstHint = field->placeholderText();
-        QVERIFY(button->text() == QStringLiteral("Run") && !view->newSessionButton()->isEnabled());
+        QVERIFY(button->text() == u"Run"_s && !view->newSessionButton()->isEnabled());
         AgentSession* claude = view->model()->runners()[0];
-        for (const QString& task : {QStringLiteral("first"), QStringLiteral("second")}) {
+        for (const QString& task : {u"first"_s, u"second"_s}) {
             field->setFocus();
             QTest::keyClicks(field, task);
             QTest::keyClick(field, Qt::Key_Return);
             QVERIFY(claude->state().isRunning() && view->model()->task().isEmpty());
             QTRY_VERIFY(field->text().isEmpty());
-            QCOMPARE(button->text(), QStringLiteral("Send"));
+            QCOMPARE(button->text(), u"Send"_s);
             QVERIFY(field->placeholderText() != firstHint);
             QVERIFY(!view->newSessionButton()->isEnabled());
             QTest::keyClick(field, Qt::Key_Return); // nothing left to send
@@ -225,11 +233,11 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(view->newSessionButton()->isEnabled(), deadline);
         }
         QCOMPARE(claude->turns().size(), 2);
-        QCOMPARE(claude->output(), QStringLiteral("> first\nhi\n\n> second\nhi\n"));
+        QCOMPARE(claude->output(), u"> first\nhi\n\n> second\nhi\n"_s);
 
         QTest::keyClick(window, Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
         QVERIFY(claude->output().isEmpty() && !view->model()->sessionStarted());
-        QTRY_COMPARE(button->text(), QStringLiteral("Run"));
+        QTRY_COMPARE(button->text(), u"Run"_s);
         QCOMPARE(field->placeholderText(), firstHint);
         QVERIFY(!view->newSessionButton()->isEnabled());
         delete window.data();
@@ -243,10 +251,10 @@ private Q_SLOTS:
     void twoWindowsFindAndZoom()
     {
         FakeHome home;
-        home.writeStandin(QStringLiteral(".local/bin/claude"), {"out=got:", "args"});
-        home.writeStandin(QStringLiteral(".local/bin/gemini"), {"out=ALPHA\\n"});
-        const QString project = home.filePath(QStringLiteral("my project"));
-        const QString other = home.filePath(QStringLiteral("other"));
+        home.writeStandin(u".local/bin/claude"_s, {"out=got:", "args"});
+        home.writeStandin(u".local/bin/gemini"_s, {"out=ALPHA\\n"});
+        const QString project = home.filePath(u"my project"_s);
+        const QString other = home.filePath(u"other"_s);
         QVERIFY(QDir().mkpath(project) && QDir().mkpath(other));
         ProcessOwner owner;
         QPointer<MainWindow> first = MainWindow::open(owner, QFile::encodeName(project));
@@ -259,23 +267,16 @@ private Q_SLOTS:
         ContentView* a = first->contentView();
         ContentView* b = second->contentView();
         QCOMPARE(b->model()->workingFolder(), QFile::encodeName(project));
-        QCOMPARE(second->windowTitle(), QStringLiteral("my project — Brevane"));
+        QCOMPARE(second->windowTitle(), u"my project — Brevane"_s);
         QVERIFY(waitForScan(a) && waitForScan(b));
 
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(other)});
-        const auto accepted = [viewport = a->taskField()->viewport()](auto&& event) {
-            QApplication::sendEvent(viewport, &event);
-            return event.isAccepted();
-        };
-        const auto actions = Qt::CopyAction | Qt::LinkAction;
-        QVERIFY(accepted(QDragEnterEvent({5, 5}, actions, &mime, Qt::LeftButton, {})));
-        QVERIFY(accepted(QDropEvent({5, 5}, actions, &mime, Qt::LeftButton, {})));
+        QVERIFY(dropOn(a->taskField()->viewport(), mime, Qt::CopyAction | Qt::LinkAction));
         QCOMPARE(a->taskField()->text(), QString());
-        QTRY_COMPARE(first->windowTitle(), QStringLiteral("other — Brevane"));
+        QTRY_COMPARE(first->windowTitle(), u"other — Brevane"_s);
         QCOMPARE(b->model()->workingFolder(), QFile::encodeName(project));
-        QTest::mouseClick(b->columns()[1]->findChild<QCheckBox*>(QStringLiteral("includeBox")),
-                          Qt::LeftButton);
+        QTest::mouseClick(b->columns()[1]->findChild<QCheckBox*>(u"includeBox"_s), Qt::LeftButton);
         QVERIFY(a->model()->isIncluded(1) && !b->model()->isIncluded(1));
 
         // The Edit menu acts on the focused field.
@@ -284,18 +285,18 @@ private Q_SLOTS:
         TaskTextEdit* field = a->taskField();
         field->setFocus();
         QTRY_VERIFY(field->hasFocus());
-        QApplication::clipboard()->setText(QStringLiteral("alpha Alpha"));
+        QApplication::clipboard()->setText(u"alpha Alpha"_s);
         trigger(first, "Paste");
-        QCOMPARE(a->model()->task(), QStringLiteral("alpha Alpha"));
+        QCOMPARE(a->model()->task(), u"alpha Alpha"_s);
         QTest::keyClick(field, Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(!a->model()->anyRunning(), deadline);
         QVERIFY(b->model()->runners()[0]->state().isIdle() && b->taskField()->text().isEmpty());
         // Only the tools that ran are saved, with their tasks and transcripts.
         QTRY_VERIFY(a->saveTranscriptsAction()->isEnabled());
         QSignalSpy savedSpy(a, &ContentView::transcriptsSaved);
-        a->saveTranscriptsTo(home.filePath(QStringLiteral("saved.md")));
+        a->saveTranscriptsTo(home.filePath(u"saved.md"_s));
         QVERIFY(savedSpy.wait(deadline) && savedSpy.first().at(1).toBool());
-        const QByteArray saved = home.read(QStringLiteral("saved.md"));
+        const QByteArray saved = home.read(u"saved.md"_s);
         QVERIFY(saved.contains("\n## gemini\n") && !saved.contains("## hermes"));
         QVERIFY(saved.contains("\n- Status: Finished\n"));
         QVERIFY(saved.contains("```\nalpha Alpha\n```") &&
@@ -306,16 +307,16 @@ private Q_SLOTS:
         QTest::keySequence(first, QKeySequence::Find);
         QLineEdit* findField = a->findBar()->field();
         QVERIFY(a->findBar()->isVisible() && findField->hasFocus());
-        QTest::keyClicks(findField, QStringLiteral("alpha"));
+        QTest::keyClicks(findField, u"alpha"_s);
         const auto shows = [a](const QString& claude, const QString& gemini) {
             return showsLabel(a->columns()[0], claude) && showsLabel(a->columns()[1], gemini) &&
-                   showsLabel(a->columns()[2], QStringLiteral("No matches"));
+                   showsLabel(a->columns()[2], u"No matches"_s);
         };
         // Each transcript starts with the prompt line, "> alpha Alpha".
-        QTRY_VERIFY(shows(QStringLiteral("4 matches"), QStringLiteral("3 matches")));
+        QTRY_VERIFY(shows(u"4 matches"_s, u"3 matches"_s));
         TranscriptView* claude = a->columns()[0]->transcript();
         const QString claudeText = a->model()->runners()[0]->output().toString();
-        const qsizetype third = claudeText.indexOf(QStringLiteral(" alpha"), 9) + 1;
+        const qsizetype third = claudeText.indexOf(u" alpha"_s, 9) + 1;
         for (qsizetype expected : {qsizetype(2), qsizetype(8), third}) {
             QTest::keyClick(findField, Qt::Key_Return);
             QCOMPARE(claude->currentMatch(), expected);
@@ -328,11 +329,11 @@ private Q_SLOTS:
         QTest::keyClick(first, Qt::Key_F3);
         QCOMPARE(gemini->currentMatch(), 2);
         QTest::mouseClick(a->findBar()->matchCaseBox(), Qt::LeftButton);
-        QTRY_VERIFY(shows(QStringLiteral("2 matches"), QStringLiteral("1 match")));
+        QTRY_VERIFY(shows(u"2 matches"_s, u"1 match"_s));
         QTest::keyClick(findField, Qt::Key_Escape);
         QVERIFY(!a->findBar()->isVisible() && claude->findQuery().isEmpty());
-        QVERIFY(!showsLabel(a->columns()[0], QStringLiteral("2 matches")) &&
-                !showsLabel(a->columns()[2], QStringLiteral("No matches")));
+        QVERIFY(!showsLabel(a->columns()[0], u"2 matches"_s) &&
+                !showsLabel(a->columns()[2], u"No matches"_s));
 
         const qreal base = a->transcriptPointSize();
         QWheelEvent wheel(QPointF(5, 5), gemini->mapToGlobal(QPointF(5, 5)), QPoint(),
@@ -359,13 +360,12 @@ private Q_SLOTS:
     void folderNamesThatAreNoText()
     {
         FakeHome home;
-        home.writeStandin(QStringLiteral(".local/bin/claude"),
-                          {QStringLiteral("record=") + home.filePath(QStringLiteral("record"))});
+        home.writeStandin(u".local/bin/claude"_s, {u"record="_s + home.filePath(u"record"_s)});
         const QByteArray odd = QFile::encodeName(home.path()) + "/odd\xff.d";
         // Names Qt cannot decode would outlive the temporary home.
         auto cleanUp = qScopeGuard([&] { ::rmdir(odd.constData()); });
         QVERIFY(::mkdir(odd.constData(), 0700) == 0);
-        const QString picked = home.filePath(QStringLiteral("picked\uFFFD.d")); // a real U+FFFD
+        const QString picked = home.filePath(u"picked\uFFFD.d"_s); // a real U+FFFD
         QVERIFY(QDir().mkpath(picked));
         ProcessOwner owner;
         ContentView view(owner);
@@ -373,20 +373,16 @@ private Q_SLOTS:
         QVERIFY(waitForScan(&view));
 
         QMimeData mime;
-        mime.setData(QStringLiteral("text/uri-list"),
+        mime.setData(u"text/uri-list"_s,
                      "# dragged\r\nfile://" + odd.toPercentEncoding("/") + "\r\n");
-        QDragEnterEvent enter({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(&view, &enter);
-        QDropEvent drop({5, 5}, Qt::LinkAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(&view, &drop);
-        QVERIFY(enter.isAccepted() && drop.isAccepted());
+        QVERIFY(dropOn(&view, mime, Qt::LinkAction));
         const QString shown = QString::fromUtf8(odd);
         QTRY_COMPARE(view.folderButton()->toolTip(), shown);
-        QCOMPARE(view.title(), QStringLiteral("odd\uFFFD.d — Brevane"));
-        QTest::keyClicks(view.taskField(), QStringLiteral("t"));
+        QCOMPARE(view.title(), u"odd\uFFFD.d — Brevane"_s);
+        QTest::keyClicks(view.taskField(), u"t"_s);
         QTest::keyClick(view.taskField(), Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(!home.read(QStringLiteral("record")).isEmpty(), deadline);
-        QCOMPARE(home.record(QStringLiteral("record")).workingFolder,
+        QTRY_VERIFY_WITH_TIMEOUT(!home.read(u"record"_s).isEmpty(), deadline);
+        QCOMPARE(home.record(u"record"_s).workingFolder,
                  QFile::encodeName(QFileInfo(home.path()).canonicalFilePath()) + "/odd\xff.d");
 
         QFileDialog* dialog = dialogOpenedBy(&view, [&view] { view.chooseFolder(); });
@@ -412,8 +408,8 @@ private Q_SLOTS:
     {
         QFETCH(bool, firstOpenedClosesFirst);
         FakeHome home;
-        home.writeStandin(QStringLiteral(".local/bin/claude"), {"pause"});
-        const QString other = home.filePath(QStringLiteral("other"));
+        home.writeStandin(u".local/bin/claude"_s, {"pause"});
+        const QString other = home.filePath(u"other"_s);
         QVERIFY(QDir().mkpath(other));
         ProcessOwner owner;
         QPointer<MainWindow> first = MainWindow::open(owner, QFile::encodeName(home.path()));
@@ -426,7 +422,7 @@ private Q_SLOTS:
         ContentView* b = second->contentView();
         QVERIFY(waitForScan(a) && waitForScan(b));
         AgentSession* running = b->model()->runners()[0];
-        b->model()->setTask(QStringLiteral("t"));
+        b->model()->setTask(u"t"_s);
         b->model()->start();
         QVERIFY(running->state().isRunning());
 
@@ -446,8 +442,8 @@ private Q_SLOTS:
             firstOpenedClosesFirst ? QList{save, pick} : QList{pick, save};
         for (QFileDialog* dialog : closing)
             static_cast<QDialog*>(dialog)->accept();
-        QTRY_COMPARE(QDir(home.path()).entryList({QStringLiteral("brevane-*.md")}).size(), 1);
-        QTRY_COMPARE(second->windowTitle(), QStringLiteral("other — Brevane"));
+        QTRY_COMPARE(QDir(home.path()).entryList({u"brevane-*.md"_s}).size(), 1);
+        QTRY_COMPARE(second->windowTitle(), u"other — Brevane"_s);
         QVERIFY(!openFileDialog(first) && !openFileDialog(second));
     }
 };

@@ -15,6 +15,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// How many pixels of `area` of the viewport are painted in other than the background.
+int inked(TranscriptView& view, const QRect& area)
+{
+    const QImage shot = view.grab(view.viewport()->geometry()).toImage();
+    const QRgb background = view.palette().color(QPalette::Base).rgb();
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += shot.pixel(x, y) != background;
+    return count;
+}
+
 // A view over a string the test owns and changes, as a runner owns its output.
 struct Shown {
     Shown()
@@ -36,8 +48,7 @@ struct Shown {
     bool painted(qsizetype offset)
     {
         const auto pos = view.layout().positionOf(text, offset);
-        return view.grab(view.viewport()->geometry()).toImage().pixel(cell(pos.row, pos.cell)) !=
-               view.palette().color(QPalette::Base).rgb();
+        return inked(view, QRect(cell(pos.row, pos.cell), QSize(1, 1))) == 1;
     }
     // Replaces the text, as a new run does.
     void setText(const QString& replacement)
@@ -68,6 +79,11 @@ struct Shown {
 // then a line half normal, half error.
 struct Styled {
     static constexpr int width = 8;
+    static constexpr TextRole roles[] = {
+        TextRole::Normal, TextRole::Dim,       TextRole::Prompt,      TextRole::Tool,
+        TextRole::Error,  TextRole::DiffAdded, TextRole::DiffRemoved, TextRole::DiffHeader};
+    static constexpr int mixedRow = std::size(roles);
+    static constexpr QSize size{400, 300};
     Styled()
     {
         view.setSource([this] { return document.text(); });
@@ -77,7 +93,7 @@ struct Styled {
         document.append(QString(width / 2, u'X'));
         document.append(QString(width / 2, u'X'), TextRole::Error);
         document.append(u"\n");
-        view.resize(400, 200);
+        view.resize(size);
         view.show();
         view.resetText();
     }
@@ -128,8 +144,6 @@ struct Styled {
         return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
     }
 
-    static constexpr TextRole roles[] = {TextRole::Normal, TextRole::Dim, TextRole::Prompt,
-                                         TextRole::Tool, TextRole::Error};
     TranscriptDocument document;
     TranscriptView view;
 };
@@ -143,87 +157,38 @@ private Q_SLOTS:
     {
         Shown s;
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        s.setText(QStringLiteral("alpha beta\ngamma delta\n"));
+        s.setText(u"alpha beta\ngamma delta\n"_s);
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(0, 6));
         QCOMPARE(QApplication::focusWidget(), &s.view); // the Edit menu acts on it now
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, Qt::ShiftModifier, s.cell(1, 5));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("beta\ngamma"));
+        QCOMPARE(s.view.selectedText(), u"beta\ngamma"_s);
 
         QTest::mousePress(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 0));
         QTest::mouseMove(s.view.viewport(), s.cell(1, 3));
         QTest::mouseRelease(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 5));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("gamma"));
+        QCOMPARE(s.view.selectedText(), u"gamma"_s);
 
         QTest::mouseDClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(1, 8));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("delta"));
+        QCOMPARE(s.view.selectedText(), u"delta"_s);
         QTest::keySequence(&s.view, QKeySequence::Copy);
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("delta"));
+        QCOMPARE(QApplication::clipboard()->text(), u"delta"_s);
 
         // A click past the end of a line lands before its line break.
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, {}, s.cell(0, 30));
         QTest::mouseClick(s.view.viewport(), Qt::LeftButton, Qt::ShiftModifier, s.cell(1, 1));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("\ng"));
+        QCOMPARE(s.view.selectedText(), u"\ng"_s);
     }
 
     // Each role is painted in its colour and weight, in the cells the text
-    // has without roles; a selection's colour wins over the role's.
-    void rolesPaintTheirRuns()
-    {
-        Styled s;
-        QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        QTRY_VERIFY(!s.view.frameDue());
-        const Styled::Ink normal = s.inkOf(0);
-        const Styled::Ink dim = s.inkOf(1);
-        const Styled::Ink prompt = s.inkOf(2);
-        const Styled::Ink tool = s.inkOf(3);
-        const Styled::Ink error = s.inkOf(4);
-        QVERIFY(normal.pixels > 0 && normal.reddish == 0);
-        QVERIFY(error.reddish > error.pixels / 4);
-        QVERIFY(dim.reddish == 0 && prompt.reddish == 0 && tool.reddish == 0);
-        // A role that changes inside a row, away from the cells' shared edge.
-        QVERIFY(s.inkOf(5, 0, 3).reddish == 0 && s.inkOf(5, 5, 8).reddish > 0);
-        // Dim and tool ink is fainter than the text's, and the tool's leans to blue.
-        QVERIFY(dim.distance < normal.distance - 60);
-        QVERIFY(tool.distance < normal.distance - 60);
-        QVERIFY(qBlue(tool.strongest) > qRed(tool.strongest) + 40);
-        // The prompt in the text's colour, bolder, but in the same cells.
-        QVERIFY(Styled::distance(prompt.strongest, normal.strongest) < 40);
-        QVERIFY(prompt.mass > normal.mass * 5 / 4);
-        const qreal cells = TranscriptView::padding +
-                            Styled::width * QFontMetricsF(s.view.font()).horizontalAdvance(u'M');
-        QVERIFY(prompt.right <= qCeil(cells) + 1 && normal.right <= qCeil(cells) + 1);
-
-        // The same rows and wraps as the text laid out without roles.
-        s.view.resize(TranscriptView::padding * 2 + 50, 200);
-        QTRY_VERIFY(!s.view.frameDue());
-        TranscriptLayout plain;
-        plain.setColumns({}, s.view.columnCount());
-        plain.append(s.document.text());
-        QVERIFY(s.view.rowCount() > 7);
-        QCOMPARE(s.view.rowCount(), plain.rowCount());
-
-        s.view.resize(400, 200);
-        QTRY_VERIFY(!s.view.frameDue());
-        s.view.selectAll();
-        const Styled::Ink selectedNormal = s.inkOf(0);
-        for (int row = 1; row < 6; ++row) {
-            const Styled::Ink selected = s.inkOf(row);
-            QVERIFY2(selected.reddish == 0 &&
-                         Styled::distance(selected.strongest, selectedNormal.strongest) < 40,
-                     qPrintable(QString::number(row)));
-        }
-    }
-
-    // A diff's added lines read green and its removed lines red, strongly
-    // enough on a light background and on a dark one; its headers are
-    // fainter than the text.
-    void diffRolesReadOnBothBackgrounds_data()
+    // has without roles, on a light background and on a dark one; a
+    // selection's colour wins over the role's.
+    void rolesPaintTheirRuns_data()
     {
         QTest::addColumn<bool>("dark");
         QTest::newRow("light") << false;
         QTest::newRow("dark") << true;
     }
-    void diffRolesReadOnBothBackgrounds()
+    void rolesPaintTheirRuns()
     {
         QFETCH(bool, dark);
         Styled s;
@@ -235,25 +200,55 @@ private Q_SLOTS:
             palette.setColor(QPalette::Link, QColor(0x4a, 0x9e, 0xff));
             s.view.setPalette(palette);
         }
-        s.document.clear();
-        for (TextRole role :
-             {TextRole::Normal, TextRole::DiffAdded, TextRole::DiffRemoved, TextRole::DiffHeader})
-            s.document.append(QString(Styled::width, u'X') + u'\n', role);
-        s.view.resetText();
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
         QTRY_VERIFY(!s.view.frameDue());
-        const Styled::Ink normal = s.inkOf(0);
-        const Styled::Ink added = s.inkOf(1);
-        const Styled::Ink removed = s.inkOf(2);
-        const Styled::Ink header = s.inkOf(3);
-        QVERIFY(normal.pixels > 0 && added.pixels > 0 && removed.pixels > 0 && header.pixels > 0);
+        std::array<Styled::Ink, std::size(Styled::roles)> ink;
+        for (int row = 0; row < Styled::mixedRow; ++row) {
+            ink[row] = s.inkOf(row);
+            QVERIFY2(ink[row].pixels > 0, qPrintable(QString::number(row)));
+        }
+        const auto& [normal, dim, prompt, tool, error, added, removed, header] = ink;
+        // Errors and removed lines read red, added ones green, strongly enough.
+        QVERIFY(error.reddish > error.pixels / 4 && removed.reddish > removed.pixels / 4);
+        for (const Styled::Ink& notRed : {normal, dim, prompt, tool, added, header})
+            QCOMPARE(notRed.reddish, 0);
         QVERIFY(qGreen(added.strongest) > qRed(added.strongest) + 40 &&
                 qGreen(added.strongest) > qBlue(added.strongest) + 20);
-        QVERIFY(added.reddish == 0 && header.reddish == 0);
-        QVERIFY(removed.reddish > removed.pixels / 4);
         QVERIFY2(added.distance > 200 && removed.distance > 200,
-                 qPrintable(QStringLiteral("%1 %2").arg(added.distance).arg(removed.distance)));
-        QVERIFY(header.distance < normal.distance - 60);
+                 qPrintable(u"%1 %2"_s.arg(added.distance).arg(removed.distance)));
+        // A role that changes inside a row, away from the cells' shared edge.
+        QVERIFY(s.inkOf(Styled::mixedRow, 0, 3).reddish == 0 &&
+                s.inkOf(Styled::mixedRow, 5, 8).reddish > 0);
+        // Dim, tool and diff header ink is fainter than the text's; the tool's leans to blue.
+        for (const Styled::Ink& faint : {dim, tool, header})
+            QVERIFY(faint.distance < normal.distance - 60);
+        QVERIFY(qBlue(tool.strongest) > qRed(tool.strongest) + 40);
+        // The prompt in the text's colour, bolder, but in the same cells.
+        QVERIFY(Styled::distance(prompt.strongest, normal.strongest) < 40);
+        QVERIFY(prompt.mass > normal.mass * 5 / 4);
+        const qreal cells = TranscriptView::padding +
+                            Styled::width * QFontMetricsF(s.view.font()).horizontalAdvance(u'M');
+        QVERIFY(prompt.right <= qCeil(cells) + 1 && normal.right <= qCeil(cells) + 1);
+
+        // The same rows and wraps as the text laid out without roles.
+        s.view.resize(TranscriptView::padding * 2 + 50, Styled::size.height());
+        QTRY_VERIFY(!s.view.frameDue());
+        TranscriptLayout plain;
+        plain.setColumns({}, s.view.columnCount());
+        plain.append(s.document.text());
+        QVERIFY(s.view.rowCount() > s.view.lineCount());
+        QCOMPARE(s.view.rowCount(), plain.rowCount());
+
+        s.view.resize(Styled::size);
+        QTRY_VERIFY(!s.view.frameDue());
+        s.view.selectAll();
+        const Styled::Ink selectedNormal = s.inkOf(0);
+        for (int row = 1; row <= Styled::mixedRow; ++row) {
+            const Styled::Ink selected = s.inkOf(row);
+            QVERIFY2(selected.reddish == 0 &&
+                         Styled::distance(selected.strongest, selectedNormal.strongest) < 40,
+                     qPrintable(QString::number(row)));
+        }
     }
 
     // Wide characters take two cells each, so their rows end inside the
@@ -264,18 +259,10 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
         s.setText(QString(120, QChar(0x6f22)) + u'\n' + QString(120, QChar(0x6f22)));
         QTRY_VERIFY(!s.view.frameDue());
-        const QImage shot = s.view.grab(s.view.viewport()->geometry()).toImage();
-        const int right = shot.width() - TranscriptView::padding;
-        const QRgb background = s.view.palette().color(QPalette::Base).rgb();
-        auto inked = [&](int from, int to) {
-            int count = 0;
-            for (int y = TranscriptView::padding; y < shot.height() - TranscriptView::padding; ++y)
-                for (int x = from; x < to; ++x)
-                    count += shot.pixel(x, y) != background;
-            return count;
-        };
-        QVERIFY(inked(TranscriptView::padding, right) > 0);
-        QCOMPARE(inked(right, shot.width()), 0);
+        const int pad = TranscriptView::padding;
+        const QRect textArea = s.view.viewport()->rect().adjusted(pad, pad, -pad, -pad);
+        QVERIFY(inked(s.view, textArea) > 0);
+        QCOMPARE(inked(s.view, textArea.adjusted(textArea.width(), 0, pad, 0)), 0);
     }
 
     // Matches are highlighted where the layout puts them: after a re-wrap,
@@ -284,8 +271,8 @@ private Q_SLOTS:
     {
         Shown s;
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        s.setText(QStringLiteral("aaaa needle bbbb"));
-        s.view.setFindQuery(QStringLiteral("NEEDLE"), Qt::CaseInsensitive);
+        s.setText(u"aaaa needle bbbb"_s);
+        s.view.setFindQuery(u"NEEDLE"_s, Qt::CaseInsensitive);
         QTRY_VERIFY(s.view.findDone());
         QVERIFY(s.painted(5) && s.painted(10) && !s.painted(0) && !s.painted(12));
 
@@ -296,10 +283,10 @@ private Q_SLOTS:
         QCOMPARE(s.view.layout().positionOf(s.text, 5).row, 1);
         QVERIFY(s.painted(5) && s.painted(10) && !s.painted(0));
 
-        s.text += QStringLiteral("\nxneedleneedlexx");
+        s.text += u"\nxneedleneedlexx"_s;
         s.view.extendText();
         QTRY_VERIFY(s.view.findDone());
-        const qsizetype across = s.text.lastIndexOf(QStringLiteral("needle"));
+        const qsizetype across = s.text.lastIndexOf(u"needle"_s);
         QVERIFY(s.view.layout().positionOf(s.text, across).row <
                 s.view.layout().positionOf(s.text, across + 5).row);
         QVERIFY(s.painted(across) && s.painted(across + 5) && !s.painted(across + 7));
@@ -319,7 +306,7 @@ private Q_SLOTS:
         QFETCH(QString, meanwhile);
         Shown s;
         QVERIFY(QTest::qWaitForWindowExposed(&s.view));
-        const QString line = QStringLiteral("word \u6f22\u5b57 e\u0301 ").repeated(8) + u'\n';
+        const QString line = u"word \u6f22\u5b57 e\u0301 "_s.repeated(8) + u'\n';
         s.setText(line.repeated(50)); // enough for the scroll bar to show
         QTRY_VERIFY(!s.view.frameDue());
         s.text += line.repeated(20000);
@@ -331,7 +318,7 @@ private Q_SLOTS:
         } else if (meanwhile == QLatin1String("new width")) {
             s.view.resize(250, 200);
         } else if (meanwhile == QLatin1String("search")) {
-            s.view.setFindQuery(QStringLiteral("\u6f22"), Qt::CaseSensitive);
+            s.view.setFindQuery(u"\u6f22"_s, Qt::CaseSensitive);
         }
         QTRY_VERIFY(!s.view.frameDue() && s.view.findDone());
         TranscriptLayout atOnce;
@@ -369,14 +356,11 @@ private Q_SLOTS:
         QCOMPARE(s.view.rowCount(), rows + 1);
         const auto showsTheEnd = [&s] {
             // Drawn in the bottom row, and found there by a double click.
-            const QImage shot = s.view.grab(s.view.viewport()->geometry()).toImage();
-            const QRgb background = s.view.palette().color(QPalette::Base).rgb();
-            const int bottom = shot.height() - TranscriptView::padding;
-            int inked = 0;
-            for (int y = bottom - s.lineHeight(); y < bottom; ++y)
-                for (int x = TranscriptView::padding; x < shot.width() / 2; ++x)
-                    inked += shot.pixel(x, y) != background;
-            return inked > 0 && s.wordAt(s.bottomRowY(), 1) == u"THE"_s;
+            const int width = s.view.viewport()->width();
+            const int bottom = s.view.viewport()->height() - TranscriptView::padding;
+            const QRect row(TranscriptView::padding, bottom - s.lineHeight(),
+                            width / 2 - TranscriptView::padding, s.lineHeight());
+            return inked(s.view, row) > 0 && s.wordAt(s.bottomRowY(), 1) == u"THE"_s;
         };
         QVERIFY(showsTheEnd());
 
