@@ -628,7 +628,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("stop");
         QTest::addColumn<QStringList>("results"); // claude's, gemini's, hermes's
 
-        const QString hangs = u"print -r -- group $$; sleep 600"_s;
+        const QString hangs = u"print stray > stray.txt; print -r -- group $$; sleep 600"_s;
         QTest::newRow("after the turn by itself")
             << u"[[ -f made.txt ]] && print built > artifact.txt && print y > made.txt"_s << true
             << 60000 << false
@@ -676,6 +676,13 @@ private Q_SLOTS:
             QVERIFY(waitFor([&] { return content->runChecksButton()->isEnabled(); }));
             QVERIFY(std::none_of(agents.begin(), agents.end(),
                                  [](const AgentSession* agent) { return agent->check(); }));
+            // An edit made since the turn's snapshot is the worktree's as
+            // the check finds it.
+            QVERIFY(waitFor([&] {
+                return !agents[1]->worktreeChanges().computing &&
+                       !agents[1]->worktreeChanges().snapshot.commit.isEmpty();
+            }));
+            QVERIFY(writeFile(agents[1]->worktree()->path + "/mine.txt", "mine\n"));
             content->runChecksButton()->click();
         }
         if (command.contains(u"sleep 600"_s)) {
@@ -696,6 +703,12 @@ private Q_SLOTS:
                 QVERIFY(waitFor([leader] { return ProcessProbe::children(leader).isEmpty(); }));
         }
         QVERIFY(waitFor(checked));
+        // Put back as it was before the check, however it ended.
+        QVERIFY(waitFor([&] { return !model->anyCheckRunning(); }));
+        for (const AgentSession* agent : agents)
+            QCOMPARE(modeOf(agent->worktree()->path + "/stray.txt"), mode_t(0));
+        if (!allow)
+            QCOMPARE(readFile(agents[1]->worktree()->path + "/mine.txt"), "mine\n");
         for (qsizetype i = 0; i < agents.size(); ++i) {
             QCOMPARE(AgentSession::describeCheck(*agents[i]->check()), results[i]);
             QVERIFY(agents[i]->output().endsWith(results[i] + u'\n'));

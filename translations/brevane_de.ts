@@ -160,6 +160,10 @@
         <source>the setup command did not pass</source>
         <translation>der Einrichtungsbefehl ist nicht durchgelaufen</translation>
     </message>
+    <message>
+        <source>The picks changed meanwhile: assemble again</source>
+        <translation>Die Auswahl hat sich inzwischen geändert: bitte erneut zusammenstellen</translation>
+    </message>
 </context>
 <context>
     <name>ChangesModel</name>

@@ -55,6 +55,14 @@ GitResult<void> moveWorktree(const QByteArray& path, const QByteArray& commit,
         return badPath(path);
     if (commit.isEmpty() || commit.startsWith('-'))
         return GitError{QStringLiteral("Not a commit: %1").arg(QString::fromUtf8(commit))};
+    // A folder that is no worktree of its own would let git find the one
+    // above it, and the user's files would be forced and cleaned.
+    const GitResult<QByteArray> top = output({path, {"rev-parse", "--show-toplevel"}}, context);
+    if (!top)
+        return GitError{top.error()};
+    if (*top != path + '\n')
+        return GitError{
+            QStringLiteral("Not a worktree of its own: %1").arg(QString::fromUtf8(path))};
     if (GitResult<void> moved =
             done(output({path, {"checkout", "--quiet", "--detach", "--force", commit}}, context));
         !moved)

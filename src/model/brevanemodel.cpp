@@ -49,10 +49,9 @@ BrevaneModel::BrevaneModel(ProcessOwner& owner, const QByteArray& workingFolder,
             m_checkAfterSnapshot[index] =
                 m_allowCommands && runner->state().isDone() && !checkSetting().command.isEmpty();
             refreshChanges(index);
-            if (m_checkAfterSnapshot[index] && !runner->worktreeChanges().computing) {
+            // No snapshot, no check: nothing to judge it on or put back.
+            if (!runner->worktreeChanges().computing)
                 m_checkAfterSnapshot[index] = false;
-                runCheck(index);
-            }
         });
         // After the above: whether a check follows is known by then.
         connect(runner, &AgentSession::runEnded, this, &BrevaneModel::handleRunEnded);
@@ -103,7 +102,8 @@ bool BrevaneModel::canStartNewSession() const
 
 bool BrevaneModel::busy() const
 {
-    return anyRunning() || m_prepareCancel || m_discarding || anyCheckRunning();
+    return anyRunning() || m_prepareCancel || m_discarding || anyCheckRunning() || m_assembling ||
+           m_applying;
 }
 
 void BrevaneModel::newSession()
@@ -126,12 +126,17 @@ void BrevaneModel::newSession()
 
 bool BrevaneModel::restoreSession(const QString& id, const QByteArray& folder,
                                   const QDateTime& createdAt,
-                                  const QMap<QString, AgentSession::Kept>& agents)
+                                  const QMap<QString, AgentSession::Kept>& agents,
+                                  const std::optional<PlannedWorktree>& assembled)
 {
     if (busy())
         return false;
     dropPendingChecks();
     forgetAssembledWorktree();
+    // Discarded with the session's; its setup runs again before its first
+    // check here, as it may never have run.
+    m_assembledWorktree = assembled;
+    m_assembledSetupPending = assembled.has_value();
     if (sessionStarted())
         Q_EMIT sessionEnding();
     for (AgentSession* runner : std::as_const(m_runners)) {
@@ -259,13 +264,15 @@ bool BrevaneModel::canRun() const
         !sessionStarted() && m_recordWorktrees && !m_dataFolder.isEmpty() && !m_repository.done;
     return !holdsOnlyBlanksAndLineBreaks(m_task) && anyIncludedInstalled() && !anyRunning() &&
            !m_discarding && !m_prepareCancel && !lookingForRepository && !anyCheckRunning() &&
+           !m_assembling && !m_applying &&
            !(m_worktreesDiscarded && m_sessionFolder == m_workingFolder);
 }
 
 bool BrevaneModel::canStop() const
 {
     return std::any_of(m_runners.begin(), m_runners.end(),
-                       [](const AgentSession* r) { return r->canStop() || r->checkRunning(); });
+                       [](const AgentSession* r) { return r->canStop() || r->checkRunning(); }) ||
+           m_assembledRun.running();
 }
 
 bool BrevaneModel::canRescan() const
@@ -658,7 +665,7 @@ void BrevaneModel::refreshChanges(qsizetype index)
                 self->refreshChanges(index);
             } else if (self->m_checkAfterSnapshot.value(index)) {
                 self->m_checkAfterSnapshot[index] = false;
-                self->runCheck(index);
+                self->startCheck(index);
                 self->settleIfDone();
             }
         });
@@ -695,12 +702,20 @@ void BrevaneModel::runCheck(qsizetype index)
 {
     if (!canRunCheck(index))
         return;
-    AgentSession* agent = m_runners[index];
-    // The snapshot under way goes first.
-    if (agent->worktreeChanges().computing) {
-        m_checkAfterSnapshot[index] = true;
+    // A snapshot of the worktree just before the check goes first (or the
+    // one under way): what is there then, an edit of the user's too, is
+    // what the check judges and what the worktree is put back to.
+    m_checkAfterSnapshot[index] = true;
+    refreshChanges(index);
+    if (!m_runners[index]->worktreeChanges().computing)
+        m_checkAfterSnapshot[index] = false;
+}
+
+void BrevaneModel::startCheck(qsizetype index)
+{
+    if (!canRunCheck(index))
         return;
-    }
+    AgentSession* agent = m_runners[index];
     // What the check writes is put back afterwards, so that no later
     // snapshot takes it for the agent's work; unless the snapshot failed,
     // when what is there may be the agent's and stays.
@@ -756,13 +771,12 @@ bool BrevaneModel::anyCheckRunning() const
     return std::any_of(m_runners.begin(), m_runners.end(),
                        [](const AgentSession* r) { return r->checkRunning(); }) ||
            m_checkAfterSnapshot.contains(true) || m_restoringAfterCheck.contains(true) ||
-           m_assembledRun.running() || m_assembledRestoring;
+           m_assembledRun.running() || m_assembledGitWork;
 }
 
 void BrevaneModel::dropPendingChecks()
 {
     m_checkAfterSnapshot.fill(false);
-    m_checkedSnapshot.fill(QByteArray());
 }
 
 void BrevaneModel::loadDiff(qsizetype index, const GitFileChange& change, bool thisTurn,
@@ -823,7 +837,7 @@ bool BrevaneModel::canAssemble() const
 {
     return m_sessionWorktrees && !m_worktreesDiscarded && !m_baseCommit.isEmpty() &&
            !anyRunning() && !m_assembling && !m_applying && !m_discarding &&
-           !m_assembledRun.running() && !m_assembledRestoring;
+           !m_assembledRun.running() && !m_assembledGitWork;
 }
 
 void BrevaneModel::setPicks(const QMap<QByteArray, qsizetype>& picks)
@@ -860,8 +874,8 @@ void BrevaneModel::assemble(std::function<void(const GitResult<Assembled>&)> don
     }
     // Beside the agents' worktrees, where the first Assemble makes it.
     const QByteArray top = beside->repositoryTop;
-    PlannedWorktree place{QStringLiteral("assembled"), top, assembledPathBeside(beside->path),
-                          m_baseCommit, beside->subfolder};
+    PlannedWorktree place{assembledName, top, assembledPathBeside(beside->path), m_baseCommit,
+                          beside->subfolder};
     WorktreePlan plan{m_sessionFolder, m_sessionId, {place.tool}, m_dataFolder};
     m_assembling = true;
     Q_EMIT changed();
@@ -912,22 +926,25 @@ void BrevaneModel::assemble(std::function<void(const GitResult<Assembled>&)> don
             }
             return made;
         },
-        [self, sessionId = m_sessionId, done = std::move(done)](const GitResult<Made>& made) {
+        [self, sessionId = m_sessionId, picks = m_picks,
+         done = std::move(done)](const GitResult<Made>& made) {
             self->m_assembling = false;
-            const bool current = sessionId == self->m_sessionId;
+            const bool current = sessionId == self->m_sessionId && picks == self->m_picks;
             if (made && current) {
                 self->m_assembled = made->assembled;
+                if (made->created)
+                    self->m_assembledSetupPending = true;
                 // Checked only where the files are the result's; Discard
                 // finds the worktree all the same, beside the agents'.
                 self->m_assembledWorktree =
                     made->worktreeError.isEmpty() ? made->worktree : std::nullopt;
-                if (made->created)
-                    self->m_assembledSetupPending = true;
                 self->m_assembledCheck.reset();
             }
             Q_EMIT self->changed();
             if (!made)
                 done(GitError{made.error()});
+            else if (!current)
+                done(GitError{tr("The picks changed meanwhile: assemble again")});
             else if (!made->worktreeError.isEmpty())
                 done(GitError{tr("Assembled, but without a worktree to check it in: %1")
                                   .arg(made->worktreeError)});
@@ -947,64 +964,109 @@ void BrevaneModel::checkAssembled()
 {
     if (!canCheckAssembled())
         return;
-    const CheckSetting check = checkSetting();
     const QString setup = m_assembledSetupPending && m_setupCommands
                               ? m_setupCommands(m_assembledWorktree->repositoryTop).trimmed()
                               : QString();
-    m_assembledRunIsSetup = !setup.isEmpty();
     m_assembledSetupPending = false;
-    const QString command = m_assembledRunIsSetup ? setup : check.command;
-    if (!m_assembledOutput.isEmpty() && !m_assembledOutput.endsWith(u'\n'))
-        appendAssembledOutput(QStringLiteral("\n"));
-    appendAssembledOutput(
-        (m_assembledRunIsSetup ? tr("Setup: %1\n") : tr("Check: %1\n")).arg(command));
     m_assembledCheck = CheckResult{};
     m_settling = true;
-    m_assembledRun.start(command.toUtf8(), m_assembledWorktree->runFolder(), check.timeLimit,
+    if (setup.isEmpty()) {
+        startAssembledCheck();
+        return;
+    }
+    m_assembledRunIsSetup = true;
+    announceAssembled(tr("Setup: %1\n").arg(setup));
+    m_assembledRun.start(setup.toUtf8(), m_assembledWorktree->runFolder(), checkSetting().timeLimit,
                          [this](const QString& text) { appendAssembledOutput(text); });
     Q_EMIT changed();
 }
 
+void BrevaneModel::startAssembledCheck()
+{
+    if (!m_assembled || !m_assembledWorktree) {
+        m_assembledCheck.reset();
+        settleIfDone();
+        return;
+    }
+    // A snapshot first, after the setup: the check judges it, and the
+    // worktree goes back to it afterwards.
+    m_assembledGitWork = true;
+    const quint64 checkId = ++m_assembledCheckId;
+    Q_EMIT changed();
+    QPointer<BrevaneModel> self(this);
+    runGit<GitResult<QByteArray>>(
+        [path = m_assembledWorktree->path, commit = m_assembled->commit](
+            const GitContext& context) { return Git::snapshot(path, commit, context); },
+        [self, checkId](const GitResult<QByteArray>& taken) {
+            self->m_assembledGitWork = false;
+            const CheckSetting check = self->checkSetting();
+            // Stopped, or another result or session by now.
+            if (checkId != self->m_assembledCheckId || !self->m_assembledWorktree ||
+                check.command.isEmpty()) {
+                if (self->m_assembledCheck && self->m_assembledCheck->running())
+                    self->endAssembledCheck({CheckResult::Outcome::Stopped, 0, 0, {}});
+                Q_EMIT self->changed();
+                self->settleIfDone();
+                return;
+            }
+            self->m_assembledRestoreTo = taken ? *taken : QByteArray();
+            self->announceAssembled(tr("Check: %1\n").arg(check.command));
+            self->m_assembledRun.start(
+                check.command.toUtf8(), self->m_assembledWorktree->runFolder(), check.timeLimit,
+                [self](const QString& text) { self->appendAssembledOutput(text); });
+            Q_EMIT self->changed();
+        });
+}
+
+void BrevaneModel::announceAssembled(const QString& line)
+{
+    if (!m_assembledOutput.isEmpty() && !m_assembledOutput.endsWith(u'\n'))
+        appendAssembledOutput(QStringLiteral("\n"));
+    appendAssembledOutput(line);
+}
+
 void BrevaneModel::appendAssembledOutput(const QString& text)
 {
+    // Only its end is worth keeping: a window opened later shows that.
+    constexpr qsizetype kept = 1 << 20;
+    if (m_assembledOutput.size() > 2 * kept)
+        m_assembledOutput.remove(0, m_assembledOutput.size() - kept);
     m_assembledOutput += text;
     Q_EMIT assembledOutputAdded(text);
 }
 
 void BrevaneModel::assembledRunEnded(const CheckResult& result)
 {
-    if (!m_assembledOutput.isEmpty() && !m_assembledOutput.endsWith(u'\n'))
-        appendAssembledOutput(QStringLiteral("\n"));
     if (m_assembledRunIsSetup) {
         m_assembledRunIsSetup = false;
         if (result.outcome == CheckResult::Outcome::Passed) {
-            appendAssembledOutput(tr("Setup done\n"));
-            m_assembledCheck.reset();
-            checkAssembled();
+            announceAssembled(tr("Setup done\n"));
+            startAssembledCheck();
             return;
         }
         // Tried again before the next check.
         m_assembledSetupPending = true;
-        m_assembledCheck = result.outcome == CheckResult::Outcome::Stopped ||
-                                   result.outcome == CheckResult::Outcome::TimedOut
-                               ? result
-                               : CheckResult{CheckResult::Outcome::NotStarted, 0, 0,
-                                             tr("the setup command did not pass")};
+        endAssembledCheck(result.outcome == CheckResult::Outcome::Stopped ||
+                                  result.outcome == CheckResult::Outcome::TimedOut
+                              ? result
+                              : CheckResult{CheckResult::Outcome::NotStarted, 0, 0,
+                                            tr("the setup command did not pass")});
     } else {
-        m_assembledCheck = result;
+        endAssembledCheck(result);
     }
-    appendAssembledOutput(AgentSession::describeCheck(*m_assembledCheck) + u'\n');
     // What the check wrote goes, as in the agents' worktrees.
-    if (m_assembledWorktree && m_assembled) {
-        m_assembledRestoring = true;
+    const QByteArray restoreTo = std::exchange(m_assembledRestoreTo, QByteArray());
+    if (m_assembledWorktree && !restoreTo.isEmpty()) {
+        m_assembledGitWork = true;
         QPointer<BrevaneModel> self(this);
         runGit<GitResult<void>>(
-            [path = m_assembledWorktree->path, commit = m_assembled->commit](
-                const GitContext& context) { return Git::restoreFiles(path, commit, context); },
+            [path = m_assembledWorktree->path, restoreTo](const GitContext& context) {
+                return Git::restoreFiles(path, restoreTo, context);
+            },
             [self](const GitResult<void>& restored) {
-                self->m_assembledRestoring = false;
+                self->m_assembledGitWork = false;
                 if (!restored)
-                    self->appendAssembledOutput(
+                    self->announceAssembled(
                         tr("What the check wrote stays in the worktree: %1").arg(restored.error()) +
                         u'\n');
                 Q_EMIT self->changed();
@@ -1015,8 +1077,16 @@ void BrevaneModel::assembledRunEnded(const CheckResult& result)
     settleIfDone();
 }
 
+void BrevaneModel::endAssembledCheck(const CheckResult& result)
+{
+    m_assembledCheck = result;
+    announceAssembled(AgentSession::describeCheck(result) + u'\n');
+}
+
 void BrevaneModel::forgetAssembledWorktree()
 {
+    ++m_assembledCheckId;
+    m_assembledRestoreTo.clear();
     m_assembled.reset();
     m_picks.clear();
     m_assembledWorktree.reset();
@@ -1113,7 +1183,7 @@ void BrevaneModel::createBranch(qsizetype index, const QString& name,
 bool BrevaneModel::canDiscardWorktrees() const
 {
     return m_sessionWorktrees && !m_worktreesDiscarded && !m_discarding && !anyRunning() &&
-           !anyCheckRunning() &&
+           !anyCheckRunning() && !m_assembling && !m_applying &&
            std::any_of(m_runners.begin(), m_runners.end(),
                        [](const AgentSession* r) { return r->worktree().has_value(); });
 }
@@ -1194,4 +1264,5 @@ void BrevaneModel::stopAll()
         runner->stopCheck();
     }
     m_assembledRun.stop();
+    ++m_assembledCheckId;
 }

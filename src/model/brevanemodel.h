@@ -76,8 +76,10 @@ public:
     // Replaces the session, once nothing runs, by one kept earlier, its
     // agents by tool name; the working folder becomes its folder. False
     // while something runs.
+    // `assembled`: the worktree of its assembled result, if one was made.
     bool restoreSession(const QString& id, const QByteArray& folder, const QDateTime& createdAt,
-                        const QMap<QString, AgentSession::Kept>& agents);
+                        const QMap<QString, AgentSession::Kept>& agents,
+                        const std::optional<PlannedWorktree>& assembled = std::nullopt);
 
     // A tool that refused the session's folder as not trusted may run its
     // turn again, trusting it; the folder then stays trusted for every
@@ -178,6 +180,8 @@ public:
     // the agent picked for it did to it (its version, a deletion, a
     // rename), on the session's base, kept under refs/brevane/<session>/
     // assembled. Apply brings it into the folder as applyChanges() does.
+    // The name its worktree goes by, where a tool's name would.
+    static inline const QString assembledName = QStringLiteral("assembled");
     struct Assembled {
         QByteArray commit;
         QList<GitFileChange> changes; // base -> commit
@@ -308,6 +312,8 @@ private:
     QList<QByteArray> m_checkedSnapshot;
     QList<bool> m_restoringAfterCheck;
     void restoreAfterCheck(qsizetype index);
+    // Runs the check of agent `index` on the snapshot just taken.
+    void startCheck(qsizetype index);
     // A run or check was started and settled() is still to come.
     bool m_settling = false;
     std::optional<Assembled> m_assembled;
@@ -320,9 +326,15 @@ private:
     bool m_assembledRunIsSetup = false;
     std::optional<CheckResult> m_assembledCheck;
     QString m_assembledOutput;
-    bool m_assembledRestoring = false;
+    // Git at work in it: the snapshot before its check, or putting it back after.
+    bool m_assembledGitWork = false;
+    quint64 m_assembledCheckId = 0; // raised by Stop: a check about to start does not
+    QByteArray m_assembledRestoreTo;
+    void startAssembledCheck();
+    void announceAssembled(const QString& line);
     void appendAssembledOutput(const QString& text);
     void assembledRunEnded(const CheckResult& result);
+    void endAssembledCheck(const CheckResult& result);
     void forgetAssembledWorktree();
     void settleIfDone();
     void dropPendingChecks();

@@ -99,6 +99,16 @@ QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session)
     return agents;
 }
 
+std::optional<PlannedWorktree> keptAssembled(const StoredSession& session)
+{
+    for (const WorktreeRow& row : session.worktrees) {
+        if (row.tool == BrevaneModel::assembledName && row.state != WorktreeRow::State::Removed)
+            return PlannedWorktree{row.tool, row.repositoryTop, row.path, row.baseCommit,
+                                   row.subfolder};
+    }
+    return std::nullopt;
+}
+
 SessionRecorder::SessionRecorder(BrevaneModel& model, HistoryStore& store, QObject* parent)
     : QObject(parent)
     , m_model(model)

@@ -89,3 +89,6 @@ TurnRow turnRow(const QString& sessionId, const AgentSession& agent, qsizetype i
 // A session read from the history, as the model restores it: its agents
 // by tool name.
 QMap<QString, AgentSession::Kept> keptAgents(const StoredSession& session);
+// The worktree of the session's assembled result, if it has one that is
+// not removed.
+std::optional<PlannedWorktree> keptAssembled(const StoredSession& session);

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSplitter>
+#include <QTextCursor>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -143,8 +144,10 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
     m_assembledOutput->setVisible(!m_model->assembledOutput().isEmpty());
     pickingLayout->addWidget(m_assembledOutput);
     connect(m_model, &BrevaneModel::assembledOutputAdded, this, [this](const QString& text) {
-        m_assembledOutput->moveCursor(QTextCursor::End);
-        m_assembledOutput->insertPlainText(text);
+        // Through a cursor of its own: the user's selection stays.
+        QTextCursor end(m_assembledOutput->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(text);
         m_assembledOutput->setVisible(true);
     });
     connect(m_checkAssembled, &QPushButton::clicked, m_model, &BrevaneModel::checkAssembled);

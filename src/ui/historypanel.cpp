@@ -258,7 +258,8 @@ void HistoryPanel::updateButtons()
             anyDiscarding || m_discarding.contains(item->data(TitleColumn, IdRole).toString());
     }
     const bool removing = m_deleting || anyDiscarding;
-    m_open->setEnabled(selected.size() == 1 && !anyRunning);
+    // Nothing is opened whose worktrees are on their way out.
+    m_open->setEnabled(selected.size() == 1 && !anyRunning && !removing);
     m_delete->setEnabled(!selected.isEmpty() && !anyRunning && !removing);
     m_discard->setEnabled(anyWorktrees && !anyRunning && !removing);
     const QString runningTip = tr("A session still running cannot be opened or deleted.");

@@ -542,7 +542,8 @@ void MainWindow::showSession(const StoredSession& session)
     if (m_recorder)
         m_recorder->flush();
     m_content->model()->restoreSession(session.session.id, session.session.baseFolder,
-                                       session.session.createdAt, keptAgents(session));
+                                       session.session.createdAt, keptAgents(session),
+                                       keptAssembled(session));
     if (m_recorder)
         m_recorder->adoptSession();
 }
