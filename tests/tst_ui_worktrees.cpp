@@ -882,8 +882,13 @@ private Q_SLOTS:
         QCOMPARE(model->picks().size(), 4);
 
         QVERIFY(comparison->assembleButton()->isEnabled());
+        // Nothing to hold against the agents' before Assemble; then its a.txt is gemini's.
+        comparison->agentA()->setCurrentIndex(3);
+        a->setSelected(true);
+        QTRY_COMPARE(comparison->sideBySide()->message(), u"Nothing is assembled yet."_s);
         comparison->assembleButton()->click();
         QTRY_COMPARE(comparison->assembleStatus(), u"Assembled: 4 files"_s);
+        QTRY_COMPARE(comparison->sideBySide()->message(), u"The two versions are the same."_s);
         QTRY_VERIFY(
             !comparison->scoreboard()->findItems(u"assembled"_s, Qt::MatchExactly).isEmpty());
 

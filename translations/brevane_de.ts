@@ -537,6 +537,10 @@ Basis-Commit %2</translation>
         <source>Run the check command in the assembled result&apos;s worktree (the setup command first, once). It runs code the agents may have changed, so it runs by itself only when commands are allowed.</source>
         <translation>Führt den Prüfbefehl im Worktree des zusammengestellten Ergebnisses aus (einmalig zuvor den Einrichtungsbefehl). Er führt Code aus, den die Agenten geändert haben können, und läuft daher nur von selbst, wenn Befehle erlaubt sind.</translation>
     </message>
+    <message>
+        <source>Nothing is assembled yet.</source>
+        <translation>Noch ist nichts zusammengestellt.</translation>
+    </message>
 </context>
 <context>
     <name>ContentView</name>

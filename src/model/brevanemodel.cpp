@@ -799,6 +799,8 @@ void BrevaneModel::loadDiff(qsizetype index, const GitFileChange& change, bool t
 
 QByteArray BrevaneModel::agentCommit(qsizetype index) const
 {
+    if (index == m_runners.size())
+        return m_assembled ? m_assembled->commit : QByteArray();
     const AgentSession* agent = m_runners.value(index);
     if (!agent || !agent->worktree())
         return QByteArray();

@@ -168,7 +168,8 @@ public:
                       std::function<void(const GitResult<void>&)> done);
 
     // The commit agent `index`'s work stands at: its latest snapshot, else
-    // the session's base; empty without a worktree.
+    // the session's base; empty without a worktree. One past the last
+    // agent: the assembled result, if any.
     QByteArray agentCommit(qsizetype index) const;
     QByteArray baseCommit() const { return m_baseCommit; }
     // The versions of `path` in commits `from` and `to` of the session's

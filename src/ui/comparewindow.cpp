@@ -162,6 +162,8 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
             self->m_assembleStatus->setText(
                 made ? tr("Assembled: %n files", nullptr, int(made->changes.size()))
                      : made.error());
+            // Shown against the agents' at once, when it is chosen.
+            self->showSideBySide();
         });
     });
     connect(m_apply, &QPushButton::clicked, this, [this] {
@@ -202,10 +204,13 @@ CompareWindow::CompareWindow(BrevaneModel* model, QWidget* parent)
     splitter->addWidget(versions);
     splitter->setStretchFactor(1, 1);
     splitter->setStretchFactor(2, 2);
+    // The assembled result last, to hold against any agent's.
     for (const AgentSession* agent : m_model->runners()) {
         m_agentA->addItem(agent->id());
         m_agentB->addItem(agent->id());
     }
+    m_agentA->addItem(tr("assembled"));
+    m_agentB->addItem(tr("assembled"));
     m_agentB->setCurrentIndex(std::min(1, m_agentB->count() - 1));
     m_sideBySide->setMessage(tr("Select a file to see two agents' versions side by side."));
     for (QComboBox* box : {m_agentA, m_agentB, m_versions})
@@ -388,7 +393,11 @@ void CompareWindow::showSideBySide()
         return;
     m_shownVersions = asked;
     if (from.isEmpty() || to.isEmpty()) {
-        m_sideBySide->setMessage(tr("That agent has no worktree."));
+        const qsizetype assembled = m_model->runners().size();
+        m_sideBySide->setMessage(!m_model->assembled() && (m_agentA->currentIndex() == assembled ||
+                                                           m_agentB->currentIndex() == assembled)
+                                     ? tr("Nothing is assembled yet.")
+                                     : tr("That agent has no worktree."));
         return;
     }
     const quint64 ticket = ++m_asked;
