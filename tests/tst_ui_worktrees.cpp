@@ -478,11 +478,22 @@ private Q_SLOTS:
     {
         Rig rig;
         QVERIFY(rig.makeRepository());
-        rig.installTools();
+        rig.installTools({u"write=x.txt:x\\n"_s});
         MainWindow* first = rig.open(rig.top + "/sub/dir");
         QVERIFY(first);
-        QVERIFY(runAll(first->contentView()->model(), u"begin"_s));
-        const QString id = first->contentView()->model()->sessionId();
+        BrevaneModel* firstModel = first->contentView()->model();
+        QVERIFY(runAll(firstModel, u"begin"_s));
+        const QString id = firstModel->sessionId();
+        // An assembled result's worktree too, which the reopened window did not make.
+        QVERIFY(waitFor([&] {
+            return firstModel->canAssemble() &&
+                   !firstModel->runners()[0]->worktreeChanges().snapshot.whole.isEmpty();
+        }));
+        firstModel->setPicks({{"sub/dir/x.txt", 0}});
+        std::optional<bool> assembled;
+        firstModel->assemble([&](const auto& made) { assembled = made.ok(); });
+        QVERIFY(waitFor([&] { return assembled.has_value(); }) && *assembled);
+        QVERIFY(firstModel->assembledWorktree());
         QList<PlannedWorktree> made;
         for (const AgentSession* agent : first->contentView()->model()->runners()) {
             QVERIFY(agent->worktree());
