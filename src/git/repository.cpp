@@ -114,23 +114,35 @@ GitResult<GitRepository> discover(const QByteArray& folder, const GitContext& co
 
 namespace {
 
+// A private index in `scratch`: nothing of the user's index is written.
+GitResult<QByteArray> scratchIndex(const QTemporaryDir& scratch)
+{
+    if (!scratch.isValid())
+        return GitError{
+            QStringLiteral("Could not make a temporary folder: %1").arg(scratch.errorString())};
+    return QFile::encodeName(scratch.filePath(QStringLiteral("index")));
+}
+
 // The work tree at `repoTop` as the user sees it, written as a tree through
-// the private index `privateIndex`. The work tree's own index is only read,
-// by copying it: starting from it keeps what was staged (a file added
-// despite an ignore rule, say) and its cached file stats, so unchanged
-// files are not read again.
-GitResult<QByteArray> writeWorkTree(const QByteArray& repoTop, const QByteArray& privateIndex,
+// the private index in `scratch`, which then holds it. The work tree's own
+// index is only read, by copying it: starting from it keeps what was
+// staged (a file added despite an ignore rule, say) and its cached file
+// stats, so unchanged files are not read again.
+GitResult<QByteArray> writeWorkTree(const QByteArray& repoTop, const QTemporaryDir& scratch,
                                     const GitContext& context)
 {
+    const GitResult<QByteArray> privateIndex = scratchIndex(scratch);
+    if (!privateIndex)
+        return GitError{privateIndex.error()};
     GitResult<QByteArray> index = Git::output(
         {repoTop, {"rev-parse", "--path-format=absolute", "--git-path", "index"}}, context);
     if (!index)
         return GitError{index.error()};
-    const int copyError = copyFile(onePath(*index), privateIndex);
+    const int copyError = copyFile(onePath(*index), *privateIndex);
     if (copyError != 0 && copyError != ENOENT)
         return GitError{
             QStringLiteral("Could not copy the index: %1").arg(systemErrorText(copyError))};
-    const QByteArray indexVariable = "GIT_INDEX_FILE=" + privateIndex;
+    const QByteArray indexVariable = "GIT_INDEX_FILE=" + *privateIndex;
     GitResult<QByteArray> added =
         Git::output({repoTop, {"add", "--all"}, {indexVariable}}, context);
     if (!added)
@@ -141,24 +153,13 @@ GitResult<QByteArray> writeWorkTree(const QByteArray& repoTop, const QByteArray&
     return tree->trimmed();
 }
 
-GitResult<QByteArray> scratchIndex(const QTemporaryDir& scratch)
-{
-    if (!scratch.isValid())
-        return GitError{
-            QStringLiteral("Could not make a temporary folder: %1").arg(scratch.errorString())};
-    return QFile::encodeName(scratch.filePath(QStringLiteral("index")));
-}
-
 } // namespace
 
 GitResult<QByteArray> snapshot(const QByteArray& repoTop, const QByteArray& parent,
                                const GitContext& context)
 {
     QTemporaryDir scratch;
-    const GitResult<QByteArray> privateIndex = scratchIndex(scratch);
-    if (!privateIndex)
-        return GitError{privateIndex.error()};
-    const GitResult<QByteArray> tree = writeWorkTree(repoTop, *privateIndex, context);
+    const GitResult<QByteArray> tree = writeWorkTree(repoTop, scratch, context);
     if (!tree)
         return GitError{tree.error()};
     return commitTree(repoTop, *tree, parent, context);
@@ -170,10 +171,7 @@ GitResult<void> restoreFiles(const QByteArray& worktreeTop, const QByteArray& co
     if (commit.isEmpty() || looksLikeOption(commit))
         return GitError{QStringLiteral("Not a commit: %1").arg(QString::fromUtf8(commit))};
     QTemporaryDir scratch;
-    const GitResult<QByteArray> privateIndex = scratchIndex(scratch);
-    if (!privateIndex)
-        return GitError{privateIndex.error()};
-    const GitResult<QByteArray> now = writeWorkTree(worktreeTop, *privateIndex, context);
+    const GitResult<QByteArray> now = writeWorkTree(worktreeTop, scratch, context);
     if (!now)
         return GitError{now.error()};
     GitResult<QByteArray> then =
@@ -186,7 +184,7 @@ GitResult<void> restoreFiles(const QByteArray& worktreeTop, const QByteArray& co
     // holds the first: only the files that differ are written or removed.
     if (GitResult<QByteArray> moved = output({worktreeTop,
                                               {"read-tree", "-m", "-u", *now, then->trimmed()},
-                                              {"GIT_INDEX_FILE=" + *privateIndex}},
+                                              {"GIT_INDEX_FILE=" + *scratchIndex(scratch)}},
                                              context);
         !moved)
         return GitError{moved.error()};
@@ -197,11 +195,10 @@ GitResult<QByteArray> combine(const QByteArray& repo, const QByteArray& base,
                               const QList<GitFileChange>& picks, const GitContext& context)
 {
     QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return GitError{
-            QStringLiteral("Could not make a temporary folder: %1").arg(scratch.errorString())};
-    const QByteArray indexVariable =
-        "GIT_INDEX_FILE=" + QFile::encodeName(scratch.filePath(QStringLiteral("index")));
+    const GitResult<QByteArray> privateIndex = scratchIndex(scratch);
+    if (!privateIndex)
+        return GitError{privateIndex.error()};
+    const QByteArray indexVariable = "GIT_INDEX_FILE=" + *privateIndex;
     if (looksLikeOption(base))
         return GitError{QStringLiteral("Not a commit: %1").arg(QString::fromUtf8(base))};
     if (GitResult<QByteArray> read = output({repo, {"read-tree", base}, {indexVariable}}, context);
