@@ -734,16 +734,26 @@ void BrevaneModel::restoreAfterCheck(qsizetype index)
         return;
     m_restoringAfterCheck[index] = true;
     QPointer<AgentSession> target(m_runners[index]);
+    putBackAfterCheck(agent->worktree()->path, commit,
+                      [this, index, target](const QString& failure) {
+                          m_restoringAfterCheck[index] = false;
+                          if (!failure.isEmpty() && target)
+                              target->note(failure);
+                      });
+}
+
+void BrevaneModel::putBackAfterCheck(const QByteArray& path, const QByteArray& commit,
+                                     std::function<void(const QString& failure)> done)
+{
     QPointer<BrevaneModel> self(this);
     runGit<GitResult<void>>(
-        [path = agent->worktree()->path, commit](const GitContext& context) {
+        [path, commit](const GitContext& context) {
             return Git::restoreFiles(path, commit, context);
         },
-        [self, index, target](const GitResult<void>& restored) {
-            self->m_restoringAfterCheck[index] = false;
-            if (!restored && target)
-                target->note(
-                    tr("What the check wrote stays in the worktree: %1").arg(restored.error()));
+        [self, done = std::move(done)](const GitResult<void>& restored) {
+            done(restored
+                     ? QString()
+                     : tr("What the check wrote stays in the worktree: %1").arg(restored.error()));
             Q_EMIT self->changed();
             self->settleIfDone();
         });
@@ -952,7 +962,7 @@ void BrevaneModel::assemble(std::function<void(const GitResult<Assembled>&)> don
                                   .arg(made->worktreeError)});
             else
                 done(made->assembled);
-            if (made && made->worktreeError.isEmpty() && current && self && self->m_allowCommands)
+            if (made && made->worktreeError.isEmpty() && current && self->m_allowCommands)
                 self->checkAssembled();
         });
 }
@@ -1060,20 +1070,11 @@ void BrevaneModel::assembledRunEnded(const CheckResult& result)
     const QByteArray restoreTo = std::exchange(m_assembledRestoreTo, QByteArray());
     if (m_assembledWorktree && !restoreTo.isEmpty()) {
         m_assembledGitWork = true;
-        QPointer<BrevaneModel> self(this);
-        runGit<GitResult<void>>(
-            [path = m_assembledWorktree->path, restoreTo](const GitContext& context) {
-                return Git::restoreFiles(path, restoreTo, context);
-            },
-            [self](const GitResult<void>& restored) {
-                self->m_assembledGitWork = false;
-                if (!restored)
-                    self->announceAssembled(
-                        tr("What the check wrote stays in the worktree: %1").arg(restored.error()) +
-                        u'\n');
-                Q_EMIT self->changed();
-                self->settleIfDone();
-            });
+        putBackAfterCheck(m_assembledWorktree->path, restoreTo, [this](const QString& failure) {
+            m_assembledGitWork = false;
+            if (!failure.isEmpty())
+                announceAssembled(failure + u'\n');
+        });
     }
     Q_EMIT changed();
     settleIfDone();

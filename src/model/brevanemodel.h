@@ -313,6 +313,11 @@ private:
     QList<QByteArray> m_checkedSnapshot;
     QList<bool> m_restoringAfterCheck;
     void restoreAfterCheck(qsizetype index);
+    // Puts the worktree at `path` back to `commit` after a check, off the
+    // GUI thread; `done` gets why it could not (empty: it could), then
+    // changed() and settling follow.
+    void putBackAfterCheck(const QByteArray& path, const QByteArray& commit,
+                           std::function<void(const QString& failure)> done);
     // Runs the check of agent `index` on the snapshot just taken.
     void startCheck(qsizetype index);
     // A run or check was started and settled() is still to come.
